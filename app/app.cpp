@@ -1,0 +1,156 @@
+// Process entry and frame loop.
+//
+// Entry: options pre-pass -> settings root check and splash -> QeAppInit ->
+// QeAppFrame until it returns 0 -> QeAppShutdown. Each subsystem plugs its
+// start, tick and stop into the hooks below in the order the program needs.
+#include "app/app.h"
+
+#include <csignal>
+#include <cstdio>
+
+#include "app/core/core.h"
+#include "app/platform.h"
+#include "app/splash.h"
+
+namespace app {
+namespace {
+
+struct AppState {
+  Options options;
+  CommandLine command;
+  std::string command_copy;
+  int64_t frames_done = 0;
+};
+
+AppState g_app;
+volatile std::sig_atomic_t g_stop_requested = 0;
+
+void OnStopSignal(int) { g_stop_requested = 1; }
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;  // no SA_RESTART: a sleep ends early and the loop sees the flag
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool DisplayAvailable() {
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && *x11) || (wayland && *wayland);
+}
+
+// The splash step: the settings root must exist; then the splash unless
+// "Nosplash" says otherwise.
+int SplashStep() {
+  if (!core::OpenSettingsRoot(core::kSettingsRootPath)) {
+    core::ShowError("Error: Registry hive HKEY_LOCAL_MACHINE/software/halvane/vj/ not initialized!");
+    std::fprintf(stderr, "(settings folder %s is missing or not writable; create it or use --settings-dir)\n",
+                 core::SettingsFolder().c_str());
+    return -1;
+  }
+  int32_t no_splash = 0;
+  core::ReadSettingNumber("", "Nosplash", &no_splash);
+  if (no_splash != 0 || g_app.options.headless || !DisplayAvailable()) return 0;
+  return ShowSplash(core::InstallRoot() + "/resources/splash.bmp");
+}
+
+}  // namespace
+
+void RequestStop() { g_stop_requested = 1; }
+
+int QeAppInit() {
+  // 1. File layer.
+  std::string install = core::ExecutableFolder();
+  std::string root = g_app.options.root.empty() ? install : g_app.options.root;
+  if (core::StartFileLayer(root, install) != 0) {
+    core::ShowError("Failed to initialize file subsystem");
+    return -1;
+  }
+  // 2. Command line.
+  g_app.command = ParseCommandWords(g_app.command_copy);
+  if (g_app.options.headless) {
+    g_app.command.client_only = false;
+    g_app.command.server_only = true;
+  }
+  core::Trace("APP: mode %s, adapter %d\n",
+              g_app.command.Mode() == RunMode::kServerOnly   ? "server"
+              : g_app.command.Mode() == RunMode::kClientOnly ? "client"
+                                                             : "combined",
+              g_app.command.adapter);
+  // 3.-7. Network, timing, Server, Client and sound start here.
+
+  // 8.
+  HideSplash();
+  return 0;
+}
+
+int QeAppFrame() {
+  if (g_stop_requested) return 0;
+  if (g_app.options.frames >= 0 && g_app.frames_done >= g_app.options.frames) return 0;
+  PumpPlatformEvents();
+  if (g_stop_requested) return 0;
+
+  int result = 1;
+  if (g_app.command.Mode() != RunMode::kClientOnly) {
+    // With no deck drawn the Server's tick paces the loop with a 10 ms sleep.
+    core::SleepSeconds(0.010);
+  }
+
+  ++g_app.frames_done;
+  return result;
+}
+
+int QeAppShutdown() {
+  core::StopFileLayer();
+  return 0;
+}
+
+int RunProgram(int argc, const char* const* argv) {
+  g_app = AppState();
+  g_stop_requested = 0;
+  std::string error;
+  if (ParseOptions(argc, argv, &g_app.options, &g_app.command_copy, &error) != 0) {
+    std::fprintf(stderr, "vj: %s\n\n%s", error.c_str(), UsageText().c_str());
+    return 2;
+  }
+  if (g_app.options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (!g_app.options.trace_file.empty() && core::SetTraceFile(g_app.options.trace_file.c_str()) != 0)
+    std::fprintf(stderr, "vj: cannot open trace file %s\n", g_app.options.trace_file.c_str());
+  if (g_app.options.headless) core::SetDialogsDisabled(true);
+  core::SetSettingsFolder(g_app.options.settings_dir.empty() ? core::DefaultSettingsFolder()
+                                                             : g_app.options.settings_dir);
+  core::StartFileLayer(core::ExecutableFolder(), core::ExecutableFolder());
+  InstallSignalHandlers();
+  StartPlatform(g_app.options.headless);
+
+  if (SplashStep() != 0) {
+    StopPlatform();
+    return 1;
+  }
+
+  int status = 0;
+  if (QeAppInit() != 0) {
+    core::ShowMessageBox("Error", "QeAppInit() Failed");
+    status = 1;
+  } else {
+    core::MarkStartupFinished();
+    core::Trace("APP: running\n");
+    while (QeAppFrame()) {
+    }
+  }
+  QeAppShutdown();
+  HideSplash();
+  StopPlatform();
+  core::MarkStartupFinished(false);
+  core::SetTraceFile(nullptr);
+  return status;
+}
+
+}  // namespace app

@@ -1,0 +1,58 @@
+// Process entry, command line, the three application hooks and the frame loop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace app {
+
+// The platform's own "--name" / "--name=value" options, taken out of the
+// command line before the described words are read.
+struct Options {
+  bool help = false;
+  bool headless = false;
+  int64_t frames = -1;  // stop after this many frames; -1 = run until told
+  std::string settings_dir;
+  std::string root;  // folder holding the show's effects/ and data/
+  std::string trace_file;
+};
+
+// Splits argv into options and the remaining words (joined by blanks, the
+// command line the described parser reads). Returns 0, or -1 with a reason
+// in *error for an unknown option or a malformed value.
+int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,
+                 std::string* error);
+std::string UsageText();
+
+enum class RunMode { kCombined, kClientOnly, kServerOnly };
+
+struct CommandLine {
+  bool client_only = false;
+  bool server_only = false;
+  int adapter = 0;
+  RunMode Mode() const {
+    if (server_only) return RunMode::kServerOnly;
+    if (client_only) return RunMode::kClientOnly;
+    return RunMode::kCombined;
+  }
+};
+
+// Words separated by '-', blank or tab; `client`, `server`, `device N`,
+// compared exactly; later words win; others are ignored.
+CommandLine ParseCommandWords(std::string_view command_line);
+
+// The application hooks.
+int QeAppInit();
+int QeAppFrame();
+int QeAppShutdown();
+
+// The framework entry: returns the process exit status (0 after a normal
+// run, 1 when start-up failed, 2 for a usage error).
+int RunProgram(int argc, const char* const* argv);
+
+// Asks the frame loop to end after the current frame (signals, window close).
+void RequestStop();
+
+}  // namespace app

@@ -1,0 +1,111 @@
+// Error box, run-time message sink and trace.
+//
+// Before start-up has finished a failing step may stop the program and a
+// modal box is the right way to tell the performer. Once the show runs, a
+// modal box would freeze the output, so every message goes through the sink:
+// stderr, the trace and the listener (the Server's log), at most once per
+// identical text every five seconds, because a script replayed every frame
+// would otherwise raise the same text sixty times a second.
+#include "app/core/core.h"
+#include "app/core/message_box.h"
+
+#include <cstdlib>
+#include <map>
+
+namespace core {
+namespace {
+
+std::FILE* g_trace = nullptr;
+bool g_dialogs_disabled = false;
+bool g_startup_finished = false;
+MessageListener g_listener;
+std::map<std::string, double> g_recent;  // text -> time last passed on
+
+constexpr double kRepeatWindow = 5.0;
+
+void DeliverRuntimeMessage(const std::string& text) {
+  double now = NowSeconds();
+  for (auto it = g_recent.begin(); it != g_recent.end();) {
+    if (now - it->second >= kRepeatWindow) it = g_recent.erase(it);
+    else ++it;
+  }
+  if (g_recent.count(text)) return;
+  g_recent[text] = now;
+  std::fprintf(stderr, "%s\n", text.c_str());
+  std::fflush(stderr);
+  Trace("MESSAGE: %s\n", text.c_str());
+  if (g_listener) g_listener(text);
+}
+
+}  // namespace
+
+void Trace(const char* format, ...) {
+  if (!g_trace) return;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(g_trace, format, args);
+  va_end(args);
+  std::fflush(g_trace);
+}
+
+int SetTraceFile(const char* path) {
+  if (g_trace) {
+    std::fclose(g_trace);
+    g_trace = nullptr;
+  }
+  if (!path || !*path) return 0;
+  g_trace = std::fopen(path, "a");
+  return g_trace ? 0 : -1;
+}
+
+bool TraceEnabled() { return g_trace != nullptr; }
+
+void SetDialogsDisabled(bool disabled) { g_dialogs_disabled = disabled; }
+
+bool DialogsEnabled() {
+  if (g_dialogs_disabled) return false;
+  if (std::getenv("VJ_NO_DIALOGS")) return false;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && *x11) || (wayland && *wayland);
+}
+
+void MarkStartupFinished(bool finished) { g_startup_finished = finished; }
+bool StartupFinished() { return g_startup_finished; }
+
+void ShowMessageBox(const char* caption, const char* text) {
+  std::fprintf(stderr, "%s: %s\n", caption, text);
+  std::fflush(stderr);
+  Trace("%s: %s\n", caption, text);
+  if (DialogsEnabled()) PresentModalErrorBox(caption, text);
+}
+
+void ShowError(const char* format, ...) {
+  char buffer[1024];
+  va_list args;
+  va_start(args, format);
+  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (written < 0) buffer[0] = '\0';
+  if (g_startup_finished) {
+    DeliverRuntimeMessage(buffer);
+    return;
+  }
+  ShowMessageBox("ERROR", buffer);
+}
+
+void SetMessageListener(MessageListener listener) { g_listener = std::move(listener); }
+
+void RaiseRuntimeMessage(const char* format, ...) {
+  char buffer[1024];
+  va_list args;
+  va_start(args, format);
+  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_end(args);
+  if (written < 0) buffer[0] = '\0';
+  DeliverRuntimeMessage(buffer);
+}
+
+void ResetRuntimeMessages() { g_recent.clear(); }
+
+}  // namespace core

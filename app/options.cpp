@@ -1,0 +1,136 @@
+#include "app/app.h"
+
+#include <cstdlib>
+
+#include "app/core/core.h"
+
+namespace app {
+namespace {
+
+bool ParseCount(const std::string& text, int64_t* value) {
+  if (text.empty() || text.size() > 18) return false;
+  int64_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    n = n * 10 + (c - '0');
+  }
+  *value = n;
+  return true;
+}
+
+struct OptionSpec {
+  const char* name;
+  bool takes_value;
+  // Returns false when the value is malformed.
+  bool (*apply)(Options* options, const std::string& value);
+};
+
+const OptionSpec kOptionSpecs[] = {
+    {"help", false, [](Options* o, const std::string&) { return o->help = true; }},
+    {"headless", false, [](Options* o, const std::string&) { return o->headless = true; }},
+    {"frames", true, [](Options* o, const std::string& v) { return ParseCount(v, &o->frames); }},
+    {"settings-dir", true,
+     [](Options* o, const std::string& v) {
+       o->settings_dir = v;
+       return !v.empty();
+     }},
+    {"root", true,
+     [](Options* o, const std::string& v) {
+       o->root = v;
+       return !v.empty();
+     }},
+    {"trace", true,
+     [](Options* o, const std::string& v) {
+       o->trace_file = v;
+       return !v.empty();
+     }},
+};
+
+}  // namespace
+
+std::string UsageText() {
+  return "usage: vj [server | client] [device N] [--option ...]\n"
+         "\n"
+         "Words (separated by blanks, tabs or '-'):\n"
+         "  server            run the Server (the output window) only\n"
+         "  client            run the Client (the control panels) only\n"
+         "  device N          show the output on display N (default 0)\n"
+         "  (no words)        run both in one process\n"
+         "\n"
+         "Options:\n"
+         "  --help                 print this text and exit\n"
+         "  --headless             run the Server without any window (implies server)\n"
+         "  --frames=N             stop after N frames\n"
+         "  --settings-dir=DIR     settings folder (default $VJ_SETTINGS_DIR, else\n"
+         "                         $XDG_CONFIG_HOME/halvane/vj or ~/.config/halvane/vj)\n"
+         "  --root=DIR             folder holding the show's effects/ and data/\n"
+         "                         (default: beside the program)\n"
+         "  --trace=FILE           append diagnostic lines to FILE\n";
+}
+
+int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,
+                 std::string* error) {
+  words->clear();
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i] ? argv[i] : "";
+    if (arg.size() < 3 || arg.compare(0, 2, "--") != 0) {
+      if (!words->empty()) words->push_back(' ');
+      *words += arg;
+      continue;
+    }
+    size_t equals = arg.find('=');
+    std::string name = arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+    bool has_value = equals != std::string::npos;
+    std::string value = has_value ? arg.substr(equals + 1) : std::string();
+    const OptionSpec* spec = nullptr;
+    for (const OptionSpec& candidate : kOptionSpecs)
+      if (name == candidate.name) spec = &candidate;
+    if (!spec) {
+      *error = "unknown option --" + name;
+      return -1;
+    }
+    if (spec->takes_value != has_value) {
+      *error = spec->takes_value ? "option --" + name + " needs a value (--" + name + "=...)"
+                                 : "option --" + name + " takes no value";
+      return -1;
+    }
+    if (!spec->apply(options, value)) {
+      *error = "bad value for --" + name + ": '" + value + "'";
+      return -1;
+    }
+  }
+  return 0;
+}
+
+CommandLine ParseCommandWords(std::string_view command_line) {
+  std::vector<std::string> list;
+  std::string current;
+  for (char c : command_line) {
+    if (c == '-' || c == ' ' || c == '\t') {
+      if (!current.empty()) list.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(c);
+    }
+  }
+  if (!current.empty()) list.push_back(current);
+
+  CommandLine result;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (list[i] == "client") {
+      result.client_only = true;
+      result.server_only = false;
+    } else if (list[i] == "server") {
+      result.client_only = false;
+      result.server_only = true;
+    } else if (list[i] == "device") {
+      // A missing or non-numeric word reads as 0.
+      std::string number = i + 1 < list.size() ? list[++i] : std::string();
+      long value = std::strtol(number.c_str(), nullptr, 10);
+      result.adapter = value > 1000000 ? 1000000 : static_cast<int>(value);
+    }
+  }
+  return result;
+}
+
+}  // namespace app

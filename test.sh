@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Runs every test: installs what is missing, builds build/ (the programs the
+# run command uses) and runs the suite there, then builds build-asan/ with
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs the suite again.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/bootstrap.sh
+
+jobs=$(nproc)
+export VJ_NO_DIALOGS=1 SDL_AUDIODRIVER=dummy
+export CTEST_OUTPUT_ON_FAILURE=1
+
+echo "== build/ (release with debug info)"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j "$jobs"
+(cd build && ctest -j "$jobs" --timeout 600)
+
+echo "== build-asan/ (AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1" \
+  -DVJ_SANITIZE=ON -DVJ_BUILD_BENCH=OFF >/dev/null
+cmake --build build-asan -j "$jobs"
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1"
+export LSAN_OPTIONS="suppressions=$PWD/tools/lsan-mesa.supp:print_suppressions=0"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+(cd build-asan && ctest -j "$jobs" --timeout 900)
+echo "== all tests passed"

@@ -1,0 +1,83 @@
+#include <gtest/gtest.h>
+
+#include "app/app.h"
+
+namespace {
+
+app::CommandLine Words(const char* line) { return app::ParseCommandWords(line); }
+
+TEST(CommandWords, ModesAndLaterWordsWin) {
+  EXPECT_EQ(Words("").Mode(), app::RunMode::kCombined);
+  EXPECT_EQ(Words("server").Mode(), app::RunMode::kServerOnly);
+  EXPECT_EQ(Words("client").Mode(), app::RunMode::kClientOnly);
+  EXPECT_EQ(Words("client server").Mode(), app::RunMode::kServerOnly);
+  EXPECT_EQ(Words("server client").Mode(), app::RunMode::kClientOnly);
+  EXPECT_EQ(Words("Client").Mode(), app::RunMode::kCombined);
+  EXPECT_EQ(Words("serverx").Mode(), app::RunMode::kCombined);
+  EXPECT_EQ(Words("- \t--  -").Mode(), app::RunMode::kCombined);
+  EXPECT_EQ(Words("-server").Mode(), app::RunMode::kServerOnly);
+}
+
+TEST(CommandWords, DeviceNumber) {
+  EXPECT_EQ(Words("-device 1").adapter, 1);
+  EXPECT_EQ(Words("device 1").adapter, 1);
+  EXPECT_EQ(Words("device\t1").adapter, 1);
+  EXPECT_EQ(Words("device-2").adapter, 2);
+  EXPECT_EQ(Words("device").adapter, 0);
+  EXPECT_EQ(Words("device two").adapter, 0);
+  EXPECT_EQ(Words("device 1 device 3").adapter, 3);
+  // The word after device is taken as its number, even when it is a mode.
+  EXPECT_EQ(Words("device server").Mode(), app::RunMode::kCombined);
+  app::CommandLine both = Words("server device 1");
+  EXPECT_EQ(both.Mode(), app::RunMode::kServerOnly);
+  EXPECT_EQ(both.adapter, 1);
+}
+
+struct Parsed {
+  int result;
+  app::Options options;
+  std::string words;
+  std::string error;
+};
+
+Parsed Parse(std::vector<const char*> args) {
+  args.insert(args.begin(), "vj");
+  Parsed p;
+  p.result = app::ParseOptions(static_cast<int>(args.size()), args.data(), &p.options, &p.words, &p.error);
+  return p;
+}
+
+TEST(Options, AreTakenOutBeforeTheWords) {
+  Parsed p = Parse({"--root=/shows/my-show", "server", "--frames=12", "--headless", "-device", "1"});
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.options.root, "/shows/my-show");
+  EXPECT_EQ(p.options.frames, 12);
+  EXPECT_TRUE(p.options.headless);
+  EXPECT_EQ(p.words, "server -device 1");
+  app::CommandLine line = app::ParseCommandWords(p.words);
+  EXPECT_EQ(line.Mode(), app::RunMode::kServerOnly);
+  EXPECT_EQ(line.adapter, 1);
+}
+
+TEST(Options, SettingsDirTraceAndHelp) {
+  Parsed p = Parse({"--settings-dir=/tmp/cfg", "--trace=/tmp/t.log", "--help"});
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.options.settings_dir, "/tmp/cfg");
+  EXPECT_EQ(p.options.trace_file, "/tmp/t.log");
+  EXPECT_TRUE(p.options.help);
+  EXPECT_NE(app::UsageText().find("--headless"), std::string::npos);
+}
+
+TEST(Options, UnknownOrMalformedOptionsAreErrors) {
+  EXPECT_EQ(Parse({"--bogus"}).result, -1);
+  EXPECT_NE(Parse({"--bogus"}).error.find("--bogus"), std::string::npos);
+  EXPECT_EQ(Parse({"--frames"}).result, -1);
+  EXPECT_EQ(Parse({"--frames=ten"}).result, -1);
+  EXPECT_EQ(Parse({"--frames=-3"}).result, -1);
+  EXPECT_EQ(Parse({"--headless=yes"}).result, -1);
+  EXPECT_EQ(Parse({"--root="}).result, -1);
+  // A lone "--" or "-x" is a described word, not an option.
+  EXPECT_EQ(Parse({"--", "-x"}).result, 0);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+// The real program as a child process.
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+#include "tests/support/support.h"
+
+using testing_support::Child;
+using testing_support::ChildResult;
+using testing_support::RunChild;
+using testing_support::TempDir;
+
+namespace {
+
+std::vector<std::string> TestEnv(const TempDir& dir) {
+  return {"VJ_NO_DIALOGS=1", "VJ_SETTINGS_DIR=" + dir / "settings", "SDL_VIDEODRIVER=offscreen",
+          "SDL_AUDIODRIVER=dummy"};
+}
+
+TEST(Program, HelpPrintsUsage) {
+  ChildResult r = RunChild({VJ_PROGRAM, "--help"});
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_NE(r.out.find("usage: vj"), std::string::npos);
+}
+
+TEST(Program, UnknownOptionPrintsUsageAndExits2) {
+  TempDir dir;
+  ChildResult r = RunChild({VJ_PROGRAM, "--frobnicate"}, TestEnv(dir));
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("--frobnicate"), std::string::npos);
+  EXPECT_NE(r.err.find("usage: vj"), std::string::npos);
+}
+
+TEST(Program, MissingSettingsRootFailsWithTheMessage) {
+  TempDir dir;
+  ChildResult r = RunChild({VJ_PROGRAM, "server", "--headless", "--frames=1"}, TestEnv(dir));
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_NE(r.err.find("Error: Registry hive HKEY_LOCAL_MACHINE/software/halvane/vj/ not initialized!"),
+            std::string::npos);
+  EXPECT_NE(r.err.find(dir / "settings"), std::string::npos);
+}
+
+TEST(Program, SettingsDirOptionWinsOverTheEnvironment) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "chosen");
+  std::vector<std::string> args = {VJ_PROGRAM, "--headless", "--frames=2", "--settings-dir=" + dir / "chosen"};
+  ChildResult r = RunChild(args, TestEnv(dir));  // VJ_SETTINGS_DIR points at a missing folder
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+}
+
+TEST(Program, HeadlessRunStopsAfterTheFrames) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  ChildResult r = RunChild({VJ_PROGRAM, "server", "--headless", "--frames=3", "--trace=" + dir / "trace"},
+                           TestEnv(dir));
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::string trace = testing_support::ReadFile(dir / "trace");
+  EXPECT_NE(trace.find("APP: mode server"), std::string::npos);
+  EXPECT_NE(trace.find("APP: running"), std::string::npos);
+}
+
+TEST(Program, SigtermEndsAHeadlessRunCleanly) {
+  for (int sig : {SIGTERM, SIGINT}) {
+    TempDir dir;
+    testing_support::MakeDirs(dir / "settings");
+    Child child({VJ_PROGRAM, "--headless", "--trace=" + dir / "trace"}, TestEnv(dir));
+    ASSERT_TRUE(testing_support::WaitUntil(
+        [&] { return testing_support::ReadFile(dir / "trace").find("APP: running") != std::string::npos; },
+        30.0));
+    child.Signal(sig);
+    ChildResult r = child.Wait(30.0);
+    EXPECT_FALSE(r.timed_out);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+  }
+}
+
+}  // namespace
