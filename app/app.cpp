@@ -11,6 +11,7 @@
 #include "app/core/core.h"
 #include "app/platform.h"
 #include "app/splash.h"
+#include "fx/fx.h"
 
 namespace app {
 namespace {
@@ -81,7 +82,19 @@ int QeAppInit() {
               : g_app.command.Mode() == RunMode::kClientOnly ? "client"
                                                              : "combined",
               g_app.command.adapter);
-  // 3.-7. Network, timing, Server, Client and sound start here.
+  // 3. Network starts here.
+
+  // 4. Timing layer: taps, beat settings, the empty listener list.
+  if (fx::StartTiming() != 0) return -1;
+
+  // 5.-6. Server and Client start here.
+
+  // 7. Sound. Never fails: without an input the beat comes from taps only,
+  // and recording itself starts with the first spectrum request.
+  fx::SoundOptions sound;
+  sound.input_file = g_app.options.audio_input;
+  sound.allow_live_input = g_app.options.live_audio;
+  fx::StartSound(sound);
 
   // 8.
   HideSplash();
@@ -94,6 +107,11 @@ int QeAppFrame() {
   PumpPlatformEvents();
   if (g_stop_requested) return 0;
 
+  // One time value for everything this frame reads.
+  double now = core::NowSeconds();
+  fx::BeginSoundFrame();
+  fx::DetectBeats(now);
+
   int result = 1;
   if (g_app.command.Mode() != RunMode::kClientOnly) {
     // With no deck drawn the Server's tick paces the loop with a 10 ms sleep.
@@ -105,6 +123,9 @@ int QeAppFrame() {
 }
 
 int QeAppShutdown() {
+  fx::StopSound();
+  // The Client and the Server shut down here.
+  fx::StopTiming();
   core::StopFileLayer();
   return 0;
 }

@@ -17,6 +17,10 @@ struct Options {
   std::string settings_dir;
   std::string root;  // folder holding the show's effects/ and data/
   std::string trace_file;
+  std::string audio_input;  // sound file played as the input (absolute path)
+  // Live sound devices may be opened. Offline (fixed-rate) runs turn this
+  // off: they hear the --audio-input file or silence, never a device.
+  bool live_audio = true;
 };
 
 // Splits argv into options and the remaining words (joined by blanks, the

@@ -1,5 +1,7 @@
 #include "app/app.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "app/core/core.h"
@@ -16,6 +18,15 @@ bool ParseCount(const std::string& text, int64_t* value) {
   }
   *value = n;
   return true;
+}
+
+// Paths on the command line are relative to the caller's working folder,
+// not to the show root the file layer resolves against.
+std::string AbsoluteFromWorkingFolder(const std::string& path) {
+  if (path.empty() || path[0] == '/') return path;
+  char buffer[4096];
+  if (!getcwd(buffer, sizeof buffer)) return path;
+  return std::string(buffer) + "/" + path;
 }
 
 struct OptionSpec {
@@ -44,6 +55,11 @@ const OptionSpec kOptionSpecs[] = {
        o->trace_file = v;
        return !v.empty();
      }},
+    {"audio-input", true,
+     [](Options* o, const std::string& v) {
+       o->audio_input = AbsoluteFromWorkingFolder(v);
+       return !v.empty();
+     }},
 };
 
 }  // namespace
@@ -65,7 +81,9 @@ std::string UsageText() {
          "                         $XDG_CONFIG_HOME/halvane/vj or ~/.config/halvane/vj)\n"
          "  --root=DIR             folder holding the show's effects/ and data/\n"
          "                         (default: beside the program)\n"
-         "  --trace=FILE           append diagnostic lines to FILE\n";
+         "  --trace=FILE           append diagnostic lines to FILE\n"
+         "  --audio-input=FILE     listen to a sound file (WAV, FLAC, OGG; looping)\n"
+         "                         instead of the recording device\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "app/app.h"
 
 namespace {
@@ -66,6 +68,20 @@ TEST(Options, SettingsDirTraceAndHelp) {
   EXPECT_EQ(p.options.trace_file, "/tmp/t.log");
   EXPECT_TRUE(p.options.help);
   EXPECT_NE(app::UsageText().find("--headless"), std::string::npos);
+}
+
+TEST(Options, AudioInputIsMadeAbsoluteFromTheWorkingFolder) {
+  Parsed p = Parse({"--audio-input=/music/set-1.flac"});
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.options.audio_input, "/music/set-1.flac");
+  EXPECT_TRUE(p.options.live_audio);
+  p = Parse({"--audio-input=music/a.wav"});
+  ASSERT_EQ(p.result, 0);
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  EXPECT_EQ(p.options.audio_input, std::string(cwd) + "/music/a.wav");
+  EXPECT_EQ(Parse({"--audio-input="}).result, -1);
+  EXPECT_EQ(Parse({"--audio-input"}).result, -1);
 }
 
 TEST(Options, UnknownOrMalformedOptionsAreErrors) {
