@@ -122,7 +122,8 @@ int NextToken(const char** cursor, Token* token);
 int ParseTagText(TagDocument* document, const char* text);
 
 // Reads a whole file through the file layer and parses it. -1 when the file
-// cannot be opened or read completely, or does not parse.
+// cannot be opened or read completely, is larger than 1 GiB (no tag file
+// is; a folder can report such a size), or does not parse.
 int LoadTagFile(TagDocument* document, const char* path);
 
 // The root node (NODE_ROOT, no value), or nullptr when the document is empty.
