@@ -242,3 +242,4 @@ bool ReadSettingText(const char* sub_path, const char* name, char* buffer, size_
 int WriteSettingText(const char* sub_path, const char* name, const char* text);
 
 }  // namespace core
+#include "app/core/pool.h"  // ObjectPool, GrowableArray

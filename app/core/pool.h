@@ -1,0 +1,353 @@
+// Slot pools and growable arrays: the two containers every module shares.
+// Included through app/core/core.h; other modules never include this file.
+//
+// ObjectPool<T> hands out small integer ids that stay valid until released:
+// an item's id is its slot index. Slots form two doubly linked chains over
+// one array: the free chain (a released slot goes to its head, so the most
+// recently released id is the first one reused) and the used chain, kept in
+// insertion order, which is the iteration order. A new pool has one slot; a
+// full pool doubles. Growth moves the items, so pointers from Get() are
+// valid only until the next Add(); ids are what callers keep.
+//
+// GrowableArray<T> is an ordered list with capacity 1 at the first add,
+// doubling when full.
+//
+// Neither throws: allocation uses the non-throwing operator new, and a
+// failed growth is reported as -1 with the container unchanged.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+namespace core {
+
+template <typename T>
+class ObjectPool {
+  static_assert(std::is_nothrow_move_constructible_v<T>,
+                "pool items move between slot arrays when the pool grows");
+
+ public:
+  ObjectPool() { Grow(); }
+  ~ObjectPool() { Destroy(); }
+  ObjectPool(const ObjectPool&) = delete;
+  ObjectPool& operator=(const ObjectPool&) = delete;
+  ObjectPool(ObjectPool&& other) noexcept { Take(other); }
+  ObjectPool& operator=(ObjectPool&& other) noexcept {
+    if (this != &other) {
+      Destroy();
+      Take(other);
+    }
+    return *this;
+  }
+
+  // Stores the item and returns its id, or -1 when the pool cannot grow.
+  int Add(T item) { return Emplace(std::move(item)); }
+
+  template <typename... Args>
+  int Emplace(Args&&... args) {
+    if (free_head_ < 0 && !Grow()) return -1;
+    int id = free_head_;
+    Slot& slot = slots_[id];
+    ::new (static_cast<void*>(slot.storage)) T(std::forward<Args>(args)...);
+    Unlink(&free_head_, nullptr, id);
+    slot.used = true;
+    // Append to the used chain: iteration follows insertion order.
+    slot.prev = used_tail_;
+    slot.next = -1;
+    if (used_tail_ >= 0)
+      slots_[used_tail_].next = id;
+    else
+      used_head_ = id;
+    used_tail_ = id;
+    ++count_;
+    return id;
+  }
+
+  // Destroys the item and frees its id. -1 for an id that is not in use.
+  int Release(int id) {
+    if (!IsUsed(id)) return -1;
+    Slot& slot = slots_[id];
+    Item(id)->~T();
+    slot.used = false;
+    Unlink(&used_head_, &used_tail_, id);
+    slot.prev = -1;
+    slot.next = free_head_;
+    if (free_head_ >= 0) slots_[free_head_].prev = id;
+    free_head_ = id;
+    --count_;
+    return 0;
+  }
+
+  // Releases every item; ids restart from 0 in ascending order.
+  void Clear() {
+    for (int id = used_head_; id >= 0;) {
+      int next = slots_[id].next;
+      Item(id)->~T();
+      slots_[id].used = false;
+      id = next;
+    }
+    used_head_ = used_tail_ = -1;
+    count_ = 0;
+    ChainFree(0);
+  }
+
+  bool IsUsed(int id) const { return id >= 0 && id < capacity_ && slots_[id].used; }
+  T* Get(int id) { return IsUsed(id) ? Item(id) : nullptr; }
+  const T* Get(int id) const { return IsUsed(id) ? Item(id) : nullptr; }
+
+  int Count() const { return count_; }
+  int Capacity() const { return capacity_; }
+
+  // Walks the ids in insertion order: First(), then Next(id) until -1.
+  // Take Next() before releasing the current id.
+  int First() const { return used_head_; }
+  int Next(int id) const { return IsUsed(id) ? slots_[id].next : -1; }
+
+  // Range-for over the items in insertion order. The iterator reads the
+  // following id before yielding, so releasing the current item inside the
+  // loop is safe (releasing others or adding is not).
+  template <typename Pool, typename Ref>
+  class Iter {
+   public:
+    Iter(Pool* pool, int id) : pool_(pool), id_(id), next_(pool->Next(id)) {}
+    Ref operator*() const { return *pool_->Get(id_); }
+    int id() const { return id_; }
+    Iter& operator++() {
+      id_ = next_;
+      next_ = pool_->Next(id_);
+      return *this;
+    }
+    bool operator!=(const Iter& other) const { return id_ != other.id_; }
+    bool operator==(const Iter& other) const { return id_ == other.id_; }
+
+   private:
+    Pool* pool_;
+    int id_;
+    int next_;
+  };
+  using iterator = Iter<ObjectPool, T&>;
+  using const_iterator = Iter<const ObjectPool, const T&>;
+  iterator begin() { return iterator(this, used_head_); }
+  iterator end() { return iterator(this, -1); }
+  const_iterator begin() const { return const_iterator(this, used_head_); }
+  const_iterator end() const { return const_iterator(this, -1); }
+
+ private:
+  struct Slot {
+    alignas(T) unsigned char storage[sizeof(T)];
+    int prev;
+    int next;
+    bool used;
+  };
+
+  T* Item(int id) { return std::launder(reinterpret_cast<T*>(slots_[id].storage)); }
+  const T* Item(int id) const {
+    return std::launder(reinterpret_cast<const T*>(slots_[id].storage));
+  }
+
+  void Unlink(int* head, int* tail, int id) {
+    Slot& slot = slots_[id];
+    if (slot.prev >= 0)
+      slots_[slot.prev].next = slot.next;
+    else
+      *head = slot.next;
+    if (slot.next >= 0)
+      slots_[slot.next].prev = slot.prev;
+    else if (tail)
+      *tail = slot.prev;
+  }
+
+  // Makes slots [first, capacity_) the free chain, lowest id first.
+  void ChainFree(int first) {
+    for (int i = first; i < capacity_; ++i) {
+      slots_[i].used = false;
+      slots_[i].prev = i > first ? i - 1 : -1;
+      slots_[i].next = i + 1 < capacity_ ? i + 1 : -1;
+    }
+    free_head_ = first < capacity_ ? first : -1;
+  }
+
+  // Doubles the slot array (one slot for a new pool). Only called with an
+  // empty free chain, so the new slots become the whole free chain.
+  bool Grow() {
+    if (capacity_ > INT32_MAX / 2) return false;
+    int capacity = capacity_ == 0 ? 1 : capacity_ * 2;
+    Slot* slots = static_cast<Slot*>(::operator new(sizeof(Slot) * static_cast<size_t>(capacity),
+                                                    std::align_val_t(alignof(Slot)), std::nothrow));
+    if (!slots) return false;
+    for (int i = 0; i < capacity_; ++i) {
+      Slot& to = slots[i];
+      Slot& from = slots_[i];
+      to.prev = from.prev;
+      to.next = from.next;
+      to.used = from.used;
+      if (from.used) {
+        ::new (static_cast<void*>(to.storage)) T(std::move(*Item(i)));
+        Item(i)->~T();
+      }
+    }
+    FreeSlots(slots_);
+    slots_ = slots;
+    int first = capacity_;
+    capacity_ = capacity;
+    ChainFree(first);
+    return true;
+  }
+
+  static void FreeSlots(Slot* slots) {
+    if (slots) ::operator delete(slots, std::align_val_t(alignof(Slot)));
+  }
+
+  void Destroy() {
+    if (!slots_) return;
+    for (int id = used_head_; id >= 0; id = slots_[id].next) Item(id)->~T();
+    FreeSlots(slots_);
+    slots_ = nullptr;
+    capacity_ = count_ = 0;
+    free_head_ = used_head_ = used_tail_ = -1;
+  }
+
+  void Take(ObjectPool& other) {
+    slots_ = std::exchange(other.slots_, nullptr);
+    capacity_ = std::exchange(other.capacity_, 0);
+    count_ = std::exchange(other.count_, 0);
+    free_head_ = std::exchange(other.free_head_, -1);
+    used_head_ = std::exchange(other.used_head_, -1);
+    used_tail_ = std::exchange(other.used_tail_, -1);
+  }
+
+  Slot* slots_ = nullptr;
+  int capacity_ = 0;
+  int count_ = 0;
+  int free_head_ = -1;
+  int used_head_ = -1;
+  int used_tail_ = -1;
+};
+
+template <typename T>
+class GrowableArray {
+  static_assert(std::is_nothrow_move_constructible_v<T>,
+                "array items move when the array grows");
+
+ public:
+  GrowableArray() = default;
+  ~GrowableArray() { Destroy(); }
+  GrowableArray(const GrowableArray&) = delete;
+  GrowableArray& operator=(const GrowableArray&) = delete;
+  GrowableArray(GrowableArray&& other) noexcept { Take(other); }
+  GrowableArray& operator=(GrowableArray&& other) noexcept {
+    if (this != &other) {
+      Destroy();
+      Take(other);
+    }
+    return *this;
+  }
+
+  // Appends; returns the new item's index, or -1 when the array cannot grow.
+  int Add(T item) {
+    if (size_ == capacity_ && !Grow()) return -1;
+    ::new (static_cast<void*>(items_ + size_)) T(std::move(item));
+    return size_++;
+  }
+
+  // Inserts before `index` (0..Size()); later items move up. 0 or -1.
+  int Insert(int index, T item) {
+    if (index < 0 || index > size_) return -1;
+    if (size_ == capacity_ && !Grow()) return -1;
+    if (index == size_) {
+      ::new (static_cast<void*>(items_ + size_)) T(std::move(item));
+    } else {
+      ::new (static_cast<void*>(items_ + size_)) T(std::move(items_[size_ - 1]));
+      for (int i = size_ - 1; i > index; --i) items_[i] = std::move(items_[i - 1]);
+      items_[index] = std::move(item);
+    }
+    ++size_;
+    return 0;
+  }
+
+  // Removes the item at `index`, keeping the order of the rest. 0 or -1.
+  int RemoveAt(int index) {
+    if (index < 0 || index >= size_) return -1;
+    for (int i = index; i + 1 < size_; ++i) items_[i] = std::move(items_[i + 1]);
+    items_[--size_].~T();
+    return 0;
+  }
+
+  // Removes the first item equal to `item`. 0, or -1 when there is none.
+  int Remove(const T& item) { return RemoveAt(Find(item)); }
+
+  // Index of the first item equal to `item`, or -1.
+  int Find(const T& item) const {
+    for (int i = 0; i < size_; ++i)
+      if (items_[i] == item) return i;
+    return -1;
+  }
+
+  // Drops the items from `size` on; the capacity stays.
+  void Truncate(int size) {
+    if (size < 0) size = 0;
+    while (size_ > size) items_[--size_].~T();
+  }
+  void Clear() { Truncate(0); }
+
+  int Size() const { return size_; }
+  int Capacity() const { return capacity_; }
+  bool Empty() const { return size_ == 0; }
+  T& operator[](int index) { return items_[index]; }
+  const T& operator[](int index) const { return items_[index]; }
+  // Bounds-checked access: nullptr outside 0..Size()-1.
+  T* At(int index) { return index >= 0 && index < size_ ? items_ + index : nullptr; }
+  const T* At(int index) const { return index >= 0 && index < size_ ? items_ + index : nullptr; }
+  T& Back() { return items_[size_ - 1]; }
+  const T& Back() const { return items_[size_ - 1]; }
+  T* Data() { return items_; }
+  const T* Data() const { return items_; }
+  T* begin() { return items_; }
+  T* end() { return items_ + size_; }
+  const T* begin() const { return items_; }
+  const T* end() const { return items_ + size_; }
+
+ private:
+  bool Grow() {
+    if (capacity_ > INT32_MAX / 2) return false;
+    int capacity = capacity_ == 0 ? 1 : capacity_ * 2;
+    T* items = static_cast<T*>(
+        ::operator new(sizeof(T) * static_cast<size_t>(capacity), std::align_val_t(alignof(T)),
+                       std::nothrow));
+    if (!items) return false;
+    for (int i = 0; i < size_; ++i) {
+      ::new (static_cast<void*>(items + i)) T(std::move(items_[i]));
+      items_[i].~T();
+    }
+    Free(items_);
+    items_ = items;
+    capacity_ = capacity;
+    return true;
+  }
+
+  static void Free(T* items) {
+    if (items) ::operator delete(items, std::align_val_t(alignof(T)));
+  }
+
+  void Destroy() {
+    Clear();
+    Free(items_);
+    items_ = nullptr;
+    capacity_ = 0;
+  }
+
+  void Take(GrowableArray& other) {
+    items_ = std::exchange(other.items_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    capacity_ = std::exchange(other.capacity_, 0);
+  }
+
+  T* items_ = nullptr;
+  int size_ = 0;
+  int capacity_ = 0;
+};
+
+}  // namespace core
