@@ -141,7 +141,7 @@ void SetRecordText(char* field, size_t size, std::string_view text) {
       break;
     }
   }
-  std::memcpy(field, text.data(), length);
+  if (length) std::memcpy(field, text.data(), length);
   std::memset(field + length, 0, size - length);
 }
 
