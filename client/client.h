@@ -189,6 +189,10 @@ class ControllerPanel {
   const std::vector<net::DeckRecord>& deck_table() const { return deck_table_; }
   const std::vector<net::MixerRecord>& mixer_table() const { return mixer_table_; }
   const BeatSettings& beat_settings() const { return beat_settings_; }
+  // Grows whenever something the view shows may have changed (a message
+  // arrived, the status or the log changed), so an idle window can skip
+  // redrawing.
+  uint64_t changes() const { return changes_; }
   // Error texts for the performer (version mismatch, a lost connection...).
   // The owner shows them inside its window; each is also in the log.
   std::vector<std::string> TakeAlerts();
@@ -238,6 +242,7 @@ class ControllerPanel {
   std::string frame_rate_text_ = "0";
   std::vector<std::string> alerts_;
   bool close_requested_ = false;
+  uint64_t changes_ = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -294,6 +299,9 @@ class ClientWindow {
   int Tick();
 
   size_t panel_count() const { return panels_.size(); }
+  // Sum of the panels' changes plus the window's own (panels added or
+  // removed, alerts): a redraw is due when it differs from the last one.
+  uint64_t changes() const;
   ControllerPanel* panel(size_t index) const { return index < panels_.size() ? panels_[index].get() : nullptr; }
   ConnectionDialog& dialog() { return dialog_; }
   // Alerts gathered from the panels, oldest first; the view shows the first.
@@ -304,6 +312,7 @@ class ClientWindow {
   ConnectionDialog dialog_;
   std::deque<std::string> alerts_;
   bool quit_requested_ = false;
+  uint64_t changes_ = 0;
 };
 
 // ---------------------------------------------------------------------------

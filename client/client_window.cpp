@@ -41,7 +41,14 @@ void ConnectionDialog::Forget(const ControllerPanel* panel) {
 // ---------------------------------------------------------------------------
 ClientWindow::~ClientWindow() { CloseAllPanels(); }
 
+uint64_t ClientWindow::changes() const {
+  uint64_t sum = changes_;
+  for (const auto& panel : panels_) sum += panel->changes();
+  return sum;
+}
+
 ControllerPanel* ClientWindow::NewController() {
+  ++changes_;
   panels_.push_back(std::make_unique<ControllerPanel>());
   core::Trace("CLIENT: new controller panel (%zu)\n", panels_.size());
   return panels_.back().get();
@@ -52,6 +59,7 @@ void ClientWindow::ClosePanel(ControllerPanel* panel) {
   if (it == panels_.end()) return;
   dialog_.Forget(panel);
   (*it)->Disconnect();
+  changes_ += (*it)->changes() + 1;  // the sum must still move
   panels_.erase(it);
 }
 
@@ -80,6 +88,7 @@ int ClientWindow::Tick() {
     for (std::string& alert : panel->TakeAlerts()) {
       if (alerts_.size() >= kMaxAlerts) alerts_.pop_front();
       alerts_.push_back(std::move(alert));
+      ++changes_;
     }
   }
   return 1;

@@ -98,9 +98,11 @@ void ControllerPanel::SetStatus(const char* format, ...) {
   std::vsnprintf(buffer, sizeof(buffer), format, args);
   va_end(args);
   status_ = buffer;
+  ++changes_;
 }
 
 void ControllerPanel::AddLogLine(std::string text) {
+  ++changes_;
   log_.push_front(std::move(text));
   while (log_.size() > kMaxLogLines) log_.pop_back();
 }
@@ -219,6 +221,7 @@ int ControllerPanel::Send(const net::NetMessage& message) {
 // --- messages from the Server -----------------------------------------------
 
 void ControllerPanel::Handle(net::NetMessage* message) {
+  ++changes_;
   switch (message->Type()) {
     case net::MSG_SERVER_HANDSHAKE: {
       const auto* handshake = net::MessageAs<net::ServerHandshakeMessage>(message);
