@@ -36,13 +36,15 @@ void CanonicalPalette(const Image& image, uint32_t out[256]) {
 
 namespace {
 
+// The format is taken by value: byte stores may alias a referenced format,
+// which would make the compiler reload its fields for every pixel.
 template <int kBytes>
-void UnpackRowT(const PixelFormat& f, const uint8_t* row, uint32_t width, uint32_t* out) {
+void UnpackRowT(const PixelFormat f, const uint8_t* row, uint32_t width, uint32_t* out) {
   for (uint32_t x = 0; x < width; ++x) out[x] = Unpack(f, ReadValue<kBytes>(row + x * kBytes));
 }
 
 template <int kBytes>
-void PackRowT(const PixelFormat& f, const uint32_t* argb, uint32_t width, uint8_t* row) {
+void PackRowT(const PixelFormat f, const uint32_t* argb, uint32_t width, uint8_t* row) {
   for (uint32_t x = 0; x < width; ++x) WriteValue<kBytes>(row + x * kBytes, Pack(f, argb[x]));
 }
 

@@ -22,6 +22,13 @@ namespace media {
 namespace {
 
 constexpr size_t kInputBufferSize = 4096;
+// Each progressive scan walks the whole coefficient buffer, so a small
+// damaged file with thousands of scans could stall the program for minutes.
+// Real encoders write about ten.
+constexpr int kMaxScans = 1000;
+// What libjpeg itself may allocate (progressive files keep every
+// coefficient); beyond it the load fails instead of exhausting memory.
+constexpr long kMaxDecoderMemory = 1024L * 1024 * 1024;
 
 struct JpegSource {
   jpeg_source_mgr manager;  // first member: libjpeg hands back this pointer
@@ -38,6 +45,7 @@ struct JpegErrors {
 struct JpegJob {
   jpeg_decompress_struct info;
   JpegErrors errors;
+  jpeg_progress_mgr progress;
   JpegSource source;
   Image* image;
 };
@@ -88,6 +96,14 @@ void TraceMessage(j_common_ptr info) {
   std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
 }
 
+void CheckProgress(j_common_ptr info) {
+  j_decompress_ptr decompress = reinterpret_cast<j_decompress_ptr>(info);
+  if (decompress->input_scan_number > kMaxScans) {
+    core::Trace("media: jpeg: more than %d scans\n", kMaxScans);
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+  }
+}
+
 // The only frame libjpeg may jump into. Keep its locals trivial.
 int DecodeJpeg(JpegJob* job) {
   if (setjmp(job->errors.jump) != 0) {
@@ -96,7 +112,9 @@ int DecodeJpeg(JpegJob* job) {
     return -1;
   }
   jpeg_create_decompress(&job->info);
+  job->info.mem->max_memory_to_use = kMaxDecoderMemory;
   job->info.src = &job->source.manager;
+  job->info.progress = &job->progress;
   jpeg_read_header(&job->info, TRUE);
 
   jpeg_decompress_struct& info = job->info;
@@ -146,6 +164,7 @@ int LoadJpeg(Image* image, core::File* file) {
   job->info.err = jpeg_std_error(&job->errors.manager);
   job->errors.manager.error_exit = ErrorExit;
   job->errors.manager.output_message = TraceMessage;
+  job->progress.progress_monitor = CheckProgress;
   job->source.file = file;
   job->source.manager.init_source = InitSource;
   job->source.manager.fill_input_buffer = FillInput;

@@ -5,6 +5,7 @@
 // file (cut short, single bits flipped) must load as -1 or as a valid image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>

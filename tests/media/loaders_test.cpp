@@ -1,6 +1,7 @@
 // The TGA, BMP and JPEG readers on hand-made files, and loading by name.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -358,6 +359,77 @@ TEST_F(Loaders, DamagedJpegFailsWithoutEndingTheProgram) {
   // And a good file still decodes afterwards.
   Write("good.jpg", good);
   EXPECT_EQ(media::LoadJpeg(&image, "good.jpg"), 0);
+}
+
+// libjpeg's warnings and errors are diagnostics: they go to the trace.
+TEST_F(Loaders, JpegWarningsAndErrorsGoToTheTrace) {
+  // Noise, so that the entropy-coded data is most of the file.
+  std::vector<uint8_t> noise(64 * 64 * 3);
+  media_test::Random random(1);
+  for (uint8_t& v : noise) v = static_cast<uint8_t>(random.Next());
+  const std::string good = media_test::EncodeJpeg(64, 64, 3, JCS_RGB, noise);
+  Write("cut.jpg", good.substr(0, good.size() * 2 / 3));
+  Write("text.jpg", "not a picture");
+  const std::string trace = dir / "trace.txt";
+  ASSERT_EQ(core::SetTraceFile(trace.c_str()), 0);
+  Image image;
+  EXPECT_EQ(media::LoadJpeg(&image, "cut.jpg"), 0);  // the missing part comes out grey
+  EXPECT_EQ(media::LoadJpeg(&image, "text.jpg"), -1);
+  core::SetTraceFile(nullptr);
+  const std::string text = testing_support::ReadFile(trace);
+  EXPECT_NE(text.find("media: jpeg: Premature end of JPEG file"), std::string::npos) << text;
+  EXPECT_NE(text.find("media: jpeg: Not a JPEG file"), std::string::npos) << text;
+}
+
+// A valid progressive 8x8 file with one DC scan and, per component and
+// coefficient, a first scan at `precision` bits less plus one refinement
+// per dropped bit: 1 + 3 x 63 x (precision + 1) scans.
+std::string ManyScanJpeg(int precision) {
+  std::vector<jpeg_scan_info> script;
+  script.push_back({3, {0, 1, 2, 0}, 0, 0, 0, 0});
+  for (int c = 0; c < 3; ++c)
+    for (int k = 1; k < 64; ++k) {
+      script.push_back({1, {c, 0, 0, 0}, k, k, 0, precision});
+      for (int al = precision; al > 0; --al) script.push_back({1, {c, 0, 0, 0}, k, k, al, al - 1});
+    }
+  std::vector<uint8_t> pixels(8 * 8 * 3);
+  for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i * 37);
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &buffer, &size);
+  info.image_width = 8;
+  info.image_height = 8;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  info.scan_info = script.data();
+  info.num_scans = static_cast<int>(script.size());
+  jpeg_start_compress(&info, TRUE);
+  while (info.next_scanline < 8) {
+    JSAMPROW row = &pixels[info.next_scanline * 8 * 3];
+    jpeg_write_scanlines(&info, &row, 1);
+  }
+  jpeg_finish_compress(&info);
+  std::string out(reinterpret_cast<const char*>(buffer), size);
+  jpeg_destroy_compress(&info);
+  free(buffer);
+  return out;
+}
+
+TEST_F(Loaders, JpegWithThousandsOfScansIsRefused) {
+  Write("190.jpg", ManyScanJpeg(0));
+  Write("1135.jpg", ManyScanJpeg(5));
+  const std::string trace = dir / "trace.txt";
+  ASSERT_EQ(core::SetTraceFile(trace.c_str()), 0);
+  Image image;
+  EXPECT_EQ(media::LoadJpeg(&image, "190.jpg"), 0);
+  ExpectRejected(media::LoadJpeg(&image, "1135.jpg"), image);
+  core::SetTraceFile(nullptr);
+  EXPECT_NE(testing_support::ReadFile(trace).find("more than 1000 scans"), std::string::npos);
 }
 
 TEST_F(Loaders, TruncatedJpegIsFilledInOrRejected) {

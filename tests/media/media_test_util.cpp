@@ -1,5 +1,6 @@
 #include "tests/media/media_test_util.h"
 
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
