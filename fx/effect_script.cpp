@@ -28,8 +28,7 @@
 namespace fx {
 namespace {
 
-// Scripts are short; anything bigger is not a script (a folder opened as a
-// file reports an absurd size).
+// Scripts are short; anything bigger is not a script.
 constexpr long kMaxScriptBytes = 16L * 1024 * 1024;
 
 // The script's own word reader. Words are separated by blanks, tabs,
@@ -133,7 +132,8 @@ FxScript::~FxScript() { Close(); }
 
 int FxScript::OpenFile(const char* path, bool loop) {
   if (!path) path = "";
-  core::FilePtr file(core::OpenDataFile(path, "rb"));
+  // Only a regular file is a script: a folder opens but reads as nothing.
+  core::FilePtr file(core::FileExists(path) ? core::OpenDataFile(path, "rb") : nullptr);
   if (!file) {
     core::ShowError("File not found %s", path);
     return -1;

@@ -460,7 +460,8 @@ class FxScript {
 
   // Reads the file through the file layer (relative to the current base
   // folder) and opens its text. 0, or -1 after "File not found %s" /
-  // "Error reading script from %s" or a failing Open.
+  // "Error reading script from %s" (what was open then stays open) or a
+  // failing Open.
   int OpenFile(const char* path, bool loop);
   // Closes what was open, sets up the material library from
   // "data/shaders/", traces the class registry and parses the text. 0, or
