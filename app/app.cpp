@@ -156,6 +156,9 @@ int RunProgram(int argc, const char* const* argv) {
     return 1;
   }
 
+  // Effect classes join the registry before start-up, in their fixed order.
+  fx::RegisterEffectClasses();
+
   int status = 0;
   if (QeAppInit() != 0) {
     core::ShowMessageBox("Error", "QeAppInit() Failed");

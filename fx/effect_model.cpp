@@ -1,0 +1,238 @@
+// The effect class registry, the base behaviour of FxInstance, the effect
+// time and the default material library.
+//
+// The registry is an intrusive singly linked list of static records with
+// the newest at the head. Records are linked by explicit calls only
+// (RegisterEffectClasses at program start), never from static
+// constructors, which a static library drops when nothing references them.
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/core/core.h"
+#include "fx/effects_internal.h"
+#include "fx/fx.h"
+
+namespace fx {
+namespace {
+
+float g_effect_time = 0.0f;
+FxClass* g_classes = nullptr;
+MaterialScopeFactory g_material_factory;
+
+// ---------------------------------------------------------------------------
+// Built-in classes whose behaviour is not in this program yet: they exist in
+// the registry (so scripts name them and the registry lists them), but their
+// Load fails, so an effect that uses one fails to load instead of drawing
+// nothing.
+// ---------------------------------------------------------------------------
+class UnavailableInstance final : public FxInstance {
+ public:
+  explicit UnavailableInstance(const FxClass& record) : record_(record) {}
+  int Load(const char* name, const char* arguments) override {
+    SetInstanceName(name);
+    core::Trace("FX: class %s is not available in this build; %s (%s) not loaded\n", record_.Name(),
+                InstanceName(), arguments ? arguments : "");
+    return -1;
+  }
+  const char* GetName() const override { return record_.Name(); }
+  const char* GetDescription() const override { return record_.Description(); }
+
+ private:
+  const FxClass& record_;
+};
+
+FxInstance* CreateUnavailable(const FxClass& record) { return NewInstance<UnavailableInstance>(record); }
+
+FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateUnavailable);
+FxClass g_image_class(kImageClass, "Shows an image", CreateUnavailable);
+FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateUnavailable);
+FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateUnavailable);
+FxClass g_filter_class(kFilterClass, "Filtering and postfx rendering", CreateUnavailable);
+
+const FxTemplate kDefaultLoadTemplates[FxInstance::kDefaultTemplateRows] = {
+    {"DEFAULT 1", "default load 1"},   {"DEFAULT 2", "default load 2"},   {"DEFAULT 3", "default load 3"},
+    {"DEFAULT 4", "default load 4"},   {"DEFAULT 5", "default load 5"},   {"DEFAULT 6", "default load 6"},
+    {"DEFAULT 7", "default load 7"},   {"DEFAULT 8", "default load 8"},   {"DEFAULT 9", "default load 9"},
+    {"DEFAULT 10", "default load 10"}, {"DEFAULT 11", "default load 11"},
+};
+const FxTemplate kDefaultCommandTemplates[FxInstance::kDefaultTemplateRows] = {
+    {"DEFAULT 1", "default command 1"},   {"DEFAULT 2", "default command 2"},
+    {"DEFAULT 3", "default command 3"},   {"DEFAULT 4", "default command 4"},
+    {"DEFAULT 5", "default command 5"},   {"DEFAULT 6", "default command 6"},
+    {"DEFAULT 7", "default command 7"},   {"DEFAULT 8", "default command 8"},
+    {"DEFAULT 9", "default command 9"},   {"DEFAULT 10", "default command 10"},
+    {"DEFAULT 11", "default command 11"},
+};
+
+// The library of an effect until materials exist: nothing to load, nothing
+// to make current.
+class EmptyMaterialScope final : public MaterialScope {
+ public:
+  int Load(const char*) override { return 0; }
+  void Push() override {}
+  void Pop() override {}
+  void Clear() override {}
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Numbers
+// ---------------------------------------------------------------------------
+
+int32_t ParseDecimalInt(const char* text) {
+  if (!text) return 0;
+  const char* p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = (*p++ == '-');
+  int64_t value = 0;
+  for (; *p >= '0' && *p <= '9'; ++p) {
+    value = value * 10 + (*p - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) value = INT32_MAX;
+  return static_cast<int32_t>(value);
+}
+
+float ParseDecimalFloat(const char* text) {
+  if (!text) return 0.0f;
+  // The program never changes the "C" locale, so strtod reads '.' decimals.
+  double value = std::strtod(text, nullptr);
+  float result = static_cast<float>(value);
+  return std::isfinite(result) ? result : 0.0f;
+}
+
+// ---------------------------------------------------------------------------
+// Effect time
+// ---------------------------------------------------------------------------
+
+float GetEffectTime() { return g_effect_time; }
+void SetEffectTime(float seconds) { g_effect_time = seconds; }
+
+// ---------------------------------------------------------------------------
+// Registry
+// ---------------------------------------------------------------------------
+
+std::unique_ptr<FxInstance> FxClass::Create() const {
+  return std::unique_ptr<FxInstance>(create_ ? create_(*this) : nullptr);
+}
+
+void RegisterFxClass(FxClass* record) {
+  if (!record || record->registered_) return;
+  record->next_ = g_classes;
+  record->registered_ = true;
+  g_classes = record;
+}
+
+void UnregisterFxClass(FxClass* record) {
+  if (!record || !record->registered_) return;
+  for (FxClass** link = &g_classes; *link; link = &(*link)->next_) {
+    if (*link == record) {
+      *link = record->next_;
+      break;
+    }
+  }
+  record->next_ = nullptr;
+  record->registered_ = false;
+}
+
+const FxClass* FirstFxClass() { return g_classes; }
+
+const FxClass* FindClass(std::string_view keyword) {
+  for (const FxClass* c = g_classes; c; c = c->Next())
+    if (keyword == c->Name()) return c;
+  return nullptr;
+}
+
+void RegisterEffectClasses() {
+  RegisterFxClass(&g_video_stream_class);
+  RegisterFxClass(&g_image_class);
+  RegisterFxClass(&g_sound_syncer_class);
+  RegisterFxClass(&g_scene_class);
+  RegisterFxClass(&g_filter_class);
+}
+
+// ---------------------------------------------------------------------------
+// FxInstance base behaviour
+// ---------------------------------------------------------------------------
+
+int FxInstance::Load(const char*, const char*) { return 0; }
+int FxInstance::Unload() { return 0; }
+
+int FxInstance::Reload(const char* arguments) {
+  // Load copies the name into name_, so hand it a copy of the stored one.
+  char name[kNameSize];
+  std::memcpy(name, name_, kNameSize);
+  Unload();
+  return Load(name, arguments);
+}
+
+int FxInstance::Start(float) { return 0; }
+int FxInstance::Stop() { return 0; }
+int FxInstance::Reset() { return 0; }
+
+int FxInstance::SetHidden(int32_t hidden) {
+  hidden_ = hidden;
+  return 0;
+}
+
+bool FxInstance::ReservedQuery() { return true; }
+void FxInstance::ReservedNotify(int32_t) {}
+void FxInstance::ReservedSignal(int32_t) {}
+void FxInstance::Update(float) {}
+int FxInstance::Render(float) { return 1; }
+void FxInstance::AfterPass(float) {}
+void FxInstance::BeforeLayer(int32_t, float) {}
+void FxInstance::AfterLayer(int32_t, float) {}
+
+int FxInstance::Command(float, const char* command) {
+  if (!command) return 0;
+  // Split at blanks and tabs without copying: the replay sends every
+  // command again on every frame.
+  const char* p = command;
+  while (IsCommandSeparator(*p)) ++p;
+  const char* word = p;
+  while (*p && !IsCommandSeparator(*p)) ++p;
+  if (p - word != 5 || std::strncmp(word, "LAYER", 5) != 0) return 0;
+  while (IsCommandSeparator(*p)) ++p;
+  // "LAYER" with no number leaves the layer as it is.
+  if (*p) layer_ = ParseDecimalInt(p);
+  return 0;
+}
+
+int FxInstance::ShowCommandDialog(char*, size_t) { return -1; }
+int FxInstance::ShowLoadDialog(char*, size_t) { return -1; }
+
+int FxInstance::GetLoadTemplates(const FxTemplate** rows) const {
+  if (rows) *rows = kDefaultLoadTemplates;
+  return kDefaultTemplateRows;
+}
+
+int FxInstance::GetCommandTemplates(const FxTemplate** rows) const {
+  if (rows) *rows = kDefaultCommandTemplates;
+  return kDefaultTemplateRows;
+}
+
+void FxInstance::SetInstanceName(const char* name) {
+  if (!name) name = "";
+  if (name != name_) std::strncpy(name_, name, kNameSize);
+  name_[kNameSize - 1] = '\0';
+}
+
+// ---------------------------------------------------------------------------
+// Material library
+// ---------------------------------------------------------------------------
+
+std::unique_ptr<MaterialScope> MakeMaterialScope() {
+  if (g_material_factory) return g_material_factory();
+  return std::unique_ptr<MaterialScope>(new (std::nothrow) EmptyMaterialScope());
+}
+
+void SetMaterialScopeFactory(MaterialScopeFactory factory) { g_material_factory = std::move(factory); }
+
+}  // namespace fx

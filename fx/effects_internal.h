@@ -1,0 +1,20 @@
+// Helpers shared by the effect model and the effect script.
+#pragma once
+
+#include <cstdint>
+
+namespace fx {
+
+// Decimal text to integer the way the scripts have always read numbers:
+// leading white space, an optional sign, digits up to the first other
+// character; no digits give 0. Saturates at the 32-bit limits.
+int32_t ParseDecimalInt(const char* text);
+
+// Decimal floating-point text; text that is not a number, and numbers that
+// are not finite, read as 0.
+float ParseDecimalFloat(const char* text);
+
+// Blanks and tabs split command words.
+inline bool IsCommandSeparator(char c) { return c == ' ' || c == '\t'; }
+
+}  // namespace fx

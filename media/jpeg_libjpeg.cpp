@@ -1,0 +1,179 @@
+// JPEG reading with libjpeg(-turbo), through the file layer.
+//
+// libjpeg reports fatal errors by calling error_exit, whose standard version
+// ends the process. Ours longjmps back into DecodeJpeg, which holds nothing
+// but trivially destructible locals: everything that survives the jump lives
+// in the JpegJob the caller owns, and the source callback that may raise an
+// error has only trivial locals too. A damaged file therefore just fails.
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "app/core/core.h"
+#include "media/media.h"
+
+namespace media {
+
+namespace {
+
+constexpr size_t kInputBufferSize = 4096;
+// Each progressive scan walks the whole coefficient buffer, so a small
+// damaged file with thousands of scans could stall the program for minutes.
+// Real encoders write about ten.
+constexpr int kMaxScans = 1000;
+// What libjpeg itself may allocate (progressive files keep every
+// coefficient); beyond it the load fails instead of exhausting memory.
+constexpr long kMaxDecoderMemory = 1024L * 1024 * 1024;
+
+struct JpegSource {
+  jpeg_source_mgr manager;  // first member: libjpeg hands back this pointer
+  core::File* file;
+  bool start_of_file;
+  JOCTET buffer[kInputBufferSize];
+};
+
+struct JpegErrors {
+  jpeg_error_mgr manager;  // first member, as above
+  jmp_buf jump;
+};
+
+struct JpegJob {
+  jpeg_decompress_struct info;
+  JpegErrors errors;
+  jpeg_progress_mgr progress;
+  JpegSource source;
+  Image* image;
+};
+
+void InitSource(j_decompress_ptr info) {
+  reinterpret_cast<JpegSource*>(info->src)->start_of_file = true;
+}
+
+boolean FillInput(j_decompress_ptr info) {
+  JpegSource* source = reinterpret_cast<JpegSource*>(info->src);
+  size_t got = source->file->Read(source->buffer, 1, kInputBufferSize);
+  if (got == 0) {
+    if (source->start_of_file) ERREXIT(info, JERR_INPUT_EMPTY);
+    // A truncated file ends in a fake end-of-image marker (libjpeg fills
+    // the missing part with grey).
+    WARNMS(info, JWRN_JPEG_EOF);
+    source->buffer[0] = 0xFF;
+    source->buffer[1] = JPEG_EOI;
+    got = 2;
+  }
+  source->manager.next_input_byte = source->buffer;
+  source->manager.bytes_in_buffer = got;
+  source->start_of_file = false;
+  return TRUE;
+}
+
+void SkipInput(j_decompress_ptr info, long count) {
+  jpeg_source_mgr* manager = info->src;
+  if (count <= 0) return;
+  while (count > static_cast<long>(manager->bytes_in_buffer)) {
+    count -= static_cast<long>(manager->bytes_in_buffer);
+    FillInput(info);
+  }
+  manager->next_input_byte += count;
+  manager->bytes_in_buffer -= static_cast<size_t>(count);
+}
+
+void TermSource(j_decompress_ptr) {}
+
+void TraceMessage(j_common_ptr info) {
+  char text[JMSG_LENGTH_MAX];
+  (*info->err->format_message)(info, text);
+  core::Trace("media: jpeg: %s\n", text);
+}
+
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+  TraceMessage(info);
+  std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+}
+
+void CheckProgress(j_common_ptr info) {
+  j_decompress_ptr decompress = reinterpret_cast<j_decompress_ptr>(info);
+  if (decompress->input_scan_number > kMaxScans) {
+    core::Trace("media: jpeg: more than %d scans\n", kMaxScans);
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->jump, 1);
+  }
+}
+
+// The only frame libjpeg may jump into. Keep its locals trivial.
+int DecodeJpeg(JpegJob* job) {
+  if (setjmp(job->errors.jump) != 0) {
+    jpeg_destroy_decompress(&job->info);
+    DestroyImage(job->image);
+    return -1;
+  }
+  jpeg_create_decompress(&job->info);
+  job->info.mem->max_memory_to_use = kMaxDecoderMemory;
+  job->info.src = &job->source.manager;
+  job->info.progress = &job->progress;
+  jpeg_read_header(&job->info, TRUE);
+
+  jpeg_decompress_struct& info = job->info;
+  // Colour files only: grey and CMYK/YCCK ones are not RGB on output.
+  if (info.num_components != 3 || info.out_color_space != JCS_RGB || info.image_width < 1 ||
+      info.image_width > kMaxImageSide || info.image_height < 1 || info.image_height > kMaxImageSide) {
+    core::Trace("media: jpeg %s rejected: %u x %u, %d components\n", job->source.file->DiskPath().c_str(),
+                info.image_width, info.image_height, info.num_components);
+    jpeg_destroy_decompress(&info);
+    return -1;
+  }
+  if (CreateImage(job->image, MakeHeader(info.image_width, info.image_height, PF_RGB24)) != 0) {
+    jpeg_destroy_decompress(&info);
+    return -1;
+  }
+  jpeg_start_decompress(&info);
+  if (info.output_components != 3 || info.output_width != job->image->width ||
+      info.output_height != job->image->height) {
+    jpeg_destroy_decompress(&info);
+    DestroyImage(job->image);
+    return -1;
+  }
+  while (info.output_scanline < info.output_height) {
+    JSAMPROW rows[16];
+    JDIMENSION wanted = info.output_height - info.output_scanline;
+    if (wanted > 16) wanted = 16;
+    for (JDIMENSION i = 0; i < wanted; ++i) rows[i] = job->image->Row(info.output_scanline + i);
+    if (jpeg_read_scanlines(&info, rows, wanted) == 0) break;
+  }
+  jpeg_finish_decompress(&info);
+  jpeg_destroy_decompress(&info);
+  return 0;
+}
+
+}  // namespace
+
+int LoadJpeg(Image* image, core::File* file) {
+  if (!image) return -1;
+  DestroyImage(image);
+  if (!file) return -1;
+  // Large (about 5 KB): on the heap, zeroed so that destroying a half-made
+  // decompressor is safe.
+  JpegJob* job = new (std::nothrow) JpegJob;
+  if (!job) return -1;
+  std::memset(job, 0, sizeof *job);
+  job->image = image;
+  job->info.err = jpeg_std_error(&job->errors.manager);
+  job->errors.manager.error_exit = ErrorExit;
+  job->errors.manager.output_message = TraceMessage;
+  job->progress.progress_monitor = CheckProgress;
+  job->source.file = file;
+  job->source.manager.init_source = InitSource;
+  job->source.manager.fill_input_buffer = FillInput;
+  job->source.manager.skip_input_data = SkipInput;
+  job->source.manager.resync_to_restart = jpeg_resync_to_restart;
+  job->source.manager.term_source = TermSource;
+  int result = DecodeJpeg(job);
+  delete job;
+  return result;
+}
+
+}  // namespace media

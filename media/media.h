@@ -1,0 +1,184 @@
+// Media: pictures in memory and the files they come from.
+//
+//   pixel formats  a 13-field description (bits, masks, shifts, losses) and
+//                  the ten formats the program uses
+//   images         an image over owned or wrapped pixels, with a palette for
+//                  8-bit images
+//   loading        TGA, BMP and JPEG readers through the file layer, and the
+//                  colour/alpha JPEG pairing
+//   processing     format conversion, area-averaging resampling, rectangle
+//                  copies, alpha merging and mip-level building
+//
+// Pixel values: 16- and 32-bit pixels are little-endian values, 24-bit pixels
+// big-endian values (first byte most significant), 8-bit pixels palette
+// indices. Masks and shifts apply to these values. All functions return 0 on
+// success and -1 on failure; none throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace core {
+class File;
+}
+
+namespace media {
+
+// ---------------------------------------------------------------------------
+// Pixel formats
+// ---------------------------------------------------------------------------
+
+// Losses count the low bits of an 8-bit channel a format drops; a loss of 8
+// means the channel is absent.
+struct PixelFormat {
+  uint32_t bits;
+  uint32_t red_mask, green_mask, blue_mask, alpha_mask;
+  uint32_t red_shift, green_shift, blue_shift, alpha_shift;
+  uint32_t red_loss, green_loss, blue_loss, alpha_loss;
+
+  friend constexpr bool operator==(const PixelFormat&, const PixelFormat&) = default;
+};
+static_assert(sizeof(PixelFormat) == 52);
+
+// 8-bit palette indices.
+inline constexpr PixelFormat PF_PAL8{8, 0, 0, 0, 0, 0, 0, 0, 0, 8, 8, 8, 8};
+// Bytes R, G, B (JPEG output).
+inline constexpr PixelFormat PF_RGB24{24, 0xFF0000, 0xFF00, 0xFF, 0, 16, 8, 0, 0, 0, 0, 0, 8};
+// Bytes B, G, R (24-bit TGA and BMP).
+inline constexpr PixelFormat PF_BGR24{24, 0xFF, 0xFF00, 0xFF0000, 0, 0, 8, 16, 0, 0, 0, 0, 8};
+// A8R8G8B8.
+inline constexpr PixelFormat PF_ARGB32{32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000, 16, 8, 0, 24, 0, 0, 0, 0};
+// X8R8G8B8; also the format of palette entries.
+inline constexpr PixelFormat PF_XRGB32{32, 0xFF0000, 0xFF00, 0xFF, 0, 16, 8, 0, 0, 0, 0, 0, 8};
+// X8B8G8R8.
+inline constexpr PixelFormat PF_XBGR32{32, 0xFF, 0xFF00, 0xFF0000, 0, 0, 8, 16, 0, 0, 0, 0, 8};
+// R5G6B5.
+inline constexpr PixelFormat PF_RGB565{16, 0xF800, 0x7E0, 0x1F, 0, 11, 5, 0, 0, 3, 2, 3, 8};
+// X1R5G5B5.
+inline constexpr PixelFormat PF_XRGB1555{16, 0x7C00, 0x3E0, 0x1F, 0, 10, 5, 0, 0, 3, 3, 3, 8};
+// A1R5G5B5: the alpha bit is bit 15 of the 16-bit value.
+inline constexpr PixelFormat PF_ARGB1555{16, 0x7C00, 0x3E0, 0x1F, 0x8000, 10, 5, 0, 15, 3, 3, 3, 7};
+// A4R4G4B4.
+inline constexpr PixelFormat PF_ARGB4444{16, 0xF00, 0xF0, 0xF, 0xF000, 8, 4, 0, 12, 4, 4, 4, 4};
+
+inline constexpr bool HasAlpha(const PixelFormat& format) { return format.alpha_loss < 8; }
+inline constexpr uint32_t BytesPerPixel(const PixelFormat& format) { return format.bits / 8; }
+
+// The largest width or height a loader accepts.
+inline constexpr uint32_t kMaxImageSide = 16384;
+
+// ---------------------------------------------------------------------------
+// Images
+// ---------------------------------------------------------------------------
+
+// The palette of an 8-bit image: 256 entries in `format` (PF_XRGB32 unless a
+// caller wraps a palette of another format).
+struct Palette {
+  uint32_t entries[256];
+  PixelFormat format;
+};
+
+// What an image is created from.
+struct ImageHeader {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int32_t pitch = 0;  // bytes from one row to the next
+  PixelFormat format{};
+};
+static_assert(sizeof(ImageHeader) == 64);
+
+// A header with pitch = width * bytes per pixel.
+ImageHeader MakeHeader(uint32_t width, uint32_t height, const PixelFormat& format);
+
+// An image owns what it allocated and frees it when destroyed; wrapped pixels
+// and palettes stay the caller's. Images move but do not copy.
+struct Image {
+  char name[32] = "INVALID";  // "INVALID" unless valid, empty while valid
+  uint32_t width = 0;
+  uint32_t height = 0;
+  int32_t pitch = 0;
+  PixelFormat format{};
+  uint8_t owns_pixels = 0;
+  uint8_t owns_palette = 0;
+  uint8_t valid = 0;
+  uint8_t* pixels = nullptr;
+  Palette* palette = nullptr;  // 8-bit images only
+
+  Image() = default;
+  ~Image();
+  Image(const Image&) = delete;
+  Image& operator=(const Image&) = delete;
+  Image(Image&& other) noexcept;
+  Image& operator=(Image&& other) noexcept;
+
+  ImageHeader header() const { return ImageHeader{width, height, pitch, format}; }
+  uint32_t bytes_per_pixel() const { return format.bits / 8; }
+  uint8_t* Row(uint32_t y) const { return pixels + static_cast<ptrdiff_t>(y) * pitch; }
+  uint8_t* PixelAt(uint32_t x, uint32_t y) const { return Row(y) + static_cast<size_t>(x) * bytes_per_pixel(); }
+};
+
+// Destroys what `image` held, then takes the header. With `pixels` the image
+// wraps them (pitch as given); without, it allocates width * height pixels
+// (pitch = width * bytes). 8-bit images wrap `palette` or get an owned one in
+// PF_XRGB32, all entries 0. Fails on zero sizes, bit counts other than 8, 16,
+// 24, 32, and allocation failure.
+int CreateImage(Image* image, const ImageHeader& header, void* pixels = nullptr, Palette* palette = nullptr);
+// Frees what the image owns and marks it "INVALID". Safe on invalid images.
+void DestroyImage(Image* image);
+
+// ---------------------------------------------------------------------------
+// Loading. Every loader destroys the image's old content first and leaves
+// the image invalid on failure. Files open through the file layer.
+// ---------------------------------------------------------------------------
+
+// By name. With `allow_pair`, stem + "@RGB.JPG" and stem + "@ALPHA.JPG" of
+// one size make an A8R8G8B8 image whose alpha is the alpha file's red.
+// Otherwise by extension ("TGA", "BMP", "JPG"); any other or none tries
+// path + ".TGA", ".BMP", ".JPG" in that order.
+int LoadImage(Image* image, const char* path, bool allow_pair);
+
+// Uncompressed (type 2) and run-length (type 10) true-colour TGA at 24 or
+// 32 bits. 32-bit files give PF_ARGB32 with `keep_alpha`, else PF_XRGB32
+// with the top byte set to 0xFF. The File variants read from the current
+// position to the end of the file.
+int LoadTga(Image* image, core::File* file, bool keep_alpha);
+int LoadTga(Image* image, const char* path, bool keep_alpha);
+// Uncompressed 8-bit (PF_PAL8) and 24-bit (PF_BGR24) BMP, bottom-up or
+// top-down.
+int LoadBmp(Image* image, core::File* file);
+int LoadBmp(Image* image, const char* path);
+// Three-component colour JPEG into PF_RGB24. Grey and CMYK files, and
+// damaged files libjpeg gives up on, fail.
+int LoadJpeg(Image* image, core::File* file);
+int LoadJpeg(Image* image, const char* path);
+
+// ---------------------------------------------------------------------------
+// Processing. `source` and `destination` must be distinct images.
+// ---------------------------------------------------------------------------
+
+// Equal sizes required. Pixels pass through A8R8G8B8 (a channel c becomes
+// ((v & mask) >> shift) << loss; a format without alpha reads as 0xFF) and
+// keep each channel's top bits. 8-bit sources go through their palette;
+// an 8-bit destination needs an 8-bit source (palette converted, indices
+// copied).
+int ConvertImage(Image* destination, const Image& source);
+// A row copy when the formats are equal, else ConvertImage.
+int CopyImage(Image* destination, const Image& source);
+// Fills the destination (its own size and format, not 8-bit) with the area
+// average of the source.
+int ResampleImage(Image* destination, const Image& source);
+// Copies a width x height rectangle from (source_x, source_y) to
+// (destination_x, destination_y), clipped to both images. Formats must match.
+int BlitImage(Image* destination, const Image& source, int source_x, int source_y, int width, int height,
+              int destination_x, int destination_y);
+// Every pixel's alpha becomes the first byte of the matching pixel of
+// `alpha` (PF_RGB24, same size). `image` must be PF_ARGB32.
+int MergeAlpha(Image* image, const Image& alpha);
+// Fills `count` level images (one shared format, not 8-bit) from `source`:
+// level 0 copied, converted or resampled; each further level that is exactly
+// half the previous one is its 2x2 box average, any other is resampled from
+// the previous level. With `normalize` (normal maps) each averaged pixel's
+// colour, read as a vector around 128, is rescaled to unit length.
+int BuildMipLevels(const Image& source, Image* levels, int count, bool normalize);
+
+}  // namespace media
