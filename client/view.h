@@ -42,6 +42,9 @@ class ClientView {
   PixelRect DeckPixels(size_t index, int deck, DeckControl control) const;
   // Centre of a trackbar's thumb at `position`, in window coordinates.
   ImVec2 ThumbCentre(const PixelRect& track, int position) const;
+  static ImVec2 ThumbCentreAt(const PixelRect& track, int position, float scale);
+  // Height of a vertical trackbar's thumb.
+  static float ThumbSize(float scale);
   // Height of the menu bar (valid after a Draw).
   float menu_height() const { return menu_height_; }
 

@@ -220,8 +220,14 @@ PixelRect ClientView::DeckPixels(size_t index, int deck, DeckControl control) co
   return r;
 }
 
+float ClientView::ThumbSize(float scale) { return std::round(10.0f * scale); }
+
 ImVec2 ClientView::ThumbCentre(const PixelRect& track, int position) const {
-  float thumb = std::round(10.0f * scale_);
+  return ThumbCentreAt(track, position, scale_);
+}
+
+ImVec2 ClientView::ThumbCentreAt(const PixelRect& track, int position, float scale) {
+  float thumb = ThumbSize(scale);
   float top = track.y + thumb * 0.5f;
   float travel = track.h - thumb;
   float t = static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
@@ -451,7 +457,7 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
     PixelRect r = DeckPixels(index, deck, bar.control);
     const client::Trackbar& state = bar.is_fader ? panel.fader(deck) : panel.speed(deck);
     bool active = false, hovered = false;
-    float thumb = std::round(10.0f * scale_);
+    float thumb = ThumbSize(scale_);
     ImVec2 centre = ThumbCentre(r, state.position());
     ImGui::SetCursorScreenPos(ImVec2(r.x, centre.y - thumb * 0.5f));
     ImGui::BeginDisabled(!live);
@@ -558,7 +564,7 @@ void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, int position
                                  bool fill_below, bool mark_speed) {
   ImDrawList* draw = ImGui::GetWindowDrawList();
   float s = scale_;
-  float thumb = std::round(10.0f * s);
+  float thumb = ThumbSize(s);
   float alpha = enabled ? 1.0f : ImGui::GetStyle().DisabledAlpha;
   auto fade = [&](ImU32 c) {
     ImVec4 v = ImGui::ColorConvertU32ToFloat4(c);

@@ -135,6 +135,36 @@ TEST(ClientWindowLogic, PanelAlertsReachTheWindow) {
   EXPECT_FALSE(panel->connected());
 }
 
+TEST(ClientWindowLogic, ChangesMoveOnlyWhenSomethingHappens) {
+  TestServer server;
+  ClientWindow window;
+  uint64_t empty = window.changes();
+  ControllerPanel* panel = window.NewController();
+  EXPECT_NE(window.changes(), empty);
+  ASSERT_EQ(panel->Connect(server.Address()), 0);
+  ASSERT_TRUE(Pump({}, {&server}, [&] {
+    window.Tick();
+    return !panel->mixer_choices().empty();
+  }));
+  // Idle ticks change nothing.
+  uint64_t settled = window.changes();
+  for (int i = 0; i < 20; ++i) {
+    server.Tick();
+    window.Tick();
+  }
+  EXPECT_EQ(window.changes(), settled);
+  // A frame-rate report does.
+  server.Send(net::PlayerStatusMessage(25));
+  ASSERT_TRUE(Pump({}, {&server}, [&] {
+    window.Tick();
+    return window.changes() != settled;
+  }));
+  // Closing a panel moves the sum too, though its own count leaves with it.
+  uint64_t before_close = window.changes();
+  window.ClosePanel(panel);
+  EXPECT_GT(window.changes(), before_close);
+}
+
 TEST_F(WithSettings, DialogOffersTheLastHostAndStoresItOnConnectOnly) {
   TestServer server;
   ClientWindow window;
