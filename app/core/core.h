@@ -242,3 +242,5 @@ bool ReadSettingText(const char* sub_path, const char* name, char* buffer, size_
 int WriteSettingText(const char* sub_path, const char* name, const char* text);
 
 }  // namespace core
+
+#include "app/core/window.h"
