@@ -7,10 +7,13 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/core/core.h"
 #include "app/platform.h"
 #include "app/splash.h"
+#include "render/render.h"
 
 namespace app {
 namespace {
@@ -35,6 +38,20 @@ void InstallSignalHandlers() {
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+}
+
+// The frame dump folder, relative to the directory the program was started
+// in, created when missing. Returns 0 or -1.
+int PrepareDumpFolder(const std::string& dump_dir) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(dump_dir, error);
+  if (!error) std::filesystem::create_directories(path, error);
+  if (error || !std::filesystem::is_directory(path, error)) {
+    core::ShowError("Cannot create the frame dump folder %s", dump_dir.c_str());
+    return -1;
+  }
+  render::SetDumpFolder(path.lexically_normal().string());
+  return 0;
 }
 
 bool DisplayAvailable() {
@@ -81,6 +98,7 @@ int QeAppInit() {
               : g_app.command.Mode() == RunMode::kClientOnly ? "client"
                                                              : "combined",
               g_app.command.adapter);
+  if (!g_app.options.dump_dir.empty() && PrepareDumpFolder(g_app.options.dump_dir) != 0) return -1;
   // 3.-7. Network, timing, Server, Client and sound start here.
 
   // 8.

@@ -17,6 +17,7 @@ struct Options {
   std::string settings_dir;
   std::string root;  // folder holding the show's effects/ and data/
   std::string trace_file;
+  std::string dump_dir;  // every presented frame becomes a PNG here
 };
 
 // Splits argv into options and the remaining words (joined by blanks, the

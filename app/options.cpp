@@ -44,6 +44,11 @@ const OptionSpec kOptionSpecs[] = {
        o->trace_file = v;
        return !v.empty();
      }},
+    {"dump", true,
+     [](Options* o, const std::string& v) {
+       o->dump_dir = v;
+       return !v.empty();
+     }},
 };
 
 }  // namespace
@@ -65,7 +70,9 @@ std::string UsageText() {
          "                         $XDG_CONFIG_HOME/halvane/vj or ~/.config/halvane/vj)\n"
          "  --root=DIR             folder holding the show's effects/ and data/\n"
          "                         (default: beside the program)\n"
-         "  --trace=FILE           append diagnostic lines to FILE\n";
+         "  --trace=FILE           append diagnostic lines to FILE\n"
+         "  --dump=DIR             write every presented output frame to DIR as\n"
+         "                         000000.png, 000001.png, ... (DIR is created)\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,
