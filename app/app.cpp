@@ -78,6 +78,7 @@ int SplashStep() {
 }  // namespace
 
 void RequestStop() { g_stop_requested = 1; }
+bool StopRequested() { return g_stop_requested != 0; }
 
 int QeAppInit() {
   // 1. File layer.

@@ -55,5 +55,6 @@ int RunProgram(int argc, const char* const* argv);
 
 // Asks the frame loop to end after the current frame (signals, window close).
 void RequestStop();
+bool StopRequested();
 
 }  // namespace app

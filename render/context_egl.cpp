@@ -1,18 +1,21 @@
 // Headless GL contexts: EGL on Mesa's surfaceless platform, so no window
 // system, display or environment is needed (tests, CI, --headless). The
-// EGL display is shared by all headless contexts and terminated with the
-// last one.
+// EGL display is initialised once and shared by all headless contexts for
+// the life of the process: terminating it unloads the driver, so every new
+// device would pay the driver's start-up again, and the driver's one-time
+// allocations would outlive their code (leak checkers then cannot tell
+// whose they are).
 #include <epoxy/egl.h>
 
 #include <cstring>
 
+#include "render/driver_pin.h"
 #include "render/render.h"
 
 namespace render {
 namespace {
 
 EGLDisplay g_display = EGL_NO_DISPLAY;
-int g_display_users = 0;
 
 bool HasExtension(const char* list, const char* name) {
   if (!list) return false;
@@ -23,10 +26,7 @@ bool HasExtension(const char* list, const char* name) {
 }
 
 EGLDisplay AcquireDisplay() {
-  if (g_display != EGL_NO_DISPLAY) {
-    ++g_display_users;
-    return g_display;
-  }
+  if (g_display != EGL_NO_DISPLAY) return g_display;
   const char* client = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
   EGLDisplay display = EGL_NO_DISPLAY;
   if (HasExtension(client, "EGL_MESA_platform_surfaceless"))
@@ -42,15 +42,7 @@ EGLDisplay AcquireDisplay() {
     return EGL_NO_DISPLAY;
   }
   g_display = display;
-  g_display_users = 1;
   return display;
-}
-
-void ReleaseDisplay() {
-  if (g_display == EGL_NO_DISPLAY || --g_display_users > 0) return;
-  eglTerminate(g_display);
-  eglReleaseThread();
-  g_display = EGL_NO_DISPLAY;
 }
 
 class HeadlessContext final : public GlContext {
@@ -60,7 +52,6 @@ class HeadlessContext final : public GlContext {
     if (eglGetCurrentContext() == context_)
       eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     eglDestroyContext(display_, context_);
-    ReleaseDisplay();
   }
   int MakeCurrent() override {
     if (eglGetCurrentContext() == context_) return 0;
@@ -92,7 +83,6 @@ std::unique_ptr<GlContext> CreateHeadlessGlContext() {
   if (display == EGL_NO_DISPLAY) return nullptr;
   if (!eglBindAPI(EGL_OPENGL_API)) {
     core::Trace("RENDER: EGL has no desktop OpenGL\n");
-    ReleaseDisplay();
     return nullptr;
   }
   EGLConfig config = nullptr;
@@ -103,7 +93,6 @@ std::unique_ptr<GlContext> CreateHeadlessGlContext() {
     EGLint count = 0;
     if (!eglChooseConfig(display, config_attributes, &config, 1, &count) || count < 1) {
       core::Trace("RENDER: no EGL config for OpenGL\n");
-      ReleaseDisplay();
       return nullptr;
     }
   }
@@ -117,11 +106,11 @@ std::unique_ptr<GlContext> CreateHeadlessGlContext() {
   EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, context_attributes);
   if (context == EGL_NO_CONTEXT) {
     core::Trace("RENDER: eglCreateContext failed (0x%x)\n", eglGetError());
-    ReleaseDisplay();
     return nullptr;
   }
   auto result = std::make_unique<HeadlessContext>(display, context);
   if (result->MakeCurrent() != 0) return nullptr;
+  PinGlDriver();
   return result;
 }
 

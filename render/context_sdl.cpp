@@ -3,6 +3,7 @@
 // window) is current, and each context keeps its own swap interval.
 #include <SDL.h>
 
+#include "render/driver_pin.h"
 #include "render/render.h"
 
 namespace render {
@@ -74,6 +75,7 @@ std::unique_ptr<GlContext> CreateWindowGlContext(core::QEGUIWindow* window, int 
   }
   auto result = std::make_unique<WindowContext>(window, context);
   if (result->MakeCurrent() != 0) return nullptr;
+  PinGlDriver();
   result->SetSwapInterval(swap_interval);
   return result;
 }

@@ -835,7 +835,7 @@ ProgramGl* DeviceGl::BuildProgram(const ProgramKey& key) {
   VJ_GL(glBindAttribLocation(program, kAttrNormal, "a_normal"));
   VJ_GL(glBindAttribLocation(program, kAttrDiffuse, "a_diffuse"));
   VJ_GL(glBindAttribLocation(program, kAttrSpecular, "a_specular"));
-  char name[16];
+  char name[32];
   for (int set = 0; set < 8; ++set) {
     std::snprintf(name, sizeof name, "a_tex%d", set);
     VJ_GL(glBindAttribLocation(program, kAttrTexCoord0 + set, name));
