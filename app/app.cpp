@@ -7,11 +7,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 #include "app/core/core.h"
 #include "app/platform.h"
 #include "app/splash.h"
 #include "fx/fx.h"
+#include "render/render.h"
 
 namespace app {
 namespace {
@@ -38,6 +41,20 @@ void InstallSignalHandlers() {
   std::signal(SIGPIPE, SIG_IGN);
 }
 
+// The frame dump folder, relative to the directory the program was started
+// in, created when missing. Returns 0 or -1.
+int PrepareDumpFolder(const std::string& dump_dir) {
+  std::error_code error;
+  std::filesystem::path path = std::filesystem::absolute(dump_dir, error);
+  if (!error) std::filesystem::create_directories(path, error);
+  if (error || !std::filesystem::is_directory(path, error)) {
+    core::ShowError("Cannot create the frame dump folder %s", dump_dir.c_str());
+    return -1;
+  }
+  render::SetDumpFolder(path.lexically_normal().string());
+  return 0;
+}
+
 bool DisplayAvailable() {
   const char* x11 = std::getenv("DISPLAY");
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -62,6 +79,7 @@ int SplashStep() {
 }  // namespace
 
 void RequestStop() { g_stop_requested = 1; }
+bool StopRequested() { return g_stop_requested != 0; }
 
 int QeAppInit() {
   // 1. File layer.
@@ -82,6 +100,7 @@ int QeAppInit() {
               : g_app.command.Mode() == RunMode::kClientOnly ? "client"
                                                              : "combined",
               g_app.command.adapter);
+  if (!g_app.options.dump_dir.empty() && PrepareDumpFolder(g_app.options.dump_dir) != 0) return -1;
   // 3. Network starts here.
 
   // 4. Timing layer: taps, beat settings, the empty listener list.

@@ -21,6 +21,7 @@ struct Options {
   // Live sound devices may be opened. Offline (fixed-rate) runs turn this
   // off: they hear the --audio-input file or silence, never a device.
   bool live_audio = true;
+  std::string dump_dir;  // every presented frame becomes a PNG here
 };
 
 // Splits argv into options and the remaining words (joined by blanks, the
@@ -58,5 +59,6 @@ int RunProgram(int argc, const char* const* argv);
 
 // Asks the frame loop to end after the current frame (signals, window close).
 void RequestStop();
+bool StopRequested();
 
 }  // namespace app

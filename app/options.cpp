@@ -60,6 +60,11 @@ const OptionSpec kOptionSpecs[] = {
        o->audio_input = AbsoluteFromWorkingFolder(v);
        return !v.empty();
      }},
+    {"dump", true,
+     [](Options* o, const std::string& v) {
+       o->dump_dir = v;
+       return !v.empty();
+     }},
 };
 
 }  // namespace
@@ -83,7 +88,9 @@ std::string UsageText() {
          "                         (default: beside the program)\n"
          "  --trace=FILE           append diagnostic lines to FILE\n"
          "  --audio-input=FILE     listen to a sound file (WAV, FLAC, OGG; looping)\n"
-         "                         instead of the recording device\n";
+         "                         instead of the recording device\n"
+         "  --dump=DIR             write every presented output frame to DIR as\n"
+         "                         000000.png, 000001.png, ... (DIR is created)\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,

@@ -23,11 +23,17 @@ int StartPlatform(bool headless) {
 }
 
 void PumpPlatformEvents() {
-  if (!g_events) return;
-  SDL_Event event;
-  while (SDL_PollEvent(&event)) {
-    if (event.type == SDL_QUIT) RequestStop();
+  if (g_events) {
+    SDL_Event event;
+    while (SDL_PollEvent(&event)) {
+      // Window events go to their window objects, which decide what a close
+      // means (the output window hides, the Client's window ends the run).
+      if (core::RouteWindowEvent(event)) continue;
+      // A window-system quit only ends a run that has no window objects.
+      if (event.type == SDL_QUIT && core::GuiWindowCount() == 0) RequestStop();
+    }
   }
+  if (core::TakeQuitRequest()) RequestStop();
 }
 
 void StopPlatform() {

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libsdl2-dev libepoxy-dev libimgui-dev libstb-dev
+  libsdl2-dev libx11-dev libepoxy-dev libimgui-dev libstb-dev
   ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
   libfftw3-dev libsndfile1-dev libjpeg62-turbo-dev libpng-dev
   libgtest-dev libbenchmark-dev

@@ -243,3 +243,5 @@ int WriteSettingText(const char* sub_path, const char* name, const char* text);
 
 }  // namespace core
 #include "app/core/pool.h"  // ObjectPool, GrowableArray
+
+#include "app/core/window.h"

@@ -84,6 +84,16 @@ TEST(Options, AudioInputIsMadeAbsoluteFromTheWorkingFolder) {
   EXPECT_EQ(Parse({"--audio-input"}).result, -1);
 }
 
+TEST(Options, DumpFolder) {
+  Parsed p = Parse({"server", "--dump=frames/out"});
+  ASSERT_EQ(p.result, 0);
+  EXPECT_EQ(p.options.dump_dir, "frames/out");
+  EXPECT_EQ(p.words, "server");
+  EXPECT_EQ(Parse({"--dump"}).result, -1);
+  EXPECT_EQ(Parse({"--dump="}).result, -1);
+  EXPECT_NE(app::UsageText().find("--dump=DIR"), std::string::npos);
+}
+
 TEST(Options, UnknownOrMalformedOptionsAreErrors) {
   EXPECT_EQ(Parse({"--bogus"}).result, -1);
   EXPECT_NE(Parse({"--bogus"}).error.find("--bogus"), std::string::npos);

@@ -75,4 +75,16 @@ TEST(Program, SigtermEndsAHeadlessRunCleanly) {
   }
 }
 
+TEST(Program, DumpFolderIsCreatedOrTheStartFails) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  ChildResult ok = RunChild({VJ_PROGRAM, "--headless", "--frames=1", "--dump=" + dir / "frames/run1"}, TestEnv(dir));
+  EXPECT_EQ(ok.exit_code, 0) << ok.err;
+  EXPECT_TRUE(testing_support::Exists(dir / "frames/run1"));
+  testing_support::WriteFile(dir / "file", "not a folder");
+  ChildResult bad = RunChild({VJ_PROGRAM, "--headless", "--frames=1", "--dump=" + dir / "file/x"}, TestEnv(dir));
+  EXPECT_EQ(bad.exit_code, 1);
+  EXPECT_NE(bad.err.find("Cannot create the frame dump folder"), std::string::npos) << bad.err;
+}
+
 }  // namespace

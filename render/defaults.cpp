@@ -1,0 +1,135 @@
+#include "render/defaults.h"
+
+namespace render {
+namespace {
+
+const RenderStateDefault kRenderDefaults[] = {
+    {RS_ZENABLE, ZB_TRUE},
+    {RS_FILLMODE, FILL_SOLID},
+    {RS_SHADEMODE, SHADE_GOURAUD},
+    {RS_LINEPATTERN, 0},
+    {RS_ZWRITEENABLE, 1},
+    {RS_ALPHATESTENABLE, 0},
+    {RS_LASTPIXEL, 1},
+    {RS_SRCBLEND, BLEND_ONE},
+    {RS_DESTBLEND, BLEND_ZERO},
+    {RS_CULLMODE, CULL_CCW},
+    {RS_ZFUNC, CMP_LESSEQUAL},
+    {RS_ALPHAREF, 0},
+    {RS_ALPHAFUNC, CMP_ALWAYS},
+    {RS_DITHERENABLE, 0},
+    {RS_ALPHABLENDENABLE, 0},
+    {RS_FOGENABLE, 0},
+    {RS_SPECULARENABLE, 0},
+    {RS_ZVISIBLE, 0},
+    {RS_FOGCOLOR, 0},
+    {RS_FOGTABLEMODE, 0},
+    {RS_FOGSTART, 0x00000000u},  // 0.0f
+    {RS_FOGEND, 0x3f800000u},    // 1.0f
+    {RS_FOGDENSITY, 0x00000000u},
+    {RS_EDGEANTIALIAS, 0},
+    {RS_ZBIAS, 0},
+    {RS_RANGEFOGENABLE, 0},
+    {RS_STENCILENABLE, 0},
+    {RS_STENCILFAIL, STENCILOP_KEEP},
+    {RS_STENCILZFAIL, STENCILOP_KEEP},
+    {RS_STENCILPASS, STENCILOP_KEEP},
+    {RS_STENCILFUNC, CMP_ALWAYS},
+    {RS_STENCILREF, 0},
+    {RS_STENCILMASK, 0xffffffffu},
+    {RS_STENCILWRITEMASK, 0xffffffffu},
+    {RS_TEXTUREFACTOR, 0xffffffffu},
+    {RS_WRAP0, 0},
+    {RS_WRAP1, 0},
+    {RS_WRAP2, 0},
+    {RS_WRAP3, 0},
+    {RS_WRAP4, 0},
+    {RS_WRAP5, 0},
+    {RS_WRAP6, 0},
+    {RS_WRAP7, 0},
+    {RS_CLIPPING, 1},
+    {RS_LIGHTING, 0},
+    {RS_AMBIENT, 0},
+    {RS_FOGVERTEXMODE, 0},
+    {RS_COLORVERTEX, 0},
+    {RS_LOCALVIEWER, 0},
+    {RS_NORMALIZENORMALS, 0},
+    {RS_DIFFUSEMATERIALSOURCE, MCS_COLOR1},
+    {RS_SPECULARMATERIALSOURCE, MCS_COLOR2},
+    {RS_AMBIENTMATERIALSOURCE, MCS_COLOR2},
+    {RS_EMISSIVEMATERIALSOURCE, MCS_MATERIAL},
+    {RS_VERTEXBLEND, 0},
+    {RS_CLIPPLANEENABLE, 0},
+    {RS_SOFTWAREVERTEXPROCESSING, 0},
+    {RS_POINTSIZE, 0x3f800000u},
+    {RS_POINTSIZE_MIN, 0x3f800000u},
+    {RS_POINTSPRITEENABLE, 0},
+    {RS_POINTSCALEENABLE, 0},
+    {RS_POINTSCALE_A, 0x3f800000u},
+    {RS_POINTSCALE_B, 0x3f800000u},
+    {RS_POINTSCALE_C, 0x3f800000u},
+    {RS_MULTISAMPLEANTIALIAS, 0},
+    {RS_MULTISAMPLEMASK, 0xffffffffu},
+    {RS_PATCHEDGESTYLE, 0},
+    {RS_PATCHSEGMENTS, 0x3f800000u},
+    {RS_DEBUGMONITORTOKEN, 1},
+    {RS_POINTSIZE_MAX, 0x3f800000u},
+    {RS_INDEXEDVERTEXBLENDENABLE, 0},
+    {RS_COLORWRITEENABLE, 15},
+    {RS_TWEENFACTOR, 0x00000000u},
+    {RS_BLENDOP, BLENDOP_ADD},
+};
+
+const StageStateDefault kStageDefaults[] = {
+    {TSS_COLOROP, TOP_DISABLE},
+    {TSS_COLORARG1, TA_TEXTURE},
+    {TSS_COLORARG2, TA_TEXTURE},
+    {TSS_ALPHAOP, TOP_DISABLE},
+    {TSS_ALPHAARG1, TA_TEXTURE},
+    {TSS_ALPHAARG2, TA_CURRENT},
+    {TSS_BUMPENVMAT00, 0},
+    {TSS_BUMPENVMAT01, 0},
+    {TSS_BUMPENVMAT10, 0},
+    {TSS_BUMPENVMAT11, 0},
+    {TSS_TEXCOORDINDEX, 0},
+    {TSS_ADDRESSU, TADDRESS_WRAP},
+    {TSS_ADDRESSV, TADDRESS_WRAP},
+    {TSS_BORDERCOLOR, 0},
+    {TSS_MAGFILTER, TEXF_LINEAR},
+    {TSS_MINFILTER, TEXF_LINEAR},
+    {TSS_MIPFILTER, TEXF_NONE},
+    {TSS_MIPMAPLODBIAS, 0},
+    {TSS_MAXMIPLEVEL, 0},
+    {TSS_MAXANISOTROPY, 1},
+    {TSS_BUMPENVLSCALE, 0},
+    {TSS_BUMPENVLOFFSET, 0},
+    {TSS_TEXTURETRANSFORMFLAGS, TTFF_DISABLE},
+    {TSS_ADDRESSW, TADDRESS_WRAP},
+    {TSS_COLORARG0, TA_TEMP},
+    {TSS_ALPHAARG0, TA_TEMP},
+    {TSS_RESULTARG, TA_CURRENT},
+};
+
+const StageStateDefault kStage0[] = {
+    {TSS_COLOROP, TOP_MODULATE},
+    {TSS_ALPHAOP, TOP_SELECTARG1},
+};
+
+}  // namespace
+
+const RenderStateDefault* DefaultRenderStates(size_t* count) {
+  *count = sizeof kRenderDefaults / sizeof kRenderDefaults[0];
+  return kRenderDefaults;
+}
+
+const StageStateDefault* DefaultStageStates(size_t* count) {
+  *count = sizeof kStageDefaults / sizeof kStageDefaults[0];
+  return kStageDefaults;
+}
+
+const StageStateDefault* Stage0Overrides(size_t* count) {
+  *count = sizeof kStage0 / sizeof kStage0[0];
+  return kStage0;
+}
+
+}  // namespace render
