@@ -364,6 +364,8 @@ enum class DeckControl {
   kMixer,       // drop-down
   kEffectLabel, // "NO EFFECT" or the effect's name
   kAssign,      // "Deck n" under the loaded list
+  kFaderCaption,  // "FADER" under the fader
+  kSpeedCaption,  // "SPEED" under the speed
 };
 DialogRect DeckControlRect(int deck, DeckControl control);
 

@@ -55,8 +55,10 @@ DialogRect DeckControlRect(int deck, DeckControl control) {
   int y = kDeckOrigins[deck].y;
   switch (control) {
     case DeckControl::kGroup: return {x, y, kGroupWidth, kGroupHeight};
-    case DeckControl::kFader: return {x + 6, y + 11, 20, 62};
-    case DeckControl::kSpeed: return {x + 28, y + 11, 20, 62};
+    case DeckControl::kFader: return {x + 4, y + 11, 22, 54};
+    case DeckControl::kSpeed: return {x + 27, y + 11, 22, 54};
+    case DeckControl::kFaderCaption: return {x + 2, y + 66, 26, 8};
+    case DeckControl::kSpeedCaption: return {x + 25, y + 66, 26, 8};
     case DeckControl::kUnload: return {x + 90, y + 10, 48, 13};
     case DeckControl::kBeatMode: return {x + 54, y + 28, 84, 12};
     case DeckControl::kMixer: return {x + 54, y + 45, 84, 12};

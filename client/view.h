@@ -43,6 +43,12 @@ class ClientView {
   // Centre of a trackbar's thumb at `position`, in window coordinates.
   ImVec2 ThumbCentre(const PixelRect& track, int position) const;
   static ImVec2 ThumbCentreAt(const PixelRect& track, int position, float scale);
+  // The span the thumb's centre moves along: whole pixels, even length.
+  struct Travel {
+    float top = 0.0f;
+    float length = 0.0f;
+  };
+  static Travel TravelOf(const PixelRect& track, float scale);
   // Height of a vertical trackbar's thumb.
   static float ThumbSize(float scale);
   // Height of the menu bar (valid after a Draw).
@@ -73,6 +79,7 @@ class ClientView {
   ClientWindow* logic_;
   float scale_ = 1.0f;
   std::string font_data_;  // kept alive for the font atlas
+  ImFont* small_font_ = nullptr;  // captions
   float panel_top_ = 0.0f;     // window y of the first panel at scroll 0
   float scroll_y_ = 0.0f;
   float menu_height_ = 0.0f;

@@ -12,6 +12,7 @@
 // drag lasts exactly as long as ImGui keeps the thumb active (a drag that
 // ImGui drops, for a popup say, ends in the logic too).
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 
@@ -43,7 +44,8 @@ constexpr ImU32 kColDisconnected = IM_COL32(110, 115, 125, 255);
 constexpr ImU32 kColNormalSpeed = IM_COL32(80, 190, 200, 255);
 constexpr ImU32 kColChip = IM_COL32(70, 52, 24, 255);
 
-constexpr float kBaseFontPx = 13.0f;  // 8 pt at 96 dpi
+constexpr float kBaseFontPx = 13.0f;     // 8 pt at 96 dpi
+constexpr float kCaptionFontPx = 10.0f;  // captions under the trackbars
 
 ImVec2 Min(const PixelRect& r) { return ImVec2(r.x, r.y); }
 ImVec2 Max(const PixelRect& r) { return ImVec2(r.right(), r.bottom()); }
@@ -51,14 +53,15 @@ ImVec2 Size(const PixelRect& r) { return ImVec2(r.w, r.h); }
 ImVec4 Colour(ImU32 c) { return ImGui::ColorConvertU32ToFloat4(c); }
 
 // Text inside a rectangle, clipped to it. align: 0 left, 0.5 centre, 1 right.
-void TextIn(const PixelRect& r, const char* text, ImU32 colour, float align = 0.0f) {
+void TextIn(const PixelRect& r, const char* text, ImU32 colour, float align = 0.0f, ImFont* font = nullptr) {
   ImDrawList* draw = ImGui::GetWindowDrawList();
-  ImVec2 size = ImGui::CalcTextSize(text);
+  if (!font) font = ImGui::GetFont();
+  float font_size = font->FontSize;
+  ImVec2 size = font->CalcTextSizeA(font_size, FLT_MAX, 0.0f, text);
   float x = r.x + std::max(0.0f, (r.w - size.x) * align);
   float y = r.y + (r.h - size.y) * 0.5f;
   ImVec4 clip(r.x, r.y, r.right(), r.bottom());
-  draw->AddText(ImGui::GetFont(), ImGui::GetFontSize(), ImVec2(std::floor(x), std::floor(y)), colour, text, nullptr,
-                0.0f, &clip);
+  draw->AddText(font, font_size, ImVec2(std::floor(x), std::floor(y)), colour, text, nullptr, 0.0f, &clip);
 }
 
 bool ButtonAt(const char* label, const PixelRect& r, bool enabled) {
@@ -180,12 +183,16 @@ void ClientView::SetUp(float scale, const std::string& font_path) {
     config.OversampleH = 2;
     config.PixelSnapH = true;
     font = io.Fonts->AddFontFromMemoryTTF(font_data_.data(), static_cast<int>(font_data_.size()), size, &config);
+    if (font)
+      small_font_ = io.Fonts->AddFontFromMemoryTTF(font_data_.data(), static_cast<int>(font_data_.size()),
+                                                   std::round(kCaptionFontPx * scale_), &config);
   }
   if (!font) {
     core::Trace("CLIENT: font %s not available; using the built-in font\n", font_path.c_str());
     ImFontConfig config;
     config.SizePixels = size;
     io.Fonts->AddFontDefault(&config);
+    small_font_ = nullptr;
   }
 }
 
@@ -226,12 +233,20 @@ ImVec2 ClientView::ThumbCentre(const PixelRect& track, int position) const {
   return ThumbCentreAt(track, position, scale_);
 }
 
-ImVec2 ClientView::ThumbCentreAt(const PixelRect& track, int position, float scale) {
+ClientView::Travel ClientView::TravelOf(const PixelRect& track, float scale) {
+  // Whole pixels, and an even travel, so that every pixel of the track is
+  // one position and the middle (0.5) is always a pixel of its own.
   float thumb = ThumbSize(scale);
-  float top = track.y + thumb * 0.5f;
-  float travel = track.h - thumb;
+  Travel travel;
+  travel.top = std::round(track.y + thumb * 0.5f);
+  travel.length = std::max(2.0f, 2.0f * std::floor((track.h - thumb) * 0.5f));
+  return travel;
+}
+
+ImVec2 ClientView::ThumbCentreAt(const PixelRect& track, int position, float scale) {
+  Travel travel = TravelOf(track, scale);
   float t = static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
-  return ImVec2(track.x + track.w * 0.5f, top + travel * t);
+  return ImVec2(std::floor(track.x + track.w * 0.5f), travel.top + std::round(travel.length * t));
 }
 
 // ---------------------------------------------------------------------------
@@ -444,7 +459,8 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
   draw->AddRectFilled(ImVec2(title_x - 3.0f * scale_, group.y), ImVec2(title_x + title_size.x + 3.0f * scale_,
                                                                         group.y + title_size.y),
                       kColPanel);
-  draw->AddText(ImVec2(title_x, group.y), live ? kColAccent : kColTextDim, title);
+  bool holds_effect = live && panel.DeckEffectLabel(deck) != "NO EFFECT";
+  draw->AddText(ImVec2(title_x, group.y), holds_effect ? kColAccent : live ? kColText : kColTextDim, title);
 
   ImGui::PushID(deck);
   // Fader and speed.
@@ -474,9 +490,8 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
         panel.BeginSpeedDrag(deck);
     }
     if (active) {
-      float top = r.y + thumb * 0.5f;
-      float travel = std::max(1.0f, r.h - thumb);
-      float t = (io.MousePos.y - grab_offset_ - top) / travel;
+      Travel travel = TravelOf(r, scale_);
+      float t = (io.MousePos.y - grab_offset_ - travel.top) / travel.length;
       int position = static_cast<int>(std::lround(t * static_cast<float>(Trackbar::kMax - Trackbar::kMin))) +
                      Trackbar::kMin;
       position = std::clamp(position, Trackbar::kMin, Trackbar::kMax);
@@ -500,6 +515,10 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
         ImGui::SetTooltip("Speed %.2f (%+.1fx)", value, (value - 0.5f) * 4.0f);
     }
   }
+
+  ImU32 caption = live ? IM_COL32(150, 156, 167, 255) : kColTextDim;
+  TextIn(DeckPixels(index, deck, DeckControl::kFaderCaption), "FADER", caption, 0.5f, small_font_);
+  TextIn(DeckPixels(index, deck, DeckControl::kSpeedCaption), "SPEED", caption, 0.5f, small_font_);
 
   if (ButtonAt("Unload##deckunload", DeckPixels(index, deck, DeckControl::kUnload), live)) panel.UnloadDeck(deck);
 
@@ -574,7 +593,8 @@ void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, int position
   float t = static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
   if (vertical) {
     float cx = std::floor(r.x + r.w * 0.5f);
-    float top = r.y + thumb * 0.5f, bottom = r.bottom() - thumb * 0.5f;
+    Travel travel = TravelOf(r, s);
+    float top = travel.top, bottom = travel.top + travel.length;
     float groove = std::max(2.0f, std::round(3.0f * s));
     // Ticks on both sides, every tenth of the range.
     for (int i = 0; i <= 10; ++i) {
@@ -591,7 +611,7 @@ void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, int position
       draw->AddLine(ImVec2(r.right() - 5.0f * s, still), ImVec2(r.right(), still), fade(kColText), 1.5f * s);
     }
     draw->AddRectFilled(ImVec2(cx - groove * 0.5f, top), ImVec2(cx + groove * 0.5f, bottom), fade(kColGroove), groove);
-    float y = top + (bottom - top) * t;
+    float y = top + std::round((bottom - top) * t);
     if (fill_below)
       draw->AddRectFilled(ImVec2(cx - groove * 0.5f, y), ImVec2(cx + groove * 0.5f, bottom), fade(kColAccentDim),
                           groove);

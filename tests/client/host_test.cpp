@@ -97,7 +97,8 @@ TEST(Layout, DeckControlsSitInsideTheirGroupsAndGroupsDoNotOverlap) {
     client::DialogRect group = client::DeckControlRect(deck, DeckControl::kGroup);
     EXPECT_TRUE(Inside(group, client::kPanelSize));
     for (DeckControl c : {DeckControl::kFader, DeckControl::kSpeed, DeckControl::kUnload, DeckControl::kBeatMode,
-                          DeckControl::kMixer, DeckControl::kEffectLabel})
+                          DeckControl::kMixer, DeckControl::kEffectLabel, DeckControl::kFaderCaption,
+                          DeckControl::kSpeedCaption})
       EXPECT_TRUE(Inside(client::DeckControlRect(deck, c), group)) << deck << " " << static_cast<int>(c);
     // Fader at the left, speed beside it, the lists under "Unload".
     EXPECT_LT(client::DeckControlRect(deck, DeckControl::kFader).x, client::DeckControlRect(deck, DeckControl::kSpeed).x);

@@ -314,7 +314,7 @@ TEST_F(ViewTest, EverythingFitsAHighDensityScale) {
   ASSERT_TRUE(ConnectAndWaitForState(panel, &server));
   big.Idle();
   client::PixelRect track = big.view().DeckPixels(0, 4, DeckControl::kFader);
-  EXPECT_FLOAT_EQ(track.h, 62 * 1.625f * 2.0f);
+  EXPECT_FLOAT_EQ(track.h, static_cast<float>(client::DeckControlRect(4, DeckControl::kFader).h) * 1.625f * 2.0f);
   big.Drag(big.view().ThumbCentre(track, 0), big.view().ThumbCentre(track, 50));
   ASSERT_TRUE(Pump({panel}, {&server}, [&] { return panel->deck_table()[4].fader == 0.5f; }));
 }
