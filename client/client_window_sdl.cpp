@@ -5,8 +5,9 @@
 // frame makes this window's context current before drawing and swaps
 // without waiting for the display (the output window paces the loop). An
 // idle window is not redrawn: a frame is drawn when input arrived, when the
-// logic changed, for a short while after either (ImGui settles hover and
-// popups over a few frames), and at least twice a second.
+// logic changed (twice: ImGui lays out popups in the frame after they
+// open), for a short while after input (hover and popups settle over a few
+// frames), and at least once a second.
 #include <SDL.h>
 #include <imgui.h>
 #include <backends/imgui_impl_sdl.h>
@@ -26,8 +27,9 @@
 namespace client {
 namespace {
 
-constexpr double kSettleSeconds = 0.3;     // keep drawing this long after a change
-constexpr double kRefreshSeconds = 0.5;    // draw at least this often
+constexpr double kSettleSeconds = 0.3;  // keep drawing this long after input
+constexpr double kRefreshSeconds = 1.0;  // draw at least this often
+constexpr int kFramesPerChange = 2;      // a logic change shows in this many frames
 
 // Display scale from the display's density: 96 dpi is 1.0, in quarter steps.
 float DisplayScale(SDL_Window* window) {
@@ -64,7 +66,7 @@ class MainWindow final : public core::QEGUIWindow {
 
   bool WindowProc(const core::WindowEvent& event) override {
     if (event.native && imgui_) {
-      last_change_ = core::NowSeconds();
+      last_input_ = core::NowSeconds();
       const SDL_Event& native = *event.native;
       // ImGui of this version reads keys as held/not held once a frame, so
       // a key pressed and released between two frames would be lost: hold
@@ -103,7 +105,8 @@ class MainWindow final : public core::QEGUIWindow {
   bool created_ = false;  // fully made: its position is worth storing
   bool closed_ = false;
   uint64_t drawn_changes_ = ~uint64_t{0};
-  double last_change_ = 0.0;
+  double last_input_ = 0.0;
+  int frames_owed_ = 0;  // frames still to draw for logic changes
   double last_draw_ = 0.0;
   std::vector<SDL_Scancode> pressed_since_frame_;
   // The pointer as the window's own motion events report it.
@@ -174,16 +177,20 @@ int MainWindow::Tick() {
   uint64_t changes = logic_.changes();
   if (changes != drawn_changes_) {
     drawn_changes_ = changes;
-    last_change_ = now;
+    frames_owed_ = kFramesPerChange;
   }
-  bool due = now - last_change_ < kSettleSeconds || now - last_draw_ >= kRefreshSeconds;
+  // A popup (host prompt, error) animates: its backdrop fades in and the
+  // text cursor blinks.
+  bool popup = logic_.dialog().is_open() || !logic_.alerts().empty();
+  bool due = popup || frames_owed_ > 0 || now - last_input_ < kSettleSeconds || now - last_draw_ >= kRefreshSeconds;
   if (due && gl_ && gl_->DrawableShown()) {
     Draw();
     last_draw_ = now;
+    if (frames_owed_ > 0) --frames_owed_;
     // Drawing may itself change the logic (a click handled in the view).
     if (logic_.changes() != drawn_changes_) {
       drawn_changes_ = logic_.changes();
-      last_change_ = now;
+      frames_owed_ = kFramesPerChange;
     }
   }
   // "&Quit" from the menu takes effect now rather than a frame later.
@@ -218,7 +225,7 @@ void MainWindow::Draw() {
   std::vector<SDL_Event> releases;
   releases.swap(held_releases_);
   for (const SDL_Event& release : releases) Feed(release);
-  if (!releases.empty()) last_change_ = core::NowSeconds();
+  if (!releases.empty()) last_input_ = core::NowSeconds();
 }
 
 void MainWindow::StorePosition() {

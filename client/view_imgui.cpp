@@ -376,7 +376,7 @@ void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
   if (ButtonAt("Unload ^##unload", ControlPixels(index, Control::kUnloadButton), connected)) panel.UnloadSelected();
   for (int deck = 0; deck < kPanelDecks; ++deck) DrawDeck(panel, index, deck);
   for (int deck = 0; deck < kPanelDecks; ++deck) {
-    char label[32];
+    char label[48];
     std::snprintf(label, sizeof label, "Deck %d##assign%d", deck + 1, deck);
     if (ButtonAt(label, DeckPixels(index, deck, DeckControl::kAssign), connected && panel.HasDeck(deck)))
       panel.AssignToDeck(deck);

@@ -148,6 +148,26 @@ TEST(ClientPicture, AConnectedPanelShowsItsDecksListsAndLog) {
             200);
 }
 
+TEST(ClientPicture, AnErrorShowsAsAPopupInsideTheWindow) {
+  client::ClientWindow logic;
+  logic.NewController();
+  logic.alerts().push_back("Server is running version 0.2 and client is version 0.1. Can't establish connection");
+  client::Picture picture;
+  // The dimming behind a modal popup fades in over about ten frames.
+  ASSERT_EQ(client::RenderClientPicture(&logic, 1.0f, 15, &picture), 0);
+  std::string folder = std::string(VJ_BINARY_DIR) + "/test-output/client";
+  testing_support::MakeDirs(folder);
+  EXPECT_EQ(SavePicture(picture, folder + "/version_mismatch.png"), 0);
+  PictureCheck check(picture);
+  // The message stands in the middle of the window ...
+  PixelRect middle{picture.width * 0.15f, picture.height * 0.35f, picture.width * 0.7f, picture.height * 0.3f};
+  EXPECT_GT(check.Count(middle, Bright), 300);
+  // ... over the dimmed panel (the status line's text is darkened).
+  PixelRect status = Shift(client::ToPixels(client::ControlRect(Control::kStatus), 1.0f), picture.panel_top);
+  EXPECT_EQ(check.Count(status, Bright), 0);
+  EXPECT_GT(check.Count(status, [](Rgb c) { return c.r > 60; }), 20);  // still there, dimmed
+}
+
 TEST(ClientPicture, AnEmptyWindowShowsTheHint) {
   client::ClientWindow logic;
   client::Picture picture;
