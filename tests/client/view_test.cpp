@@ -300,6 +300,25 @@ TEST_F(ViewTest, MenuAddsPanelsBelowEachOtherAndCloseRemovesThem) {
   EXPECT_TRUE(view.logic().quit_requested());
 }
 
+TEST_F(ViewTest, HelpAboutOpensAndClosesItsPopup) {
+  const float menu_y = view.view().menu_height() * 0.5f;
+  // "Help" follows "File" in the menu bar.
+  ImGui::SetCurrentContext(view.context());
+  float help_x = ImGui::GetStyle().ItemSpacing.x * 2.0f + ImGui::CalcTextSize("File").x +
+                 ImGui::GetStyle().FramePadding.x * 2.0f + ImGui::CalcTextSize("Help").x * 0.5f + 4.0f;
+  view.Click(help_x, menu_y);
+  ASSERT_TRUE(view.AnyPopupOpen());
+  view.Idle();
+  view.Click(PopupRow("##Menu_00", 0));  // "About"
+  view.Idle(2);
+  EXPECT_NE(ImGui::FindWindowByName(client::ClientView::AboutTitle()), nullptr);
+  EXPECT_TRUE(view.AnyPopupOpen());
+  view.PressKey(ImGuiKey_Escape);
+  view.Idle();
+  EXPECT_FALSE(view.AnyPopupOpen());
+  EXPECT_EQ(view.logic().panel_count(), 0u);  // About changes nothing
+}
+
 TEST_F(ViewTest, EverythingFitsAHighDensityScale) {
   ViewHarness big(2.0f);
   float w1, h1, w2, h2;
