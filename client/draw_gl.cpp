@@ -1,8 +1,11 @@
 // The ImGui renderer on OpenGL, offscreen framebuffers, and the headless
-// picture of the Client window. GL entry points come from libepoxy; the
-// ImGui OpenGL 3 back end (inside Debian's libimgui) loads its own.
+// picture of the Client window (Linux). GL entry points come from libepoxy;
+// the ImGui OpenGL 3 back end (inside Debian's libimgui) loads its own from
+// libGL.so.1, which works for EGL contexts too (libglvnd dispatches to
+// whatever context is current).
 #include "client/draw_gl.h"
 
+#include <dlfcn.h>
 #include <epoxy/gl.h>
 #include <imgui.h>
 #include <backends/imgui_impl_opengl3.h>
@@ -16,6 +19,12 @@
 namespace client {
 
 int StartImGuiGl() {
+  // The ImGui back end opens libGL.so.1 on every start and closes it again
+  // from an exit handler. Kept loaded for the whole process, the library is
+  // never unloaded while the process ends (where leak checks and other exit
+  // handlers still reach into it).
+  static void* keep_libgl = dlopen("libGL.so.1", RTLD_LAZY | RTLD_LOCAL | RTLD_NODELETE);
+  (void)keep_libgl;
   if (!ImGui_ImplOpenGL3_Init("#version 330 core")) {
     core::Trace("CLIENT: ImGui OpenGL renderer did not start\n");
     return -1;

@@ -1,6 +1,7 @@
-// A picture of a connected panel drawn on the headless GL device, with
-// checks on what it shows. The picture is kept for people to look at:
-//   <build>/test-output/client/connected_panel.png
+// Pictures of the Client window drawn on the headless GL device, with
+// checks on what they show. They are kept for people to look at:
+//   <build>/test-output/client/connected_panel.png  (also empty_window.png,
+//   version_mismatch.png)
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -72,7 +73,7 @@ int SavePicture(const client::Picture& picture, const std::string& path) {
   return client_test::WritePngFromRgba(path, picture.width, picture.height, picture.rgba);
 }
 
-TEST(ClientPicture, AConnectedPanelShowsItsDecksListsAndLog) {
+TEST(ClientPicture, AnEmptyWindowThenAConnectedPanel) {
   TestServer server;
   for (const char* name : {"STROBE", "KALEIDO", "STARFIELD"}) {
     net::EffectRecord effect;
@@ -90,6 +91,19 @@ TEST(ClientPicture, AConnectedPanelShowsItsDecksListsAndLog) {
   server.decks[3].beat_mode = net::kBeatStartOnBeat;
 
   client::ClientWindow logic;
+  std::string folder = std::string(VJ_BINARY_DIR) + "/test-output/client";
+  testing_support::MakeDirs(folder);
+  {
+    // Before any panel: a one-line hint in the middle, the rest plain.
+    client::Picture empty;
+    ASSERT_EQ(client::RenderClientPicture(&logic, 1.0f, 3, &empty), 0);
+    EXPECT_EQ(SavePicture(empty, folder + "/empty_window.png"), 0);
+    PictureCheck check(empty);
+    PixelRect middle{0.0f, empty.height * 0.4f, static_cast<float>(empty.width), empty.height * 0.2f};
+    EXPECT_GT(check.Count(middle, [](Rgb c) { return c.r > 90; }), 100);
+    PixelRect lower{0.0f, empty.height * 0.7f, empty.width - 20.0f, empty.height * 0.25f};
+    EXPECT_EQ(check.Count(lower, [](Rgb c) { return c.r > 90; }), 0);
+  }
   client::ControllerPanel* panel = logic.NewController();
   ASSERT_TRUE(client_test::ConnectAndWaitForState(panel, &server));
   server.Send(net::LogEventMessage("Loaded effect TUNNEL"));
@@ -100,8 +114,6 @@ TEST(ClientPicture, AConnectedPanelShowsItsDecksListsAndLog) {
 
   client::Picture picture;
   ASSERT_EQ(client::RenderClientPicture(&logic, 1.0f, 3, &picture), 0);
-  std::string folder = std::string(VJ_BINARY_DIR) + "/test-output/client";
-  testing_support::MakeDirs(folder);
   std::string path = folder + "/connected_panel.png";
   EXPECT_EQ(SavePicture(picture, path), 0) << path;
   std::printf("picture: %s\n", path.c_str());
@@ -166,18 +178,6 @@ TEST(ClientPicture, AnErrorShowsAsAPopupInsideTheWindow) {
   PixelRect status = Shift(client::ToPixels(client::ControlRect(Control::kStatus), 1.0f), picture.panel_top);
   EXPECT_EQ(check.Count(status, Bright), 0);
   EXPECT_GT(check.Count(status, [](Rgb c) { return c.r > 60; }), 20);  // still there, dimmed
-}
-
-TEST(ClientPicture, AnEmptyWindowShowsTheHint) {
-  client::ClientWindow logic;
-  client::Picture picture;
-  ASSERT_EQ(client::RenderClientPicture(&logic, 1.0f, 2, &picture), 0);
-  PictureCheck check(picture);
-  // The hint sits in the middle; the rest of the window is plain.
-  PixelRect middle{0.0f, picture.height * 0.4f, static_cast<float>(picture.width), picture.height * 0.2f};
-  EXPECT_GT(check.Count(middle, [](Rgb c) { return c.r > 90; }), 100);
-  PixelRect lower{0.0f, picture.height * 0.7f, picture.width - 20.0f, picture.height * 0.25f};
-  EXPECT_EQ(check.Count(lower, [](Rgb c) { return c.r > 90; }), 0);
 }
 
 }  // namespace
