@@ -237,10 +237,12 @@ int InitRenderLayer(Device* device) {
 void ShutdownRenderLayer() {
   if (!g_layer) return;
   LayerState& s = *g_layer;
-  // Back onto the back buffer so the device holds none of our targets.
+  // Back onto the back buffer so the device holds none of our targets. A
+  // reset to a new size already put the device on its new back buffer.
   if (s.targets.Size() > 0) {
     while (s.targets.Size() > 1) PopRenderTarget();
-    s.device->SetRenderTarget(s.targets[0].saved_color, s.targets[0].saved_depth);
+    if (s.targets[0].saved_color == s.device->GetBackBuffer())
+      s.device->SetRenderTarget(s.targets[0].saved_color, s.targets[0].saved_depth);
   }
   RemoveVertexBuffer(s.shared_vertex_buffer);
   RemoveIndexBuffer(s.shared_index_buffer);
@@ -315,7 +317,12 @@ TextureId CreateDepthSurface(uint32_t width, uint32_t height, Format target_form
 }
 
 void ReleaseTexture(TextureId id) {
-  if (g_layer) g_layer->textures.Release(id);
+  if (!g_layer || g_layer->textures.Release(id) != 0) return;
+  // A released aux target is made again on its next use, never confused
+  // with whatever reuses its id.
+  for (TextureId& aux : g_layer->aux_render)
+    if (aux == id) aux = kNoId;
+  if (g_layer->aux_depth == id) g_layer->aux_depth = kNoId;
 }
 
 std::shared_ptr<Texture> GetTextureById(TextureId id) {
@@ -349,14 +356,14 @@ int TextureCount() { return g_layer ? g_layer->textures.Count() : 0; }
 TextureId AuxRenderTexture(int index) {
   if (!g_layer || index < 0 || index > 1) return kNoId;
   TextureId& id = g_layer->aux_render[index];
-  if (!g_layer->textures.IsUsed(id)) id = CreateRenderTexture(kAuxTargetSize, kAuxTargetSize, FMT_X8R8G8B8, 1);
+  if (id < 0) id = CreateRenderTexture(kAuxTargetSize, kAuxTargetSize, FMT_X8R8G8B8, 1);
   return id;
 }
 
 TextureId AuxDepthSurface(int index) {
   if (!g_layer || index != 0) return kNoId;
   TextureId& id = g_layer->aux_depth;
-  if (!g_layer->textures.IsUsed(id)) id = CreateDepthSurface(kAuxTargetSize, kAuxTargetSize, FMT_X8R8G8B8);
+  if (id < 0) id = CreateDepthSurface(kAuxTargetSize, kAuxTargetSize, FMT_X8R8G8B8);
   return id;
 }
 

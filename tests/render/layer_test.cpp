@@ -294,9 +294,16 @@ TEST_F(LayerTest, AuxTargetsAreMadeAgainWhenReleased) {
   TextureId aux = AuxRenderTexture(1);
   ReleaseTexture(aux);
   EXPECT_EQ(GetTextureById(aux), nullptr);
+  // Another texture takes the freed id; the aux target is a new one.
+  TextureId other = CreateTexture(8, 8, FMT_X8R8G8B8, 1);
+  EXPECT_EQ(other, aux);
   TextureId again = AuxRenderTexture(1);
   ASSERT_GE(again, 0);
-  EXPECT_NE(GetTextureById(again), nullptr);
+  EXPECT_NE(again, other);
+  SurfaceDesc desc;
+  ASSERT_EQ(GetTextureById(again)->GetLevelDesc(0, &desc), 0);
+  EXPECT_EQ(desc.usage, USAGE_RENDERTARGET);
+  EXPECT_EQ(desc.width, kAuxTargetSize);
   EXPECT_EQ(AuxRenderTexture(1), again);
   ReleaseTexture(AuxDepthSurface(0));
   EXPECT_NE(GetDepthSurfaceById(AuxDepthSurface(0)), nullptr);
@@ -780,7 +787,13 @@ TEST(LayerOnDisplay, StartsOnTheDisplayDevice) {
   ASSERT_NE(depth, nullptr);
   EXPECT_EQ(depth->GetDesc().format, FMT_D16);
   ShutdownRenderLayer();
+  EXPECT_FALSE(RenderLayerReady());
+  // Releasing the device shuts a layer still running on it down first.
+  ASSERT_EQ(InitRenderLayer(), 0);
+  EXPECT_GE(CreateTexture(8, 8, FMT_X8R8G8B8, 1), 0);
   ReleaseDevice();
+  EXPECT_FALSE(RenderLayerReady());
+  EXPECT_EQ(CreateTexture(8, 8, FMT_X8R8G8B8, 1), kNoId);
   ReleaseDirect3D();
   EXPECT_EQ(InitRenderLayer(), -1);  // no device
 }
