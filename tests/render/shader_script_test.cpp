@@ -550,3 +550,26 @@ TEST(Waves, ValuesOfEveryType) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program's own material scripts parse and hold the materials the
+// program asks for by name.
+TEST(ProgramMaterials, ParseCleanly) {
+  core::StartFileLayer(VJ_SOURCE_DIR);
+  core::ResetRuntimeMessages();
+  core::MarkStartupFinished(true);
+  std::vector<std::string> messages;
+  core::SetMessageListener([&messages](const std::string& text) { messages.push_back(text); });
+  render::ShaderManager manager;
+  ASSERT_EQ(manager.Init(), 0);
+  EXPECT_EQ(manager.ParseShaderDirectory("data/shaders/"), 0);
+  EXPECT_TRUE(messages.empty());
+  for (const char* name : {"NULL", "STENCIL", "BEAMOPAQUE", "BEAMFLARE", "trauma", "WHITE", "ADDITIVE"})
+    EXPECT_GE(manager.FindShader(name), 0) << name;
+  core::SetMessageListener(nullptr);
+  core::MarkStartupFinished(false);
+  core::StopFileLayer();
+}
+
+}  // namespace
