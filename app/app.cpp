@@ -128,6 +128,7 @@ int QeAppFrame() {
 
   // One time value for everything this frame reads.
   double now = core::NowSeconds();
+  render::SetGlobalTime(static_cast<float>(now));
   fx::BeginSoundFrame();
   fx::DetectBeats(now);
 

@@ -19,7 +19,6 @@
 namespace fx {
 namespace {
 
-float g_effect_time = 0.0f;
 FxClass* g_classes = nullptr;
 MaterialScopeFactory g_material_factory;
 
@@ -131,8 +130,8 @@ float ParseDecimalFloat(const char* text) {
 // Effect time
 // ---------------------------------------------------------------------------
 
-float GetEffectTime() { return g_effect_time; }
-void SetEffectTime(float seconds) { g_effect_time = seconds; }
+float GetEffectTime() { return render::EffectTime(); }
+void SetEffectTime(float seconds) { render::SetEffectTime(seconds); }
 
 // ---------------------------------------------------------------------------
 // Registry

@@ -760,6 +760,7 @@ void ApplyDefaultStates();
 int CheckDevice();
 // Restores the device and the default states. 0 or -1.
 int ResetDevice();
+// Shuts the render layer down first when it runs on this device.
 void ReleaseDevice();
 void ReleaseDirect3D();
 
