@@ -1275,7 +1275,8 @@ void SetMaterialDrawObserver(std::function<void(const MaterialDraw&)> observer);
 // Where FlushRenderQueue spends its time, summed while profiling is on.
 struct MaterialProfile {
   double sort_seconds = 0.0;       // sorting the buckets
-  double transform_seconds = 0.0;  // filling the shared buffers (vertex transform)
+  double transform_seconds = 0.0;  // transforming vertices and copying indices into the shared buffers
+  double buffer_seconds = 0.0;     // locking and unlocking the shared buffers (the upload)
   double total_seconds = 0.0;      // whole flushes
   uint64_t items = 0;              // items flushed
 };

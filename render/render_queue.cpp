@@ -298,10 +298,19 @@ void DrawDynamic(Device* device, ShaderHandle handle, int pass_index, const Shad
   }
   if (vertex_count == 0 || index_count == 0) return;
 
-  const Clock::time_point fill_start = g_profiling ? Clock::now() : Clock::time_point();
+  // Profiling splits the buffer work (locks, which upload on unlock) from
+  // the transform and index copy.
+  Clock::time_point mark = g_profiling ? Clock::now() : Clock::time_point();
+  auto lap = [&mark](double* sum) {
+    if (!g_profiling) return;
+    Clock::time_point now = Clock::now();
+    *sum += std::chrono::duration<double>(now - mark).count();
+    mark = now;
+  };
   uint8_t* vertex_data = nullptr;
   const int vertex_offset = AppendAlignedVertices(vertex_count * kVertexStride, &vertex_data);
   if (vertex_offset < 0) return;
+  lap(&g_profile.buffer_seconds);
   const float scale_value =
       (pass.flags & (kPassScaleWave | kPassMatrixScale)) ? EvaluateWave(pass.scale_wave, time) : 0.0f;
   RenderVertex* out = reinterpret_cast<RenderVertex*>(vertex_data);
@@ -311,11 +320,13 @@ void DrawDynamic(Device* device, ShaderHandle handle, int pass_index, const Shad
     FillItemVertices(shader, pass, item, worlds ? worlds[k] : item.world, time, scale_value, out);
     out += item.vertex_count;
   }
+  lap(&g_profile.transform_seconds);
   UnlockDynamicVertices(SharedVertexBuffer());
 
   void* index_raw = nullptr;
   const int index_offset = AppendDynamicIndices(SharedIndexBuffer(), index_count * 2, &index_raw);
   if (index_offset < 0) return;
+  lap(&g_profile.buffer_seconds);
   uint16_t* index_out = static_cast<uint16_t*>(index_raw);
   uint32_t first_vertex = 0;
   for (int k = 0; k < count; ++k) {
@@ -325,8 +336,9 @@ void DrawDynamic(Device* device, ShaderHandle handle, int pass_index, const Shad
     for (uint32_t i = 0; i < n; ++i) *index_out++ = static_cast<uint16_t>(item.indices[i] + first_vertex);
     first_vertex += item.vertex_count;
   }
+  lap(&g_profile.transform_seconds);
   UnlockDynamicIndices(SharedIndexBuffer());
-  if (g_profiling) g_profile.transform_seconds += SecondsSince(fill_start);
+  lap(&g_profile.buffer_seconds);
 
   // The vertices are in world space already.
   if (pass.flags & kPassMatrixScale) device->SetTransform(TS_WORLD, UniformScale(scale_value));
