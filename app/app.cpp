@@ -13,7 +13,9 @@
 #include "app/core/core.h"
 #include "app/platform.h"
 #include "app/splash.h"
+#include "client/client.h"
 #include "fx/fx.h"
+#include "net/net.h"
 #include "render/render.h"
 
 namespace app {
@@ -101,12 +103,22 @@ int QeAppInit() {
                                                              : "combined",
               g_app.command.adapter);
   if (!g_app.options.dump_dir.empty() && PrepareDumpFolder(g_app.options.dump_dir) != 0) return -1;
-  // 3. Network starts here.
+  // 3. Network.
+  if (net::StartNetwork() != 0) {
+    core::ShowError("Failed to initialize network subsystem");
+    return -1;
+  }
 
   // 4. Timing layer: taps, beat settings, the empty listener list.
   if (fx::StartTiming() != 0) return -1;
 
-  // 5.-6. Server and Client start here.
+  // 5. The Server starts here.
+
+  // 6. The Client's window, unless the Server runs alone.
+  if (g_app.command.Mode() != RunMode::kServerOnly && client::CreateClientWindow() != 0) {
+    core::ShowError("Failed to initialize client window");
+    return -1;
+  }
 
   // 7. Sound. Never fails: without an input the beat comes from taps only,
   // and recording itself starts with the first spectrum request.
@@ -123,7 +135,9 @@ int QeAppInit() {
 int QeAppFrame() {
   if (g_stop_requested) return 0;
   if (g_app.options.frames >= 0 && g_app.frames_done >= g_app.options.frames) return 0;
-  PumpPlatformEvents();
+  // The Client alone has nothing to pace it: wait for input up to a frame
+  // (~16 ms) so that an idle Client does not spin.
+  PumpPlatformEvents(g_app.command.Mode() == RunMode::kClientOnly ? 0.016 : 0.0);
   if (g_stop_requested) return 0;
 
   // One time value for everything this frame reads.
@@ -137,6 +151,9 @@ int QeAppFrame() {
     // With no deck drawn the Server's tick paces the loop with a 10 ms sleep.
     core::SleepSeconds(0.010);
   }
+  // In combined and Client-only mode the Client's window decides: closing
+  // it ends the program.
+  if (g_app.command.Mode() != RunMode::kServerOnly) result = client::ClientTick();
 
   ++g_app.frames_done;
   return result;
@@ -144,8 +161,10 @@ int QeAppFrame() {
 
 int QeAppShutdown() {
   fx::StopSound();
-  // The Client and the Server shut down here.
+  client::CloseClient();
+  // The Server shuts down here.
   fx::StopTiming();
+  net::StopNetwork();
   core::StopFileLayer();
   return 0;
 }
