@@ -14,7 +14,9 @@
 #include "app/platform.h"
 #include "app/splash.h"
 #include "fx/fx.h"
+#include "net/net.h"
 #include "render/render.h"
+#include "server/server.h"
 
 namespace app {
 namespace {
@@ -27,6 +29,8 @@ struct AppState {
 };
 
 AppState g_app;
+// The program clock of a fixed-rate (--fps) run.
+core::ManualClock g_fixed_clock;
 volatile std::sig_atomic_t g_stop_requested = 0;
 
 void OnStopSignal(int) { g_stop_requested = 1; }
@@ -101,12 +105,34 @@ int QeAppInit() {
                                                              : "combined",
               g_app.command.adapter);
   if (!g_app.options.dump_dir.empty() && PrepareDumpFolder(g_app.options.dump_dir) != 0) return -1;
-  // 3. Network starts here.
+  // 3. Network.
+  if (net::StartNetwork() != 0) {
+    core::ShowError("Failed to initialize network subsystem");
+    return -1;
+  }
 
   // 4. Timing layer: taps, beat settings, the empty listener list.
   if (fx::StartTiming() != 0) return -1;
 
-  // 5.-6. Server and Client start here.
+  // 5. Server, unless Client only.
+  if (g_app.command.Mode() != RunMode::kClientOnly) {
+    server::ServerOptions server_options;
+    server_options.adapter = g_app.command.adapter;
+    server_options.port = g_app.options.port;
+    server_options.bind_address = g_app.options.bind_address;
+    server_options.headless = g_app.options.headless;
+    server_options.vsync = g_app.options.fps <= 0.0;
+    if (server::StartServer(server_options) != 0) {
+      core::ShowError("Failed to initialize server");
+      return -1;
+    }
+    // Scripts and tests wait for this line to know the port and that the
+    // Server takes connections.
+    std::printf("listening on %d\n", server::ServerPort());
+    std::fflush(stdout);
+  }
+
+  // 6. The Client window starts here, unless Server only.
 
   // 7. Sound. Never fails: without an input the beat comes from taps only,
   // and recording itself starts with the first spectrum request.
@@ -131,20 +157,25 @@ int QeAppFrame() {
   fx::BeginSoundFrame();
   fx::DetectBeats(now);
 
+  // The Server's tick returns 0 once its window was closed; in Server-only
+  // mode that ends the run. A tick that drew nothing paces the loop (10 ms).
   int result = 1;
-  if (g_app.command.Mode() != RunMode::kClientOnly) {
-    // With no deck drawn the Server's tick paces the loop with a 10 ms sleep.
-    core::SleepSeconds(0.010);
-  }
+  if (g_app.command.Mode() != RunMode::kClientOnly) result = server::ServerTick();
+  // The Client's tick runs here unless Server only; its result then
+  // replaces the Server's.
 
   ++g_app.frames_done;
+  if (g_app.options.fps > 0.0)
+    g_fixed_clock.Set(core::kClockEpoch + static_cast<double>(g_app.frames_done) / g_app.options.fps);
   return result;
 }
 
 int QeAppShutdown() {
   fx::StopSound();
-  // The Client and the Server shut down here.
+  // The Client shuts down here.
+  server::ShutdownServer();
   fx::StopTiming();
+  net::StopNetwork();
   core::StopFileLayer();
   return 0;
 }
@@ -160,6 +191,10 @@ int RunProgram(int argc, const char* const* argv) {
   if (g_app.options.help) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
+  }
+  if (g_app.options.fps > 0.0) {
+    g_fixed_clock.Set(core::kClockEpoch);
+    core::SetProgramClock(&g_fixed_clock);
   }
   if (!g_app.options.trace_file.empty() && core::SetTraceFile(g_app.options.trace_file.c_str()) != 0)
     std::fprintf(stderr, "vj: cannot open trace file %s\n", g_app.options.trace_file.c_str());
@@ -193,6 +228,7 @@ int RunProgram(int argc, const char* const* argv) {
   StopPlatform();
   core::MarkStartupFinished(false);
   core::SetTraceFile(nullptr);
+  if (g_app.options.fps > 0.0) core::SetProgramClock(nullptr);
   return status;
 }
 
