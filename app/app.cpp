@@ -182,6 +182,7 @@ int QeAppShutdown() {
 
 int RunProgram(int argc, const char* const* argv) {
   g_app = AppState();
+  g_app.options.port = DefaultServerPort();
   g_stop_requested = 0;
   std::string error;
   if (ParseOptions(argc, argv, &g_app.options, &g_app.command_copy, &error) != 0) {

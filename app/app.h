@@ -36,6 +36,9 @@ struct Options {
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,
                  std::string* error);
 std::string UsageText();
+// The Server's port when --port is not given: $VJ_PORT if it holds a port
+// number, else 6969.
+int DefaultServerPort();
 
 enum class RunMode { kCombined, kClientOnly, kServerOnly };
 

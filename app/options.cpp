@@ -101,6 +101,13 @@ const OptionSpec kOptionSpecs[] = {
 
 }  // namespace
 
+int DefaultServerPort() {
+  const char* env = std::getenv("VJ_PORT");
+  int port = 0;
+  if (env && *env && ParsePort(env, &port)) return port;
+  return 6969;
+}
+
 std::string UsageText() {
   return "usage: vj [server | client] [device N] [--option ...]\n"
          "\n"
@@ -123,9 +130,10 @@ std::string UsageText() {
          "                         instead of the recording device\n"
          "  --dump=DIR             write every presented output frame to DIR as\n"
          "                         000000.png, 000001.png, ... (DIR is created)\n"
-         "  --port=N               the Server's control port (default 6969; 0 takes\n"
-         "                         any free port). Once listening, the Server prints\n"
-         "                         one line \"listening on PORT\" to stdout\n"
+         "  --port=N               the Server's control port (default $VJ_PORT, else\n"
+         "                         6969; 0 takes any free port). Once listening, the\n"
+         "                         Server prints one line \"listening on PORT\" to\n"
+         "                         stdout\n"
          "  --bind=ADDR            listen on this local address only (e.g. 127.0.0.1;\n"
          "                         default: every address)\n"
          "  --fps=F                fixed-rate run: the clock advances exactly 1/F s\n"

@@ -32,6 +32,7 @@ void PlaceOnVisibleScreen(int* x, int* y, int width, int height, const std::vect
 }
 
 int OpenOutputWindow(OutputWindow* window) {
+  window->framed_ = true;
   // Created hidden and shown by the display set-up once it has its size.
   if (window->CreateGuiWindow(kOutputWindowTitle, kOutputWidth, kOutputHeight,
                               core::kWindowOpenGl | core::kWindowResizable | core::kWindowHidden) != 0)
@@ -57,6 +58,9 @@ void SaveOutputWindowPosition(const OutputWindow& window) {
   core::WriteSettingNumber("", "ServerY", y);
 }
 
-void OutputWindow::OnDoubleClick(int, int) { SetWindowFramed(this, !WindowFramed(*this)); }
+void OutputWindow::OnDoubleClick(int, int) {
+  framed_ = !framed_;
+  SetWindowFramed(this, framed_);
+}
 
 }  // namespace server::internal

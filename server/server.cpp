@@ -67,9 +67,9 @@ void Send(const net::NetMessage& message) {
   if (g_server.client_connected) net::SendNetMessage(&g_server.link, message);
 }
 
+// The log event's own trace line is written when it is sent.
 void SendLogText(const char* text) {
   if (g_server.client_connected) Send(net::LogEventMessage(text));
-  else core::Trace("SERVER: LogEvent (no client): %s\n", text);
 }
 
 void DisconnectClient() {
@@ -459,6 +459,8 @@ float LastFrameRate() { return g_server.rate; }
 Deck* GetDeck(int index) { return index >= 0 && index < kDeckCount ? &g_server.decks[index] : nullptr; }
 
 namespace internal {
+
+OutputWindow* GetOutputWindow() { return &g_server.window; }
 
 void OutputWindow::OnClose() {
   if (g_server.quit_requested) return;

@@ -18,6 +18,13 @@ class OutputWindow final : public core::QEGUIWindow {
   void OnClose() override;
   // Left double-click: the frame goes, or comes back.
   void OnDoubleClick(int x, int y) override;
+  // Whether the window should have its caption and border (what the
+  // double-click toggles; the window system follows when it can).
+  bool framed() const { return framed_; }
+
+ private:
+  friend int OpenOutputWindow(OutputWindow* window);
+  bool framed_ = true;
 };
 
 struct ScreenRect {
@@ -44,6 +51,8 @@ void MoveWindowFrameTo(core::QEGUIWindow* window, int x, int y);
 int OpenOutputWindow(OutputWindow* window);
 // Stores the window's position as "ServerX"/"ServerY".
 void SaveOutputWindowPosition(const OutputWindow& window);
+// The Server's output window object (it has no window when headless).
+OutputWindow* GetOutputWindow();
 
 // ---------------------------------------------------------------------------
 // Start-up steps other parts of the program fill (steps.cpp). Each returns
