@@ -154,6 +154,7 @@ int QeAppFrame() {
 
   // One time value for everything this frame reads.
   double now = core::NowSeconds();
+  render::SetGlobalTime(static_cast<float>(now));
   fx::BeginSoundFrame();
   fx::DetectBeats(now);
 

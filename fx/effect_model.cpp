@@ -14,11 +14,11 @@
 #include "app/core/core.h"
 #include "fx/effects_internal.h"
 #include "fx/fx.h"
+#include "render/render.h"
 
 namespace fx {
 namespace {
 
-float g_effect_time = 0.0f;
 FxClass* g_classes = nullptr;
 MaterialScopeFactory g_material_factory;
 
@@ -111,8 +111,8 @@ float ParseDecimalFloat(const char* text) {
 // Effect time
 // ---------------------------------------------------------------------------
 
-float GetEffectTime() { return g_effect_time; }
-void SetEffectTime(float seconds) { g_effect_time = seconds; }
+float GetEffectTime() { return render::EffectTime(); }
+void SetEffectTime(float seconds) { render::SetEffectTime(seconds); }
 
 // ---------------------------------------------------------------------------
 // Registry

@@ -227,8 +227,8 @@ void DetectBeats(double now);
 // Seconds on the time line of the deck being drawn. The Server sets it
 // before each deck, the script walk moves it while it replays and leaves it
 // at the script time, and effects read it while they start, take commands
-// and draw. One value for the whole program; the render layer will hold it
-// once material waves read it, and these two then forward there.
+// and draw. One value for the whole program, held by the render layer
+// (render::EffectTime), where material waves read it.
 float GetEffectTime();
 void SetEffectTime(float seconds);
 

@@ -286,6 +286,8 @@ int ResetDevice() {
 }
 
 void ReleaseDevice() {
+  // The render layer draws with this device: it goes first.
+  if (g_display.device && LayerDevice() == g_display.device.get()) ShutdownRenderLayer();
   g_display.device.reset();
   g_display.current_mode = -1;
 }

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "render/render.h"
 #include "tests/fx/effect_fixture.h"
 
 namespace {
@@ -183,6 +184,11 @@ TEST_F(EffectTest, EffectTimeIsOneValue) {
   EXPECT_EQ(fx::GetEffectTime(), 12.5f);
   fx::SetEffectTime(-3.0f);
   EXPECT_EQ(fx::GetEffectTime(), -3.0f);
+  // The render layer holds it: material waves read what effects set.
+  EXPECT_EQ(render::EffectTime(), -3.0f);
+  render::SetEffectTime(7.25f);
+  EXPECT_EQ(fx::GetEffectTime(), 7.25f);
+  fx::SetEffectTime(0.0f);
 }
 
 }  // namespace
