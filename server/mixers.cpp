@@ -30,7 +30,7 @@ void StopMixers() {}
 // The NULL mixer: a fresh depth buffer (the colour stays), then the effect.
 int MixDeck(Deck* deck, EffectEntry* entry) {
   if (!deck || !entry || !entry->script) return -1;
-  if (render::Device* device = render::GetDevice()) {
+  if (render::Device* device = render::LayerDevice()) {
     std::shared_ptr<render::Surface> depth = device->GetDepthStencilSurface();
     if (depth) {
       uint32_t flags = render::CLEAR_ZBUFFER;

@@ -14,33 +14,11 @@ namespace server::internal {
 namespace {
 
 struct ScratchTargets {
-  std::shared_ptr<render::Texture> framebuffer;
-  std::shared_ptr<render::Texture> texture;
-  std::shared_ptr<render::Surface> depth;
+  render::TextureId framebuffer = render::kNoId;
+  render::TextureId texture = render::kNoId;
+  render::TextureId depth = render::kNoId;
 };
 ScratchTargets g_scratch;
-
-std::shared_ptr<render::Texture> MakeScratchTexture(render::Device* device) {
-  return device->CreateTexture(kScratchSize, kScratchSize, 1, render::USAGE_RENDERTARGET, render::FMT_X8R8G8B8,
-                               render::POOL_DEFAULT);
-}
-
-// The depth surface: with a stencil when the display mode has one.
-std::shared_ptr<render::Surface> MakeScratchDepth(render::Device* device) {
-  const render::DisplayMode* mode = render::CurrentDisplayMode();
-  bool stencil = mode && (mode->flags & render::kModeHasStencil);
-  if (stencil) return device->CreateDepthStencilSurface(kScratchSize, kScratchSize, render::FMT_D24S8);
-  for (render::Format format : {render::FMT_D16, render::FMT_D32})
-    if (auto depth = device->CreateDepthStencilSurface(kScratchSize, kScratchSize, format)) return depth;
-  return nullptr;
-}
-
-uint32_t DepthClearFlags(const render::Surface* depth) {
-  if (!depth) return 0;
-  uint32_t flags = render::CLEAR_ZBUFFER;
-  if (render::FormatHasStencil(depth->GetDesc().format)) flags |= render::CLEAR_STENCIL;
-  return flags;
-}
 
 struct ScreenVertex {
   float x, y, z, rhw;
@@ -49,8 +27,9 @@ struct ScreenVertex {
 };
 static_assert(sizeof(ScreenVertex) == 28, "matches kFvfScreenVertex");
 
-// Stretches `texture` over the whole current target, opaque.
-void CopyToTarget(render::Device* device, const std::shared_ptr<render::Texture>& texture, float width,
+// Stretches `texture` over the whole current target, opaque: the same
+// draw as a mixer's full-screen draw with alpha 1.
+void CopyToTarget(render::Device* device, const std::shared_ptr<render::BaseTexture>& texture, float width,
                   float height) {
   using namespace render;
   SetRenderStateCached(RS_TEXTUREFACTOR, 0xFFFFFFFFu);
@@ -89,66 +68,75 @@ void CopyToTarget(render::Device* device, const std::shared_ptr<render::Texture>
 }  // namespace
 
 int CreateScratchTargets() {
-  render::Device* device = render::GetDevice();
   ReleaseScratchTargets();
-  g_scratch.framebuffer = device ? MakeScratchTexture(device) : nullptr;
-  if (!g_scratch.framebuffer) {
+  g_scratch.framebuffer = render::CreateRenderTexture(kScratchSize, kScratchSize, render::FMT_X8R8G8B8, 1);
+  if (g_scratch.framebuffer == render::kNoId) {
     core::ShowError("Error initializing scratch framebuffer");
     return -1;
   }
-  g_scratch.texture = MakeScratchTexture(device);
-  if (!g_scratch.texture) {
+  g_scratch.texture = render::CreateRenderTexture(kScratchSize, kScratchSize, render::FMT_X8R8G8B8, 1);
+  if (g_scratch.texture == render::kNoId) {
     core::ShowError("Error initializing scratch texture");
     ReleaseScratchTargets();
     return -1;
   }
-  g_scratch.depth = MakeScratchDepth(device);
-  if (!g_scratch.depth) {
+  g_scratch.depth = render::CreateDepthSurface(kScratchSize, kScratchSize, render::FMT_X8R8G8B8);
+  if (g_scratch.depth == render::kNoId) {
     core::ShowError("Error initializing scratch depth texture");
     ReleaseScratchTargets();
     return -1;
   }
-  g_scratch.framebuffer->SetName("scratch framebuffer");
-  g_scratch.texture->SetName("scratch texture");
-  g_scratch.depth->SetName("scratch depth");
   return 0;
 }
 
 void ReleaseScratchTargets() {
-  g_scratch.depth.reset();
-  g_scratch.texture.reset();
-  g_scratch.framebuffer.reset();
+  render::ReleaseTexture(g_scratch.depth);
+  render::ReleaseTexture(g_scratch.texture);
+  render::ReleaseTexture(g_scratch.framebuffer);
+  g_scratch = ScratchTargets();
 }
 
 bool RenderFrame(double now) {
-  render::Device* device = render::GetDevice();
+  render::DiscardDynamicBuffers();
   FlushRenderQueue();
-  if (!device || !g_scratch.framebuffer || render::CheckDevice() != 0) return false;
+  render::Device* device = render::LayerDevice();
+  // A lost device draws nothing until it is back.
+  if (!device || g_scratch.framebuffer == render::kNoId || render::CheckDevice() != 0) return false;
 
   device->BeginScene();
-  std::shared_ptr<render::Surface> back_color = device->GetRenderTarget();
-  std::shared_ptr<render::Surface> back_depth = device->GetDepthStencilSurface();
-  device->SetRenderTarget(g_scratch.framebuffer->GetSurfaceLevel(0), g_scratch.depth);
-  device->Clear(0, nullptr, render::CLEAR_TARGET | DepthClearFlags(g_scratch.depth.get()), 0xFF000000u, 1.0f, 0);
-
   bool drew = false;
-  for (int i = 0; i < kDeckCount; ++i) {
-    Deck* deck = GetDeck(i);
-    EffectEntry* entry = FindEffect(deck->record.effect_id);
-    // A deck whose effect never loaded, or whose reload failed, has nothing
-    // to draw.
-    if (!entry || !entry->script) continue;
-    double time = DeckEffectTime(deck, now, entry->script->Length());
-    fx::SetEffectTime(static_cast<float>(time));
-    if (MixDeck(deck, entry) == 0) drew = true;
-  }
+  if (render::PushRenderTarget(g_scratch.framebuffer, g_scratch.depth) == 0) {
+    const render::DisplayMode* mode = render::CurrentDisplayMode();
+    uint32_t flags = render::CLEAR_TARGET | render::CLEAR_ZBUFFER;
+    if (mode && (mode->flags & render::kModeHasStencil)) flags |= render::CLEAR_STENCIL;
+    device->Clear(0, nullptr, flags, 0xFF000000u, 1.0f, 0);
 
-  device->SetRenderTarget(back_color, back_depth);
-  render::SurfaceDesc back = back_color ? back_color->GetDesc() : render::SurfaceDesc();
-  CopyToTarget(device, g_scratch.framebuffer, static_cast<float>(back.width), static_cast<float>(back.height));
+    for (int i = 0; i < kDeckCount; ++i) {
+      Deck* deck = GetDeck(i);
+      EffectEntry* entry = FindEffect(deck->record.effect_id);
+      // A deck whose effect never loaded, or whose reload failed, has
+      // nothing to draw.
+      if (!entry || !entry->script) continue;
+      fx::SetEffectTime(static_cast<float>(DeckEffectTime(deck, now, entry->script->Length())));
+      if (MixDeck(deck, entry) == 0) drew = true;
+    }
+    render::PopRenderTarget();
+  }
+  // Whatever an effect left pushed goes too: the copy lands on the output.
+  render::PopAllRenderTargets();
+  CopyToTarget(device, render::GetBaseTextureById(g_scratch.framebuffer), render::RenderTargetWidth(),
+               render::RenderTargetHeight());
   device->EndScene();
   device->Present();
   return drew;
 }
 
 }  // namespace server::internal
+
+namespace server {
+
+render::TextureId ScratchFramebuffer() { return internal::g_scratch.framebuffer; }
+render::TextureId ScratchTexture() { return internal::g_scratch.texture; }
+render::TextureId ScratchDepth() { return internal::g_scratch.depth; }
+
+}  // namespace server

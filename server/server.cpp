@@ -312,6 +312,7 @@ void TearDown() {
     g_server.decks[i].listener = nullptr;
     ResetDeck(i);
   }
+  render::ShutdownRenderLayer();
   render::ReleaseDevice();
   render::ReleaseDirect3D();
   if (g_server.window_open && !g_server.quit_requested) internal::SaveOutputWindowPosition(g_server.window);
@@ -354,8 +355,11 @@ int StartServer(const ServerOptions& options) {
     core::ShowError("Error initializing display");
     return FailStart();
   }
-  // 2. The render layer (id tables, dynamic buffers, target stack) starts
-  // with the device.
+  // 2. The render layer: id tables, dynamic buffers, the target stack.
+  if (render::InitRenderLayer() != 0) {
+    core::ShowError("Error initializing resource manager");
+    return FailStart();
+  }
   // 3. Mixers and their scratch targets.
   if (internal::StartMixers() != 0 || internal::CreateScratchTargets() != 0) {
     core::ShowError("Error initializing mixers");

@@ -23,6 +23,7 @@
 
 #include "fx/fx.h"
 #include "net/net.h"
+#include "render/render.h"
 
 namespace server {
 
@@ -132,6 +133,17 @@ inline double SpeedRate(float speed) { return (static_cast<double>(speed) - 0.5)
 // into 0..length (backwards included); 0 for a length of 0. The beat modes
 // hook in here.
 double DeckEffectTime(Deck* deck, double now, float length);
+
+// ---------------------------------------------------------------------------
+// Output.
+// ---------------------------------------------------------------------------
+// The scratch targets of the render layer, made at start-up (kNoId before):
+// the 512 x 512 X8R8G8B8 framebuffer the decks are composed in, a working
+// texture of the same kind, and the depth surface both share. During a
+// frame the framebuffer is the current target while decks are drawn.
+render::TextureId ScratchFramebuffer();
+render::TextureId ScratchTexture();
+render::TextureId ScratchDepth();
 
 // The mixer list as the wire shows it (index order); the NULL mixer (-1)
 // is not in it.

@@ -71,11 +71,40 @@ TEST_F(ServerTest, OutputIsBlackUntilADeckDraws) {
   EXPECT_EQ(UniformColor(OutputPixels()), 0x000000u);
 }
 
-TEST_F(ServerTest, EveryTickPresentsOneFrame) {
-  Start();
+TEST_F(ServerTest, EveryTickPresentsOneFrameThroughTheScratchTargets) {
+  MakeEffect("Green", "green");
+  FakeClient client;
+  StartAndConnect(&client);
+  // Three scratch targets of the render layer, 512 x 512.
+  for (render::TextureId id : {server::ScratchFramebuffer(), server::ScratchTexture()}) {
+    std::shared_ptr<render::Texture> texture = render::GetTextureById(id);
+    ASSERT_NE(texture, nullptr);
+    render::SurfaceDesc desc;
+    texture->GetLevelDesc(0, &desc);
+    EXPECT_EQ(desc.width, 512u);
+    EXPECT_EQ(desc.height, 512u);
+    EXPECT_EQ(desc.format, render::FMT_X8R8G8B8);
+  }
+  EXPECT_NE(render::GetDepthSurfaceById(server::ScratchDepth()), nullptr);
+
+  Load(&client, 0);
+  client.Send(net::SetDeckEffectMessage(0, 0));
+  ASSERT_NE(client.Await<net::DeckStatusMessage>(), nullptr);
   uint64_t before = render::GetDevice()->PresentCount();
   for (int i = 0; i < 4; ++i) server::ServerTick();
   EXPECT_EQ(render::GetDevice()->PresentCount(), before + 4);
+  // The deck drew into the scratch framebuffer, and every push was popped.
+  std::vector<uint32_t> scratch;
+  ASSERT_EQ(render::GetDevice()->ReadSurfacePixels(
+                render::GetTextureById(server::ScratchFramebuffer())->GetSurfaceLevel(0).get(), &scratch),
+            render::kOk);
+  ASSERT_EQ(scratch.size(), 512u * 512u);
+  EXPECT_EQ(scratch[0] & 0xFFFFFFu, 0x00FF00u);
+  EXPECT_EQ(render::RenderTargetDepth(), 1);
+  EXPECT_EQ(render::RenderTargetWidth(), 640.0f);
+  EXPECT_EQ(UniformColor(OutputPixels()), 0x00FF00u);
+  server::ShutdownServer();
+  EXPECT_FALSE(render::RenderLayerReady());
 }
 
 TEST(OutputPlacement, AWindowOffEveryScreenComesBack) {
