@@ -13,6 +13,7 @@
 #include "app/core/core.h"
 #include "app/platform.h"
 #include "app/splash.h"
+#include "client/client.h"
 #include "fx/fx.h"
 #include "net/net.h"
 #include "render/render.h"
@@ -132,7 +133,11 @@ int QeAppInit() {
     std::fflush(stdout);
   }
 
-  // 6. The Client window starts here, unless Server only.
+  // 6. The Client's window, unless the Server runs alone.
+  if (g_app.command.Mode() != RunMode::kServerOnly && client::CreateClientWindow() != 0) {
+    core::ShowError("Failed to initialize client window");
+    return -1;
+  }
 
   // 7. Sound. Never fails: without an input the beat comes from taps only,
   // and recording itself starts with the first spectrum request.
@@ -149,7 +154,9 @@ int QeAppInit() {
 int QeAppFrame() {
   if (g_stop_requested) return 0;
   if (g_app.options.frames >= 0 && g_app.frames_done >= g_app.options.frames) return 0;
-  PumpPlatformEvents();
+  // The Client alone has nothing to pace it: wait for input up to a frame
+  // (~16 ms) so that an idle Client does not spin.
+  PumpPlatformEvents(g_app.command.Mode() == RunMode::kClientOnly ? 0.016 : 0.0);
   if (g_stop_requested) return 0;
 
   // One time value for everything this frame reads.
@@ -162,8 +169,9 @@ int QeAppFrame() {
   // mode that ends the run. A tick that drew nothing paces the loop (10 ms).
   int result = 1;
   if (g_app.command.Mode() != RunMode::kClientOnly) result = server::ServerTick();
-  // The Client's tick runs here unless Server only; its result then
-  // replaces the Server's.
+  // In combined and Client-only mode the Client's window decides: closing
+  // it ends the program.
+  if (g_app.command.Mode() != RunMode::kServerOnly) result = client::ClientTick();
 
   ++g_app.frames_done;
   if (g_app.options.fps > 0.0)
@@ -173,7 +181,7 @@ int QeAppFrame() {
 
 int QeAppShutdown() {
   fx::StopSound();
-  // The Client shuts down here.
+  client::CloseClient();
   server::ShutdownServer();
   fx::StopTiming();
   net::StopNetwork();

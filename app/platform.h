@@ -6,7 +6,8 @@ namespace app {
 // Sets up the window system's event queue. Headless runs get none.
 int StartPlatform(bool headless);
 // Drains every pending window-system event; a quit request calls RequestStop().
-void PumpPlatformEvents();
+// With `wait_seconds` > 0 it first waits up to that long for an event.
+void PumpPlatformEvents(double wait_seconds = 0.0);
 void StopPlatform();
 
 }  // namespace app

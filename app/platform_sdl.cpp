@@ -22,16 +22,22 @@ int StartPlatform(bool headless) {
   return 0;
 }
 
-void PumpPlatformEvents() {
+void PumpPlatformEvents(double wait_seconds) {
   if (g_events) {
     SDL_Event event;
-    while (SDL_PollEvent(&event)) {
+    int timeout_ms = wait_seconds > 0.0 ? static_cast<int>(wait_seconds * 1000.0 + 0.5) : 0;
+    bool have = timeout_ms > 0 ? SDL_WaitEventTimeout(&event, timeout_ms) != 0 : SDL_PollEvent(&event) != 0;
+    while (have) {
       // Window events go to their window objects, which decide what a close
       // means (the output window hides, the Client's window ends the run).
-      if (core::RouteWindowEvent(event)) continue;
-      // A window-system quit only ends a run that has no window objects.
-      if (event.type == SDL_QUIT && core::GuiWindowCount() == 0) RequestStop();
+      if (!core::RouteWindowEvent(event)) {
+        // A window-system quit only ends a run that has no window objects.
+        if (event.type == SDL_QUIT && core::GuiWindowCount() == 0) RequestStop();
+      }
+      have = SDL_PollEvent(&event) != 0;
     }
+  } else if (wait_seconds > 0.0) {
+    core::SleepSeconds(wait_seconds);
   }
   if (core::TakeQuitRequest()) RequestStop();
 }

@@ -1,0 +1,405 @@
+// The Client: the performer's control surface.
+//
+// Two halves, kept apart so the behaviour can be driven without a window:
+//
+//   logic  ControllerPanel (one connection to one Server: effect lists, deck
+//          table, mixer and beat-mode choices, labels, log, frame rate,
+//          status; control events in, protocol messages out), Trackbar (the
+//          drag-only slider rules), ConnectionDialog (the host prompt and
+//          "LastConnection"), ClientWindow (the panels in creation order and
+//          the quit request). Plain classes; tests drive them over loopback.
+//   view   an SDL window with its own GL context and Dear ImGui context that
+//          draws the logic's state each frame and reports what the performer
+//          did back to it (client_view_imgui.cpp, client_window_sdl.cpp).
+//
+// The program's hooks: CreateClientWindow at start-up, ClientTick once per
+// frame, CloseClient at shutdown.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "net/net.h"
+
+namespace client {
+
+// ---------------------------------------------------------------------------
+// Host text: "host" or "host:port" (port 1-65535, default 6969). Blanks
+// around the text are ignored. Returns 0, or -1 with a reason in *error.
+// ---------------------------------------------------------------------------
+struct HostAddress {
+  std::string host;
+  int port = net::kDefaultPort;
+};
+int ParseHostAndPort(std::string_view text, HostAddress* address, std::string* error = nullptr);
+
+// ---------------------------------------------------------------------------
+// Trackbar: a 0-100 slider that only a drag of its thumb moves. A click in
+// the track and keyboard steps change nothing. While dragged it shows the
+// dragged position; otherwise it shows the value last set from the Server.
+// Vertical trackbars have their maximum value at the top: position 0 (top)
+// is value 1.0.
+// ---------------------------------------------------------------------------
+class Trackbar {
+ public:
+  static constexpr int kMin = 0;
+  static constexpr int kMax = 100;
+
+  // Position shown now.
+  int position() const { return dragging_ ? drag_position_ : status_position_; }
+  // Position of the Server's last value.
+  int status_position() const { return status_position_; }
+  bool dragging() const { return dragging_; }
+
+  // From a Server status: position = max - trunc((max - min) * value).
+  void ShowValue(float value);
+  // Drag events. DragTo returns true when the position changed (the caller
+  // then sends the value); positions outside the range are clamped.
+  void BeginDrag();
+  bool DragTo(int position);
+  // The thumb goes back to the Server's last value.
+  void EndDrag();
+
+  // (max - position - min) / (max - min): the top is 1.0.
+  static float ValueAt(int position);
+  static int PositionFor(float value);
+
+ private:
+  int status_position_ = 0;
+  int drag_position_ = 0;
+  bool dragging_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// Controller panel: one connection to one Server.
+// ---------------------------------------------------------------------------
+struct EffectEntry {
+  int32_t id = -1;
+  std::string name;
+  bool loaded = false;
+};
+
+// One line of a list box: a text, the number it stands for, and whether
+// the performer selected it.
+struct ListItem {
+  std::string text;
+  int32_t number = -1;
+  bool selected = false;
+};
+
+// Beat-detector settings as last received (for the beat graph).
+struct BeatSettings {
+  uint32_t low_bin = 0;
+  uint32_t high_bin = 20;
+  float threshold = 0.0f;
+};
+
+enum class LinkState { kDisconnected, kConnecting, kConnected };
+
+inline constexpr int kPanelDecks = net::kDeckCount;  // deck groups a panel shows
+inline constexpr size_t kMaxLogLines = 1000;          // older lines fall off the bottom
+inline constexpr size_t kHostCapacity = 260;          // host text incl. its NUL
+
+class ControllerPanel {
+ public:
+  ControllerPanel();
+  ~ControllerPanel();
+  ControllerPanel(const ControllerPanel&) = delete;
+  ControllerPanel& operator=(const ControllerPanel&) = delete;
+
+  // --- connection ---------------------------------------------------------
+  // Disconnects first if needed, then starts connecting to "host[:port]"
+  // without waiting. 0 when under way; -1 when it failed at once (the
+  // reason goes to the log; the panel stays disconnected).
+  int Connect(std::string_view host_text);
+  // Drops the connection (or the attempt): empty effect lists, every deck
+  // "NO EFFECT", deck and mixer tables freed, status "Disconnected".
+  void Disconnect();
+  // One frame: advances a connect, drains and handles every complete
+  // message, notices a lost connection. Always returns 1.
+  int Tick();
+
+  LinkState link_state() const { return state_; }
+  bool connected() const { return state_ == LinkState::kConnected; }
+  // Host and port of the current or last connection.
+  const std::string& host() const { return host_; }
+  int port() const { return port_; }
+
+  // --- control events -----------------------------------------------------
+  // "Connect"/"Disconnect": disconnects and returns false when connected or
+  // connecting; returns true when the host prompt should open.
+  bool PressConnectButton();
+  // "V Load" / "Unload ^": one load request per selected item.
+  void LoadSelected();
+  void UnloadSelected();
+  // Assign button "Deck d+1": the first selected loaded effect goes to deck d.
+  void AssignToDeck(int deck);
+  // "Unload" of deck d: takes the effect off.
+  void UnloadDeck(int deck);
+  // Choice lists of deck d: `number` is the chosen item's number.
+  void ChooseMixer(int deck, int32_t number);
+  void ChooseBeatMode(int deck, int32_t number);
+  // Deck trackbars. Begin/End mark the drag; DragFader/DragSpeed move the
+  // thumb to a position and send the value when it changed.
+  void BeginFaderDrag(int deck);
+  void DragFader(int deck, int position);
+  void EndFaderDrag(int deck);
+  void BeginSpeedDrag(int deck);
+  void DragSpeed(int deck, int position);
+  void EndSpeedDrag(int deck);
+  // Beat-detector settings for the Server (deck -1, mask 4, other fields 0).
+  void SendBeatSettings(uint32_t low_bin, uint32_t high_bin, float threshold);
+  // Selection in the two effect lists (by the item's effect ID).
+  void SelectUnloaded(int32_t effect_id, bool selected);
+  void SelectLoaded(int32_t effect_id, bool selected);
+  // "Close": the owner removes the panel after the frame.
+  void RequestClose() { close_requested_ = true; }
+  bool close_requested() const { return close_requested_; }
+
+  // --- what the view shows ------------------------------------------------
+  const std::string& status() const { return status_; }
+  const std::string& frame_rate_text() const { return frame_rate_text_; }
+  const char* connect_button_text() const;
+  // Sorted by name; items carry the effect ID.
+  const std::vector<ListItem>& unloaded_list() const { return unloaded_list_; }
+  const std::vector<ListItem>& loaded_list() const { return loaded_list_; }
+  // Newest line first.
+  const std::deque<std::string>& log() const { return log_; }
+  // "NO EFFECT" when the deck holds none (or is not in the deck table).
+  std::string DeckEffectLabel(int deck) const;
+  const Trackbar& fader(int deck) const { return decks_view_[Clamp(deck)].fader; }
+  const Trackbar& speed(int deck) const { return decks_view_[Clamp(deck)].speed; }
+  // "NULL MIXER" (-1) then the Server's mixers; empty before the state.
+  const std::vector<ListItem>& mixer_choices() const { return mixer_choices_; }
+  // "FREE", "START ON BEAT", "END ON BEAT"; empty before the state.
+  const std::vector<ListItem>& beat_mode_choices() const { return beat_mode_choices_; }
+  // Index into the choices of the deck's current mixer / beat mode, -1 none.
+  int MixerChoiceIndex(int deck) const;
+  int BeatModeChoiceIndex(int deck) const;
+  // True when deck d is in the deck table (its controls can send).
+  bool HasDeck(int deck) const;
+
+  // --- state --------------------------------------------------------------
+  const std::vector<EffectEntry>& effects() const { return effects_; }
+  const std::vector<net::DeckRecord>& deck_table() const { return deck_table_; }
+  const std::vector<net::MixerRecord>& mixer_table() const { return mixer_table_; }
+  const BeatSettings& beat_settings() const { return beat_settings_; }
+  // Grows whenever something the view shows may have changed (a message
+  // arrived, the status or the log changed), so an idle window can skip
+  // redrawing.
+  uint64_t changes() const { return changes_; }
+  // Error texts for the performer (version mismatch, a lost connection...).
+  // The owner shows them inside its window; each is also in the log.
+  std::vector<std::string> TakeAlerts();
+
+  // Sends a message to the Server when connected. 0 or -1.
+  int Send(const net::NetMessage& message);
+  // Adds a line at the top of the log list.
+  void AddLogLine(std::string text);
+  // printf-style status line (cut to 1023 characters).
+  void SetStatus(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+ private:
+  struct DeckView {
+    Trackbar fader;
+    Trackbar speed;
+  };
+  static int Clamp(int deck) { return deck < 0 ? 0 : deck >= kPanelDecks ? kPanelDecks - 1 : deck; }
+  static bool IsPanelDeck(int deck) { return deck >= 0 && deck < kPanelDecks; }
+
+  void FinishConnect();
+  void Handle(net::NetMessage* message);
+  void TakeState(const net::StateMessage& state);
+  void RebuildEffectLists();
+  void ShowDeck(int deck);
+  void ShowAllDecks();
+  void SendDeckUpdate(int deck, uint32_t mask, float value, int32_t number);
+  void Alert(std::string text);
+
+  LinkState state_ = LinkState::kDisconnected;
+  net::Connection connection_;
+  net::Link link_;
+  std::string host_;
+  int port_ = net::kDefaultPort;
+
+  std::vector<EffectEntry> effects_;
+  std::vector<net::DeckRecord> deck_table_;
+  std::vector<net::MixerRecord> mixer_table_;
+  BeatSettings beat_settings_;
+
+  std::vector<ListItem> unloaded_list_;
+  std::vector<ListItem> loaded_list_;
+  std::vector<ListItem> mixer_choices_;
+  std::vector<ListItem> beat_mode_choices_;
+  DeckView decks_view_[kPanelDecks];
+  std::deque<std::string> log_;
+  std::string status_;
+  std::string frame_rate_text_ = "0";
+  std::vector<std::string> alerts_;
+  bool close_requested_ = false;
+  uint64_t changes_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Connection dialog "New connection": a host field prefilled from the
+// setting "LastConnection", which "&Connect" stores and "Cancel" leaves.
+// ---------------------------------------------------------------------------
+class ConnectionDialog {
+ public:
+  // Opens for `panel` with the field set to "LastConnection" (empty when
+  // absent).
+  void Open(ControllerPanel* panel);
+  bool is_open() const { return panel_ != nullptr; }
+  ControllerPanel* panel() const { return panel_; }
+  // The editable field (kHostCapacity bytes, always NUL-terminated).
+  char* host_buffer() { return host_; }
+  const char* host_text() const { return host_; }
+  // "&Connect" (Enter): stores the text as "LastConnection", closes, and
+  // has the panel connect to it. Returns the panel's Connect result.
+  int Confirm();
+  // "Cancel" (Escape): closes; the setting is not touched.
+  void Cancel();
+  // The panel went away while the dialog was open.
+  void Forget(const ControllerPanel* panel);
+
+ private:
+  ControllerPanel* panel_ = nullptr;
+  char host_[kHostCapacity] = {};
+};
+
+// ---------------------------------------------------------------------------
+// Client window logic: the panels in creation order and the quit request.
+// ---------------------------------------------------------------------------
+class ClientWindow {
+ public:
+  ClientWindow() = default;
+  ~ClientWindow();
+  ClientWindow(const ClientWindow&) = delete;
+  ClientWindow& operator=(const ClientWindow&) = delete;
+
+  // "&New Controller": a new disconnected panel at the end of the stack.
+  ControllerPanel* NewController();
+  // "Close" of a panel: disconnects it and removes it.
+  void ClosePanel(ControllerPanel* panel);
+  // Removes every panel whose "Close" was pressed.
+  void RemoveClosedPanels();
+  // Disconnects and destroys every panel.
+  void CloseAllPanels();
+  // "&Quit" or closing the window.
+  void RequestQuit() { quit_requested_ = true; }
+  bool quit_requested() const { return quit_requested_; }
+
+  // One frame: 0 (after closing every panel) once quit was requested, else
+  // each panel's tick in order and 1.
+  int Tick();
+
+  size_t panel_count() const { return panels_.size(); }
+  // Sum of the panels' changes plus the window's own (panels added or
+  // removed, alerts): a redraw is due when it differs from the last one.
+  uint64_t changes() const;
+  ControllerPanel* panel(size_t index) const { return index < panels_.size() ? panels_[index].get() : nullptr; }
+  ConnectionDialog& dialog() { return dialog_; }
+  // Alerts gathered from the panels, oldest first; the view shows the first.
+  std::deque<std::string>& alerts() { return alerts_; }
+
+ private:
+  std::vector<std::unique_ptr<ControllerPanel>> panels_;
+  ConnectionDialog dialog_;
+  std::deque<std::string> alerts_;
+  bool quit_requested_ = false;
+  uint64_t changes_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Panel template: where each control sits, in dialog units, and the
+// conversion to pixels (1.5 px across and 1.625 px down per unit at 96 dpi,
+// times the display's scale).
+// ---------------------------------------------------------------------------
+struct DialogRect {
+  int x = 0, y = 0, w = 0, h = 0;
+};
+struct PixelRect {
+  float x = 0, y = 0, w = 0, h = 0;
+  float right() const { return x + w; }
+  float bottom() const { return y + h; }
+  bool Contains(float px, float py) const { return px >= x && px < x + w && py >= y && py < y + h; }
+};
+inline constexpr float kUnitWidthPx = 1.5f;
+inline constexpr float kUnitHeightPx = 1.625f;
+PixelRect ToPixels(const DialogRect& rect, float scale);
+
+inline constexpr DialogRect kPanelSize{0, 0, 647, 380};
+inline constexpr DialogRect kDialogSize{0, 0, 224, 49};
+
+enum class Control {
+  kStatus,          // 1009
+  kFrameRate,       // 1104
+  kConnect,         // 1007
+  kClose,           // 1010
+  kLoadPreset,      // 1013
+  kSavePreset,      // 1014
+  kBeatGraph,       // 1101
+  kThreshold,       // 1114
+  kLowBin,          // 1113
+  kHighBin,         // 1115
+  kUnloadedList,    // 1006
+  kLoadButton,      // 1011
+  kUnloadButton,    // 1012
+  kLoadedList,      // 1008
+  kLog,             // 1016
+};
+DialogRect ControlRect(Control control);
+
+enum class DeckControl {
+  kGroup,       // group box "Deck n"
+  kFader,       // vertical trackbar
+  kSpeed,       // vertical trackbar
+  kUnload,      // "Unload"
+  kBeatMode,    // drop-down
+  kMixer,       // drop-down
+  kEffectLabel, // "NO EFFECT" or the effect's name
+  kAssign,      // "Deck n" under the loaded list
+  kFaderCaption,  // "FADER" under the fader
+  kSpeedCaption,  // "SPEED" under the speed
+};
+DialogRect DeckControlRect(int deck, DeckControl control);
+
+// Keeps a window rectangle reachable: when it lies on none of `displays`
+// (at least a 48 x 48 px corner of its title area visible), it moves to the
+// first display's top-left area. Returns the position to use.
+struct ScreenPoint {
+  int x = 0, y = 0;
+};
+ScreenPoint PlaceOnDisplays(int x, int y, int width, int height, const std::vector<PixelRect>& displays);
+
+// Menu texts with '&' marking the mnemonic, as the menu names them.
+inline constexpr const char* kMenuFile = "&File";
+inline constexpr const char* kMenuNewController = "&New Controller";
+inline constexpr const char* kMenuQuit = "&Quit";
+inline constexpr const char* kMenuHelp = "&Help";
+inline constexpr const char* kMenuAbout = "&About";
+// The text as shown: '&' removed ("&&" shows one '&').
+std::string MenuText(std::string_view label);
+
+inline constexpr const char* kClientWindowTitle = "halvane VJ Client";
+
+// ---------------------------------------------------------------------------
+// The program's hooks (client_window_sdl.cpp).
+// ---------------------------------------------------------------------------
+// Creates the main window (empty, at "ClientX"/"ClientY"). 0 or -1.
+int CreateClientWindow();
+// 1 while the window is open, 0 once it was closed (its panels are then
+// closed too).
+int ClientTick();
+// Closes every panel and the window; stores the window position if the
+// window is still open.
+void CloseClient();
+// The logic behind the running window (nullptr before CreateClientWindow).
+ClientWindow* GetClientWindow();
+
+}  // namespace client

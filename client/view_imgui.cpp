@@ -1,0 +1,739 @@
+// The Client window drawn with Dear ImGui.
+//
+// One full-window ImGui window holds the menu bar and a scrolling child in
+// which the panels stack in creation order. Every control is placed where
+// the panel template puts it (dialog units -> pixels at the display scale),
+// so the panel reads like the tool's own dialog, not like a generic ImGui
+// form. Nothing here keeps show state: each frame draws the logic's state
+// and calls the logic for what the performer did.
+//
+// Trackbars are our own widget: only the thumb is an item, so a click in the
+// track hits nothing and moves nothing; holding the thumb drags it, and the
+// drag lasts exactly as long as ImGui keeps the thumb active (a drag that
+// ImGui drops, for a popup say, ends in the logic too).
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+
+#include <imgui.h>
+
+#include "app/core/core.h"
+#include "client/view.h"
+
+namespace client {
+namespace {
+
+// Palette: a dark stage-friendly theme with one warm accent.
+constexpr ImU32 kColWindow = IM_COL32(24, 26, 31, 255);
+constexpr ImU32 kColPanel = IM_COL32(30, 33, 39, 255);
+constexpr ImU32 kColPanelEdge = IM_COL32(58, 63, 72, 255);
+constexpr ImU32 kColGroup = IM_COL32(37, 41, 48, 255);
+constexpr ImU32 kColGroupEdge = IM_COL32(66, 72, 82, 255);
+constexpr ImU32 kColAccent = IM_COL32(255, 159, 28, 255);
+constexpr ImU32 kColAccentDim = IM_COL32(255, 159, 28, 110);
+constexpr ImU32 kColGroove = IM_COL32(14, 15, 18, 255);
+constexpr ImU32 kColTick = IM_COL32(84, 90, 101, 255);
+constexpr ImU32 kColThumb = IM_COL32(200, 204, 212, 255);
+constexpr ImU32 kColThumbHot = IM_COL32(236, 239, 244, 255);
+constexpr ImU32 kColTextDim = IM_COL32(128, 134, 145, 255);
+constexpr ImU32 kColText = IM_COL32(226, 229, 235, 255);
+constexpr ImU32 kColConnected = IM_COL32(76, 190, 110, 255);
+constexpr ImU32 kColConnecting = IM_COL32(255, 190, 60, 255);
+constexpr ImU32 kColDisconnected = IM_COL32(110, 115, 125, 255);
+constexpr ImU32 kColNormalSpeed = IM_COL32(80, 190, 200, 255);
+constexpr ImU32 kColChip = IM_COL32(70, 52, 24, 255);
+
+constexpr float kBaseFontPx = 13.0f;     // 8 pt at 96 dpi
+constexpr float kCaptionFontPx = 10.0f;  // captions under the trackbars
+
+ImVec2 Min(const PixelRect& r) { return ImVec2(r.x, r.y); }
+ImVec2 Max(const PixelRect& r) { return ImVec2(r.right(), r.bottom()); }
+ImVec2 Size(const PixelRect& r) { return ImVec2(r.w, r.h); }
+ImVec4 Colour(ImU32 c) { return ImGui::ColorConvertU32ToFloat4(c); }
+
+// Text inside a rectangle, clipped to it. align: 0 left, 0.5 centre, 1 right.
+void TextIn(const PixelRect& r, const char* text, ImU32 colour, float align = 0.0f, ImFont* font = nullptr) {
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  if (!font) font = ImGui::GetFont();
+  float font_size = font->FontSize;
+  ImVec2 size = font->CalcTextSizeA(font_size, FLT_MAX, 0.0f, text);
+  float x = r.x + std::max(0.0f, (r.w - size.x) * align);
+  float y = r.y + (r.h - size.y) * 0.5f;
+  ImVec4 clip(r.x, r.y, r.right(), r.bottom());
+  draw->AddText(font, font_size, ImVec2(std::floor(x), std::floor(y)), colour, text, nullptr, 0.0f, &clip);
+}
+
+bool ButtonAt(const char* label, const PixelRect& r, bool enabled) {
+  ImGui::SetCursorScreenPos(Min(r));
+  ImGui::BeginDisabled(!enabled);
+  bool pressed = ImGui::Button(label, Size(r));
+  ImGui::EndDisabled();
+  return pressed && enabled;
+}
+
+bool KeyPressed(ImGuiKey key) {
+  int index = ImGui::GetKeyIndex(key);
+  return index >= 0 && ImGui::IsKeyPressed(index, false);
+}
+
+void ApplyTheme(float scale) {
+  ImGuiStyle style;
+  ImGui::StyleColorsDark(&style);
+  style.WindowPadding = ImVec2(8, 8);
+  style.FramePadding = ImVec2(6, 3);
+  style.ItemSpacing = ImVec2(6, 4);
+  style.ItemInnerSpacing = ImVec2(4, 4);
+  style.ScrollbarSize = 14;
+  style.GrabMinSize = 10;
+  style.WindowRounding = 4;
+  style.ChildRounding = 3;
+  style.FrameRounding = 3;
+  style.PopupRounding = 3;
+  style.ScrollbarRounding = 3;
+  style.GrabRounding = 2;
+  style.WindowBorderSize = 1;
+  style.FrameBorderSize = 1;
+  style.PopupBorderSize = 1;
+  style.DisabledAlpha = 0.45f;
+  ImVec4* c = style.Colors;
+  c[ImGuiCol_Text] = Colour(kColText);
+  c[ImGuiCol_TextDisabled] = Colour(kColTextDim);
+  c[ImGuiCol_WindowBg] = Colour(kColWindow);
+  c[ImGuiCol_ChildBg] = ImVec4(0, 0, 0, 0);
+  c[ImGuiCol_PopupBg] = ImVec4(0.13f, 0.14f, 0.17f, 0.98f);
+  c[ImGuiCol_Border] = Colour(kColGroupEdge);
+  c[ImGuiCol_FrameBg] = ImVec4(0.09f, 0.10f, 0.12f, 1.0f);
+  c[ImGuiCol_FrameBgHovered] = ImVec4(0.13f, 0.14f, 0.17f, 1.0f);
+  c[ImGuiCol_FrameBgActive] = ImVec4(0.16f, 0.17f, 0.20f, 1.0f);
+  c[ImGuiCol_TitleBg] = ImVec4(0.11f, 0.12f, 0.14f, 1.0f);
+  c[ImGuiCol_TitleBgActive] = ImVec4(0.16f, 0.17f, 0.20f, 1.0f);
+  c[ImGuiCol_MenuBarBg] = ImVec4(0.12f, 0.13f, 0.15f, 1.0f);
+  c[ImGuiCol_ScrollbarBg] = ImVec4(0.08f, 0.09f, 0.10f, 1.0f);
+  c[ImGuiCol_Button] = ImVec4(0.20f, 0.22f, 0.26f, 1.0f);
+  c[ImGuiCol_ButtonHovered] = ImVec4(0.27f, 0.30f, 0.35f, 1.0f);
+  c[ImGuiCol_ButtonActive] = ImVec4(0.55f, 0.36f, 0.08f, 1.0f);
+  c[ImGuiCol_Header] = ImVec4(0.62f, 0.40f, 0.08f, 0.85f);
+  c[ImGuiCol_HeaderHovered] = ImVec4(0.30f, 0.32f, 0.37f, 1.0f);
+  c[ImGuiCol_HeaderActive] = ImVec4(0.72f, 0.47f, 0.10f, 1.0f);
+  c[ImGuiCol_CheckMark] = Colour(kColAccent);
+  c[ImGuiCol_SliderGrab] = Colour(kColAccent);
+  c[ImGuiCol_Separator] = Colour(kColPanelEdge);
+  c[ImGuiCol_NavHighlight] = Colour(kColAccent);
+  c[ImGuiCol_ModalWindowDimBg] = ImVec4(0, 0, 0, 0.55f);
+  style.ScaleAllSizes(scale);
+  ImGui::GetStyle() = style;
+}
+
+// Multiple selection as list boxes do it: a click selects one item, Ctrl
+// toggles, Shift selects the range from the last clicked item.
+void ClickListItem(ControllerPanel& panel, bool loaded, size_t clicked, int32_t* anchor) {
+  const std::vector<ListItem>& items = loaded ? panel.loaded_list() : panel.unloaded_list();
+  std::vector<std::pair<int32_t, bool>> ids;
+  for (const ListItem& item : items) ids.emplace_back(item.number, item.selected);
+  auto select = [&](int32_t id, bool on) {
+    if (loaded)
+      panel.SelectLoaded(id, on);
+    else
+      panel.SelectUnloaded(id, on);
+  };
+  const ImGuiIO& io = ImGui::GetIO();
+  int32_t id = ids[clicked].first;
+  if (io.KeyShift) {
+    size_t from = clicked;
+    for (size_t i = 0; i < ids.size(); ++i)
+      if (ids[i].first == *anchor) from = i;
+    size_t lo = std::min(from, clicked), hi = std::max(from, clicked);
+    for (size_t i = 0; i < ids.size(); ++i) {
+      bool in_range = i >= lo && i <= hi;
+      if (in_range)
+        select(ids[i].first, true);
+      else if (!io.KeyCtrl)
+        select(ids[i].first, false);
+    }
+    if (from == clicked) *anchor = id;
+  } else if (io.KeyCtrl) {
+    select(id, !ids[clicked].second);
+    *anchor = id;
+  } else {
+    for (const auto& [other, selected] : ids)
+      if (selected && other != id) select(other, false);
+    select(id, true);
+    *anchor = id;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Set-up and geometry
+// ---------------------------------------------------------------------------
+void ClientView::SetUp(float scale, const std::string& font_path) {
+  scale_ = scale > 0.0f ? scale : 1.0f;
+  ImGuiIO& io = ImGui::GetIO();
+  io.IniFilename = nullptr;  // no imgui.ini beside the program
+  io.LogFilename = nullptr;
+  ApplyTheme(scale_);
+  io.Fonts->Clear();
+  float size = std::round(kBaseFontPx * scale_);
+  ImFont* font = nullptr;
+  if (!font_path.empty() && core::ReadWholeFile(font_path, &font_data_) && !font_data_.empty()) {
+    ImFontConfig config;
+    config.FontDataOwnedByAtlas = false;
+    config.OversampleH = 2;
+    config.PixelSnapH = true;
+    font = io.Fonts->AddFontFromMemoryTTF(font_data_.data(), static_cast<int>(font_data_.size()), size, &config);
+    if (font)
+      small_font_ = io.Fonts->AddFontFromMemoryTTF(font_data_.data(), static_cast<int>(font_data_.size()),
+                                                   std::round(kCaptionFontPx * scale_), &config);
+  }
+  if (!font) {
+    core::Trace("CLIENT: font %s not available; using the built-in font\n", font_path.c_str());
+    ImFontConfig config;
+    config.SizePixels = size;
+    io.Fonts->AddFontDefault(&config);
+    small_font_ = nullptr;
+  }
+}
+
+void ClientView::PreferredWindowSize(float* width, float* height) const {
+  PixelRect panel = ToPixels(kPanelSize, scale_);
+  const ImGuiStyle& style = ImGui::GetStyle();
+  float menu = std::round(kBaseFontPx * scale_) + style.FramePadding.y * 2.0f;
+  *width = std::ceil(panel.w + style.ScrollbarSize);
+  *height = std::ceil(panel.h + menu);
+}
+
+PixelRect ClientView::PanelRect(size_t index) const {
+  PixelRect panel = ToPixels(kPanelSize, scale_);
+  panel.y = panel_top_ + static_cast<float>(index) * panel.h - scroll_y_;
+  panel.x = 0.0f;
+  return panel;
+}
+
+PixelRect ClientView::ControlPixels(size_t index, Control control) const {
+  PixelRect origin = PanelRect(index);
+  PixelRect r = ToPixels(ControlRect(control), scale_);
+  r.x += origin.x;
+  r.y += origin.y;
+  return r;
+}
+
+PixelRect ClientView::DeckPixels(size_t index, int deck, DeckControl control) const {
+  PixelRect origin = PanelRect(index);
+  PixelRect r = ToPixels(DeckControlRect(deck, control), scale_);
+  r.x += origin.x;
+  r.y += origin.y;
+  return r;
+}
+
+float ClientView::ThumbSize(float scale) { return std::round(10.0f * scale); }
+
+ImVec2 ClientView::ThumbCentre(const PixelRect& track, int position) const {
+  return ThumbCentreAt(track, position, scale_);
+}
+
+ClientView::Travel ClientView::TravelOf(const PixelRect& track, float scale) {
+  // Whole pixels, and an even travel, so that every pixel of the track is
+  // one position and the middle (0.5) is always a pixel of its own.
+  float thumb = ThumbSize(scale);
+  Travel travel;
+  travel.top = std::round(track.y + thumb * 0.5f);
+  travel.length = std::max(2.0f, 2.0f * std::floor((track.h - thumb) * 0.5f));
+  return travel;
+}
+
+ImVec2 ClientView::ThumbCentreAt(const PixelRect& track, int position, float scale) {
+  Travel travel = TravelOf(track, scale);
+  float t = static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
+  return ImVec2(std::floor(track.x + track.w * 0.5f), travel.top + std::round(travel.length * t));
+}
+
+// ---------------------------------------------------------------------------
+// Frame
+// ---------------------------------------------------------------------------
+void ClientView::Draw(float width, float height) {
+  // Forget list anchors of panels that are gone.
+  for (auto it = anchors_.begin(); it != anchors_.end();) {
+    bool alive = false;
+    for (size_t i = 0; i < logic_->panel_count(); ++i) alive = alive || logic_->panel(i) == it->first;
+    it = alive ? std::next(it) : anchors_.erase(it);
+  }
+
+  ImGui::SetNextWindowPos(ImVec2(0, 0));
+  ImGui::SetNextWindowSize(ImVec2(width, height));
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowBorderSize, 0.0f);
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowRounding, 0.0f);
+  ImGuiWindowFlags flags = ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+                           ImGuiWindowFlags_NoCollapse | ImGuiWindowFlags_MenuBar |
+                           ImGuiWindowFlags_NoBringToFrontOnFocus | ImGuiWindowFlags_NoSavedSettings |
+                           ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
+  ImGui::Begin("##client", nullptr, flags);
+  ImGui::PopStyleVar(3);
+  DrawMenuBar();
+
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+  ImGui::BeginChild("##panels", ImVec2(0, 0), false, ImGuiWindowFlags_AlwaysVerticalScrollbar);
+  ImGui::PopStyleVar();
+  panel_top_ = ImGui::GetWindowPos().y;
+  menu_height_ = panel_top_;
+  if (scroll_to_panel_ < logic_->panel_count()) {
+    ImGui::SetScrollY(static_cast<float>(scroll_to_panel_) * ToPixels(kPanelSize, scale_).h);
+    if (std::fabs(ImGui::GetScrollY() - static_cast<float>(scroll_to_panel_) * ToPixels(kPanelSize, scale_).h) < 1.0f)
+      scroll_to_panel_ = static_cast<size_t>(-1);
+  }
+  scroll_y_ = ImGui::GetScrollY();
+  ImVec2 content_origin(ImGui::GetWindowPos().x, panel_top_ - scroll_y_);
+  if (logic_->panel_count() == 0) {
+    DrawHint(ImGui::GetWindowWidth(), ImGui::GetWindowHeight());
+  } else {
+    for (size_t i = 0; i < logic_->panel_count(); ++i) DrawPanel(*logic_->panel(i), i);
+    PixelRect panel = ToPixels(kPanelSize, scale_);
+    ImGui::SetCursorScreenPos(content_origin);
+    ImGui::Dummy(ImVec2(panel.w, panel.h * static_cast<float>(logic_->panel_count())));
+  }
+  ImGui::EndChild();
+
+  DrawDialog();
+  DrawAlerts();
+  DrawAbout();
+  ImGui::End();
+}
+
+void ClientView::DrawMenuBar() {
+  if (!ImGui::BeginMenuBar()) return;
+  if (ImGui::BeginMenu(MenuText(kMenuFile).c_str())) {
+    if (ImGui::MenuItem(MenuText(kMenuNewController).c_str())) {
+      logic_->NewController();
+      scroll_to_panel_ = logic_->panel_count() - 1;
+    }
+    ImGui::Separator();
+    if (ImGui::MenuItem(MenuText(kMenuQuit).c_str())) logic_->RequestQuit();
+    ImGui::EndMenu();
+  }
+  if (ImGui::BeginMenu(MenuText(kMenuHelp).c_str())) {
+    if (ImGui::MenuItem(MenuText(kMenuAbout).c_str())) about_requested_ = true;
+    ImGui::EndMenu();
+  }
+  ImGui::EndMenuBar();
+}
+
+void ClientView::DrawHint(float width, float height) {
+  const char* hint = "No controller yet: choose File > New Controller to add one.";
+  ImVec2 size = ImGui::CalcTextSize(hint);
+  ImVec2 origin = ImGui::GetWindowPos();
+  ImGui::SetCursorScreenPos(ImVec2(origin.x + std::max(0.0f, (width - size.x) * 0.5f),
+                                   origin.y + std::max(0.0f, (height - size.y) * 0.5f)));
+  ImGui::TextDisabled("%s", hint);
+}
+
+// ---------------------------------------------------------------------------
+// Panel
+// ---------------------------------------------------------------------------
+void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
+  PixelRect area = PanelRect(index);
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  draw->AddRectFilled(Min(area), Max(area), kColPanel);
+  draw->AddLine(ImVec2(area.x, area.bottom() - 1), ImVec2(area.right(), area.bottom() - 1), kColPanelEdge,
+                std::max(1.0f, scale_));
+  ImGui::PushID(&panel);
+  bool connected = panel.connected();
+
+  // Status line with a state lamp, and the frame rate.
+  PixelRect status = ControlPixels(index, Control::kStatus);
+  float lamp = std::round(4.0f * scale_);
+  ImU32 lamp_colour = panel.link_state() == LinkState::kConnected    ? kColConnected
+                      : panel.link_state() == LinkState::kConnecting ? kColConnecting
+                                                                     : kColDisconnected;
+  draw->AddCircleFilled(ImVec2(status.x + lamp, status.y + status.h * 0.5f), lamp, lamp_colour);
+  PixelRect status_text = status;
+  status_text.x += lamp * 2.0f + 4.0f * scale_;
+  status_text.w -= lamp * 2.0f + 4.0f * scale_;
+  TextIn(status_text, panel.status().c_str(), kColText);
+  PixelRect fps = ControlPixels(index, Control::kFrameRate);
+  fps.w += 20.0f * scale_;
+  char fps_text[32];
+  std::snprintf(fps_text, sizeof fps_text, "%s fps", panel.frame_rate_text().c_str());
+  TextIn(fps, fps_text, connected ? kColText : kColTextDim);
+
+  // Connection buttons; the preset buttons are placed for the presets.
+  std::string connect_label = std::string(panel.connect_button_text()) + "##connect";
+  if (ButtonAt(connect_label.c_str(), ControlPixels(index, Control::kConnect), true)) {
+    if (panel.PressConnectButton()) {
+      logic_->dialog().Open(&panel);
+      dialog_focus_ = true;
+    }
+  }
+  if (ButtonAt("Close##close", ControlPixels(index, Control::kClose), true)) panel.RequestClose();
+  ButtonAt("Load Preset##loadpreset", ControlPixels(index, Control::kLoadPreset), false);
+  ButtonAt("Save Preset##savepreset", ControlPixels(index, Control::kSavePreset), false);
+
+  DrawBeatGraphPlace(index);
+  DrawEffectList(panel, index, false);
+  DrawEffectList(panel, index, true);
+  if (ButtonAt("V Load##load", ControlPixels(index, Control::kLoadButton), connected)) panel.LoadSelected();
+  if (ButtonAt("Unload ^##unload", ControlPixels(index, Control::kUnloadButton), connected)) panel.UnloadSelected();
+  for (int deck = 0; deck < kPanelDecks; ++deck) DrawDeck(panel, index, deck);
+  for (int deck = 0; deck < kPanelDecks; ++deck) {
+    char label[48];
+    std::snprintf(label, sizeof label, "Deck %d##assign%d", deck + 1, deck);
+    if (ButtonAt(label, DeckPixels(index, deck, DeckControl::kAssign), connected && panel.HasDeck(deck)))
+      panel.AssignToDeck(deck);
+  }
+  DrawLog(panel, index);
+  ImGui::PopID();
+}
+
+void ClientView::DrawBeatGraphPlace(size_t index) {
+  // The beat graph and its three trackbars sit here; until they draw
+  // themselves the places show empty.
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  PixelRect graph = ControlPixels(index, Control::kBeatGraph);
+  draw->AddRectFilled(Min(graph), Max(graph), IM_COL32(0, 0, 0, 255));
+  draw->AddRect(Min(graph), Max(graph), kColGroupEdge);
+  DrawTrackVisual(ControlPixels(index, Control::kThreshold), true, 100, false, false, false, false);
+  DrawTrackVisual(ControlPixels(index, Control::kLowBin), false, 0, false, false, false, false);
+  DrawTrackVisual(ControlPixels(index, Control::kHighBin), false, 20, false, false, false, false);
+}
+
+void ClientView::DrawEffectList(ControllerPanel& panel, size_t index, bool loaded) {
+  PixelRect r = ControlPixels(index, loaded ? Control::kLoadedList : Control::kUnloadedList);
+  const std::vector<ListItem>& items = loaded ? panel.loaded_list() : panel.unloaded_list();
+  int32_t& anchor = anchors_[&panel].ids[loaded ? 1 : 0];
+  ImGui::SetCursorScreenPos(Min(r));
+  if (!ImGui::BeginListBox(loaded ? "##loaded" : "##unloaded", Size(r))) return;
+  if (items.empty()) {
+    const char* empty = !panel.connected() ? "" : loaded ? "Select effects above, then V Load" : "No effects";
+    ImGui::TextDisabled("%s", empty);
+  }
+  for (size_t i = 0; i < items.size(); ++i) {
+    ImGui::PushID(static_cast<int>(items[i].number));
+    if (ImGui::Selectable(items[i].text.c_str(), items[i].selected)) ClickListItem(panel, loaded, i, &anchor);
+    ImGui::PopID();
+  }
+  ImGui::EndListBox();
+}
+
+void ClientView::DrawLog(ControllerPanel& panel, size_t index) {
+  PixelRect r = ControlPixels(index, Control::kLog);
+  ImGui::SetCursorScreenPos(Min(r));
+  ImGui::PushStyleColor(ImGuiCol_ChildBg, ImGui::GetStyleColorVec4(ImGuiCol_FrameBg));
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(4.0f * scale_, 2.0f * scale_));
+  ImGui::BeginChild("##log", Size(r), true);
+  const std::deque<std::string>& log = panel.log();
+  ImGuiListClipper clipper;
+  clipper.Begin(static_cast<int>(log.size()));
+  while (clipper.Step()) {
+    for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
+      const std::string& line = log[static_cast<size_t>(i)];
+      if (i == 0)
+        ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
+      else {
+        ImGui::PushStyleColor(ImGuiCol_Text, Colour(IM_COL32(175, 180, 190, 255)));
+        ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
+        ImGui::PopStyleColor();
+      }
+    }
+  }
+  ImGui::EndChild();
+  ImGui::PopStyleVar();
+  ImGui::PopStyleColor();
+}
+
+// ---------------------------------------------------------------------------
+// Deck group
+// ---------------------------------------------------------------------------
+void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  bool live = panel.connected() && panel.HasDeck(deck);
+  PixelRect group = DeckPixels(index, deck, DeckControl::kGroup);
+  // Group box: frame with the title set into its top edge.
+  char title[24];
+  std::snprintf(title, sizeof title, "Deck %d", deck + 1);
+  ImVec2 title_size = ImGui::CalcTextSize(title);
+  float edge_y = group.y + title_size.y * 0.5f;
+  draw->AddRectFilled(ImVec2(group.x, edge_y), Max(group), kColGroup, 3.0f * scale_);
+  draw->AddRect(ImVec2(group.x, edge_y), Max(group), kColGroupEdge, 3.0f * scale_);
+  float title_x = group.x + 6.0f * scale_;
+  draw->AddRectFilled(ImVec2(title_x - 3.0f * scale_, group.y), ImVec2(title_x + title_size.x + 3.0f * scale_,
+                                                                        group.y + title_size.y),
+                      kColPanel);
+  bool holds_effect = live && panel.DeckEffectLabel(deck) != "NO EFFECT";
+  draw->AddText(ImVec2(title_x, group.y), holds_effect ? kColAccent : live ? kColText : kColTextDim, title);
+
+  ImGui::PushID(deck);
+  // Fader and speed.
+  struct Bar {
+    DeckControl control;
+    const char* id;
+    bool is_fader;
+  };
+  for (const Bar& bar : {Bar{DeckControl::kFader, "##fader", true}, Bar{DeckControl::kSpeed, "##speed", false}}) {
+    PixelRect r = DeckPixels(index, deck, bar.control);
+    const client::Trackbar& state = bar.is_fader ? panel.fader(deck) : panel.speed(deck);
+    bool active = false, hovered = false;
+    float thumb = ThumbSize(scale_);
+    ImVec2 centre = ThumbCentre(r, state.position());
+    ImGui::SetCursorScreenPos(ImVec2(r.x, centre.y - thumb * 0.5f));
+    ImGui::BeginDisabled(!live);
+    ImGui::InvisibleButton(bar.id, ImVec2(r.w, thumb));
+    ImGui::EndDisabled();
+    active = live && ImGui::IsItemActive();
+    hovered = ImGui::IsItemHovered();
+    const ImGuiIO& io = ImGui::GetIO();
+    if (active && ImGui::IsItemActivated()) grab_offset_ = io.MousePos.y - centre.y;
+    if (active && !state.dragging()) {
+      if (bar.is_fader)
+        panel.BeginFaderDrag(deck);
+      else
+        panel.BeginSpeedDrag(deck);
+    }
+    if (active) {
+      Travel travel = TravelOf(r, scale_);
+      float t = (io.MousePos.y - grab_offset_ - travel.top) / travel.length;
+      int position = static_cast<int>(std::lround(t * static_cast<float>(Trackbar::kMax - Trackbar::kMin))) +
+                     Trackbar::kMin;
+      position = std::clamp(position, Trackbar::kMin, Trackbar::kMax);
+      if (bar.is_fader)
+        panel.DragFader(deck, position);
+      else
+        panel.DragSpeed(deck, position);
+    } else if (state.dragging()) {
+      if (bar.is_fader)
+        panel.EndFaderDrag(deck);
+      else
+        panel.EndSpeedDrag(deck);
+    }
+    const client::Trackbar& now = bar.is_fader ? panel.fader(deck) : panel.speed(deck);
+    DrawTrackVisual(r, true, now.position(), live, hovered || active, bar.is_fader, !bar.is_fader);
+    if ((hovered || active) && live) {
+      float value = Trackbar::ValueAt(now.position());
+      if (bar.is_fader)
+        ImGui::SetTooltip("Fader %.2f", value);
+      else
+        ImGui::SetTooltip("Speed %.2f (%+.1fx)", value, (value - 0.5f) * 4.0f);
+    }
+  }
+
+  ImU32 caption = live ? IM_COL32(150, 156, 167, 255) : kColTextDim;
+  TextIn(DeckPixels(index, deck, DeckControl::kFaderCaption), "FADER", caption, 0.5f, small_font_);
+  TextIn(DeckPixels(index, deck, DeckControl::kSpeedCaption), "SPEED", caption, 0.5f, small_font_);
+
+  if (ButtonAt("Unload##deckunload", DeckPixels(index, deck, DeckControl::kUnload), live)) panel.UnloadDeck(deck);
+
+  // Beat mode and mixer choices.
+  struct Choice {
+    DeckControl control;
+    const char* id;
+    const std::vector<ListItem>* items;
+    int current;
+    bool is_mixer;
+  };
+  for (const Choice& choice :
+       {Choice{DeckControl::kBeatMode, "##beatmode", &panel.beat_mode_choices(), panel.BeatModeChoiceIndex(deck), false},
+        Choice{DeckControl::kMixer, "##mixer", &panel.mixer_choices(), panel.MixerChoiceIndex(deck), true}}) {
+    PixelRect r = DeckPixels(index, deck, choice.control);
+    const std::vector<ListItem>& items = *choice.items;
+    const char* preview = choice.current >= 0 ? items[static_cast<size_t>(choice.current)].text.c_str() : "";
+    float widest = r.w;
+    for (const ListItem& item : items)
+      widest = std::max(widest, ImGui::CalcTextSize(item.text.c_str()).x + ImGui::GetStyle().WindowPadding.x * 2.0f +
+                                    ImGui::GetStyle().FramePadding.x * 2.0f);
+    ImGui::SetCursorScreenPos(Min(r));
+    ImGui::SetNextItemWidth(r.w);
+    ImGui::SetNextWindowSizeConstraints(ImVec2(widest, 0.0f), ImVec2(FLT_MAX, FLT_MAX));
+    ImGui::BeginDisabled(!live);
+    if (ImGui::BeginCombo(choice.id, preview, ImGuiComboFlags_HeightLarge)) {
+      for (size_t i = 0; i < items.size(); ++i) {
+        ImGui::PushID(static_cast<int>(i));
+        if (ImGui::Selectable(items[i].text.c_str(), static_cast<int>(i) == choice.current)) {
+          if (choice.is_mixer)
+            panel.ChooseMixer(deck, items[i].number);
+          else
+            panel.ChooseBeatMode(deck, items[i].number);
+        }
+        ImGui::PopID();
+      }
+      ImGui::EndCombo();
+    }
+    ImGui::EndDisabled();
+    if (live && ImGui::IsItemHovered() && ImGui::CalcTextSize(preview).x > r.w - ImGui::GetFrameHeight())
+      ImGui::SetTooltip("%s", preview);
+  }
+
+  // Effect label along the bottom.
+  PixelRect label = DeckPixels(index, deck, DeckControl::kEffectLabel);
+  std::string text = panel.DeckEffectLabel(deck);
+  bool empty = text == "NO EFFECT";
+  if (!empty) {
+    draw->AddRectFilled(ImVec2(label.x, label.y - 1.0f * scale_), ImVec2(label.right(), label.bottom() + 1.0f * scale_),
+                        kColChip, 2.0f * scale_);
+    PixelRect inner = label;
+    inner.x += 4.0f * scale_;
+    inner.w -= 8.0f * scale_;
+    TextIn(inner, text.c_str(), kColAccent, 0.0f);
+  } else {
+    TextIn(label, text.c_str(), kColTextDim, 0.5f);
+  }
+  ImGui::PopID();
+}
+
+void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, int position, bool enabled, bool hot,
+                                 bool fill_below, bool mark_speed) {
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  float s = scale_;
+  float thumb = ThumbSize(s);
+  float alpha = enabled ? 1.0f : ImGui::GetStyle().DisabledAlpha;
+  auto fade = [&](ImU32 c) {
+    ImVec4 v = ImGui::ColorConvertU32ToFloat4(c);
+    v.w *= alpha;
+    return ImGui::ColorConvertFloat4ToU32(v);
+  };
+  float t = static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
+  if (vertical) {
+    float cx = std::floor(r.x + r.w * 0.5f);
+    Travel travel = TravelOf(r, s);
+    float top = travel.top, bottom = travel.top + travel.length;
+    float groove = std::max(2.0f, std::round(3.0f * s));
+    // Ticks on both sides, every tenth of the range.
+    for (int i = 0; i <= 10; ++i) {
+      float y = std::round(top + (bottom - top) * static_cast<float>(i) / 10.0f) + 0.5f;
+      float len = (i % 5 == 0) ? 4.0f * s : 2.5f * s;
+      draw->AddLine(ImVec2(r.x + 1.0f, y), ImVec2(r.x + 1.0f + len, y), fade(kColTick));
+      draw->AddLine(ImVec2(r.right() - 1.0f - len, y), ImVec2(r.right() - 1.0f, y), fade(kColTick));
+    }
+    if (mark_speed) {
+      // Normal speed (0.75) and standstill (0.5).
+      float normal = top + (bottom - top) * 0.25f;
+      float still = top + (bottom - top) * 0.5f;
+      draw->AddLine(ImVec2(r.x, normal), ImVec2(r.x + 5.0f * s, normal), fade(kColNormalSpeed), 1.5f * s);
+      draw->AddLine(ImVec2(r.right() - 5.0f * s, still), ImVec2(r.right(), still), fade(kColText), 1.5f * s);
+    }
+    draw->AddRectFilled(ImVec2(cx - groove * 0.5f, top), ImVec2(cx + groove * 0.5f, bottom), fade(kColGroove), groove);
+    float y = top + std::round((bottom - top) * t);
+    if (fill_below)
+      draw->AddRectFilled(ImVec2(cx - groove * 0.5f, y), ImVec2(cx + groove * 0.5f, bottom), fade(kColAccentDim),
+                          groove);
+    ImU32 colour = hot ? (ImGui::IsMouseDown(0) ? kColAccent : kColThumbHot) : kColThumb;
+    float half_w = std::max(4.0f, r.w * 0.5f - 3.0f * s);
+    draw->AddRectFilled(ImVec2(cx - half_w, y - thumb * 0.5f), ImVec2(cx + half_w, y + thumb * 0.5f), fade(colour),
+                        2.0f * s);
+    draw->AddLine(ImVec2(cx - half_w + 2.0f * s, std::floor(y) + 0.5f), ImVec2(cx + half_w - 2.0f * s, std::floor(y) + 0.5f),
+                  fade(IM_COL32(60, 64, 72, 255)));
+  } else {
+    float cy = std::floor(r.y + r.h * 0.5f);
+    float left = r.x + thumb * 0.5f, right = r.right() - thumb * 0.5f;
+    float groove = std::max(2.0f, std::round(3.0f * s));
+    for (int i = 0; i <= 10; ++i) {
+      float x = std::round(left + (right - left) * static_cast<float>(i) / 10.0f) + 0.5f;
+      draw->AddLine(ImVec2(x, r.bottom() - 1.0f - 3.0f * s), ImVec2(x, r.bottom() - 1.0f), fade(kColTick));
+    }
+    draw->AddRectFilled(ImVec2(left, cy - groove * 0.5f), ImVec2(right, cy + groove * 0.5f), fade(kColGroove), groove);
+    float x = left + (right - left) * t;
+    float half_h = std::max(4.0f, r.h * 0.5f - 3.0f * s);
+    draw->AddRectFilled(ImVec2(x - thumb * 0.5f, cy - half_h), ImVec2(x + thumb * 0.5f, cy + half_h),
+                        fade(hot ? kColThumbHot : kColThumb), 2.0f * s);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Popups: the connection dialog, error messages, About
+// ---------------------------------------------------------------------------
+void ClientView::DrawDialog() {
+  ConnectionDialog& dialog = logic_->dialog();
+  if (dialog.is_open() && !ImGui::IsPopupOpen(DialogTitle())) ImGui::OpenPopup(DialogTitle());
+  PixelRect body = ToPixels(kDialogSize, scale_);
+  float title_height = ImGui::GetFontSize() + ImGui::GetStyle().FramePadding.y * 2.0f;
+  const ImGuiViewport* viewport = ImGui::GetMainViewport();
+  ImGui::SetNextWindowPos(ImVec2(viewport->Pos.x + viewport->Size.x * 0.5f, viewport->Pos.y + viewport->Size.y * 0.5f),
+                          ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
+  ImGui::SetNextWindowSize(ImVec2(body.w, body.h + title_height));
+  ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
+  bool open = ImGui::BeginPopupModal(DialogTitle(), nullptr,
+                                     ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
+                                         ImGuiWindowFlags_NoScrollbar);
+  ImGui::PopStyleVar();
+  if (!open) return;
+  if (!dialog.is_open()) {
+    ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
+    return;
+  }
+  ImVec2 origin(ImGui::GetWindowPos().x, ImGui::GetWindowPos().y + title_height);
+  auto at = [&](DialogRect rect) {
+    PixelRect p = ToPixels(rect, scale_);
+    p.x += origin.x;
+    p.y += origin.y;
+    return p;
+  };
+  bool confirm = ButtonAt("Connect##dialogconnect", at({7, 7, 50, 14}), true);
+  bool cancel = ButtonAt("Cancel##dialogcancel", at({7, 25, 50, 14}), true);
+  PixelRect field = at({67, 7, 150, 14});
+  ImGui::SetCursorScreenPos(Min(field));
+  ImGui::SetNextItemWidth(field.w);
+  if (dialog_focus_ || ImGui::IsWindowAppearing()) {
+    ImGui::SetKeyboardFocusHere();
+    dialog_focus_ = false;
+  }
+  if (ImGui::InputText("##host", dialog.host_buffer(), kHostCapacity, ImGuiInputTextFlags_EnterReturnsTrue))
+    confirm = true;
+  PixelRect note = at({67, 25, 150, 14});
+  TextIn(note, "host or host:port", kColTextDim);
+  if (KeyPressed(ImGuiKey_Enter) || KeyPressed(ImGuiKey_KeyPadEnter)) confirm = true;
+  if (KeyPressed(ImGuiKey_Escape)) cancel = true;
+  if (confirm) {
+    dialog.Confirm();
+    ImGui::CloseCurrentPopup();
+  } else if (cancel) {
+    dialog.Cancel();
+    ImGui::CloseCurrentPopup();
+  }
+  ImGui::EndPopup();
+}
+
+void ClientView::DrawAlerts() {
+  std::deque<std::string>& alerts = logic_->alerts();
+  // One modal at a time: an error waits while the host prompt is up.
+  if (!alerts.empty() && !logic_->dialog().is_open() && !ImGui::IsPopupOpen(AlertTitle()))
+    ImGui::OpenPopup(AlertTitle());
+  if (!ImGui::BeginPopupModal(AlertTitle(), nullptr,
+                              ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings))
+    return;
+  if (alerts.empty()) {
+    ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
+    return;
+  }
+  ImGui::PushTextWrapPos(ImGui::GetCursorPosX() + 420.0f * scale_);
+  ImGui::TextUnformatted(alerts.front().c_str());
+  ImGui::PopTextWrapPos();
+  ImGui::Spacing();
+  bool close = ImGui::Button("OK##alertok", ImVec2(75.0f * scale_, 0.0f));
+  close = close || KeyPressed(ImGuiKey_Enter) || KeyPressed(ImGuiKey_KeyPadEnter) || KeyPressed(ImGuiKey_Escape);
+  if (close) {
+    alerts.pop_front();
+    ImGui::CloseCurrentPopup();
+  }
+  ImGui::EndPopup();
+}
+
+void ClientView::DrawAbout() {
+  if (about_requested_) {
+    ImGui::OpenPopup(AboutTitle());
+    about_requested_ = false;
+  }
+  if (!ImGui::BeginPopupModal(AboutTitle(), nullptr,
+                              ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings))
+    return;
+  ImGui::TextUnformatted("halvane VJ");
+  ImGui::TextDisabled("Live video mixing: controller client");
+  ImGui::TextDisabled("Protocol %d.%d, Dear ImGui %s", net::kProtocolMajor, net::kProtocolMinor, IMGUI_VERSION);
+  ImGui::Spacing();
+  if (ImGui::Button("OK##aboutok", ImVec2(75.0f * scale_, 0.0f)) || KeyPressed(ImGuiKey_Escape) ||
+      KeyPressed(ImGuiKey_Enter))
+    ImGui::CloseCurrentPopup();
+  ImGui::EndPopup();
+}
+
+}  // namespace client
