@@ -17,6 +17,7 @@
 #include "fx/fx.h"
 #include "net/net.h"
 #include "render/render.h"
+#include "server/server.h"
 
 namespace app {
 namespace {
@@ -29,6 +30,8 @@ struct AppState {
 };
 
 AppState g_app;
+// The program clock of a fixed-rate (--fps) run.
+core::ManualClock g_fixed_clock;
 volatile std::sig_atomic_t g_stop_requested = 0;
 
 void OnStopSignal(int) { g_stop_requested = 1; }
@@ -112,7 +115,23 @@ int QeAppInit() {
   // 4. Timing layer: taps, beat settings, the empty listener list.
   if (fx::StartTiming() != 0) return -1;
 
-  // 5. The Server starts here.
+  // 5. Server, unless Client only.
+  if (g_app.command.Mode() != RunMode::kClientOnly) {
+    server::ServerOptions server_options;
+    server_options.adapter = g_app.command.adapter;
+    server_options.port = g_app.options.port;
+    server_options.bind_address = g_app.options.bind_address;
+    server_options.headless = g_app.options.headless;
+    server_options.vsync = g_app.options.fps <= 0.0;
+    if (server::StartServer(server_options) != 0) {
+      core::ShowError("Failed to initialize server");
+      return -1;
+    }
+    // Scripts and tests wait for this line to know the port and that the
+    // Server takes connections.
+    std::printf("listening on %d\n", server::ServerPort());
+    std::fflush(stdout);
+  }
 
   // 6. The Client's window, unless the Server runs alone.
   if (g_app.command.Mode() != RunMode::kServerOnly && client::CreateClientWindow() != 0) {
@@ -146,23 +165,24 @@ int QeAppFrame() {
   fx::BeginSoundFrame();
   fx::DetectBeats(now);
 
+  // The Server's tick returns 0 once its window was closed; in Server-only
+  // mode that ends the run. A tick that drew nothing paces the loop (10 ms).
   int result = 1;
-  if (g_app.command.Mode() != RunMode::kClientOnly) {
-    // With no deck drawn the Server's tick paces the loop with a 10 ms sleep.
-    core::SleepSeconds(0.010);
-  }
+  if (g_app.command.Mode() != RunMode::kClientOnly) result = server::ServerTick();
   // In combined and Client-only mode the Client's window decides: closing
   // it ends the program.
   if (g_app.command.Mode() != RunMode::kServerOnly) result = client::ClientTick();
 
   ++g_app.frames_done;
+  if (g_app.options.fps > 0.0)
+    g_fixed_clock.Set(core::kClockEpoch + static_cast<double>(g_app.frames_done) / g_app.options.fps);
   return result;
 }
 
 int QeAppShutdown() {
   fx::StopSound();
   client::CloseClient();
-  // The Server shuts down here.
+  server::ShutdownServer();
   fx::StopTiming();
   net::StopNetwork();
   core::StopFileLayer();
@@ -171,6 +191,7 @@ int QeAppShutdown() {
 
 int RunProgram(int argc, const char* const* argv) {
   g_app = AppState();
+  g_app.options.port = DefaultServerPort();
   g_stop_requested = 0;
   std::string error;
   if (ParseOptions(argc, argv, &g_app.options, &g_app.command_copy, &error) != 0) {
@@ -180,6 +201,10 @@ int RunProgram(int argc, const char* const* argv) {
   if (g_app.options.help) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
+  }
+  if (g_app.options.fps > 0.0) {
+    g_fixed_clock.Set(core::kClockEpoch);
+    core::SetProgramClock(&g_fixed_clock);
   }
   if (!g_app.options.trace_file.empty() && core::SetTraceFile(g_app.options.trace_file.c_str()) != 0)
     std::fprintf(stderr, "vj: cannot open trace file %s\n", g_app.options.trace_file.c_str());
@@ -213,6 +238,7 @@ int RunProgram(int argc, const char* const* argv) {
   StopPlatform();
   core::MarkStartupFinished(false);
   core::SetTraceFile(nullptr);
+  if (g_app.options.fps > 0.0) core::SetProgramClock(nullptr);
   return status;
 }
 

@@ -22,6 +22,12 @@ struct Options {
   // off: they hear the --audio-input file or silence, never a device.
   bool live_audio = true;
   std::string dump_dir;  // every presented frame becomes a PNG here
+  int port = 6969;           // the Server's control port; 0 = any free port
+  std::string bind_address;  // listen on this local address only; empty = all
+  // Frames per second of a fixed-rate run: the program clock advances
+  // exactly 1/fps s per frame, never waiting for the wall clock or vsync.
+  // 0 = follow the wall clock.
+  double fps = 0.0;
 };
 
 // Splits argv into options and the remaining words (joined by blanks, the
@@ -30,6 +36,9 @@ struct Options {
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,
                  std::string* error);
 std::string UsageText();
+// The Server's port when --port is not given: $VJ_PORT if it holds a port
+// number, else 6969.
+int DefaultServerPort();
 
 enum class RunMode { kCombined, kClientOnly, kServerOnly };
 

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 #include "app/core/core.h"
@@ -17,6 +19,24 @@ bool ParseCount(const std::string& text, int64_t* value) {
     n = n * 10 + (c - '0');
   }
   *value = n;
+  return true;
+}
+
+bool ParsePort(const std::string& text, int* port) {
+  int64_t value = 0;
+  if (!ParseCount(text, &value) || value > 65535) return false;
+  *port = static_cast<int>(value);
+  return true;
+}
+
+// A positive real in the "C" notation, whatever the locale.
+bool ParseRate(const std::string& text, double* rate) {
+  double value = 0.0;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
+  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) || value <= 0.0 || value > 10000.0)
+    return false;
+  *rate = value;
   return true;
 }
 
@@ -65,9 +85,28 @@ const OptionSpec kOptionSpecs[] = {
        o->dump_dir = v;
        return !v.empty();
      }},
+    {"port", true, [](Options* o, const std::string& v) { return ParsePort(v, &o->port); }},
+    {"bind", true,
+     [](Options* o, const std::string& v) {
+       o->bind_address = v;
+       return !v.empty();
+     }},
+    {"fps", true,
+     [](Options* o, const std::string& v) {
+       if (!ParseRate(v, &o->fps)) return false;
+       o->live_audio = false;  // offline runs hear a file or silence
+       return true;
+     }},
 };
 
 }  // namespace
+
+int DefaultServerPort() {
+  const char* env = std::getenv("VJ_PORT");
+  int port = 0;
+  if (env && *env && ParsePort(env, &port)) return port;
+  return 6969;
+}
 
 std::string UsageText() {
   return "usage: vj [server | client] [device N] [--option ...]\n"
@@ -90,7 +129,17 @@ std::string UsageText() {
          "  --audio-input=FILE     listen to a sound file (WAV, FLAC, OGG; looping)\n"
          "                         instead of the recording device\n"
          "  --dump=DIR             write every presented output frame to DIR as\n"
-         "                         000000.png, 000001.png, ... (DIR is created)\n";
+         "                         000000.png, 000001.png, ... (DIR is created)\n"
+         "  --port=N               the Server's control port (default $VJ_PORT, else\n"
+         "                         6969; 0 takes any free port). Once listening, the\n"
+         "                         Server prints one line \"listening on PORT\" to\n"
+         "                         stdout\n"
+         "  --bind=ADDR            listen on this local address only (e.g. 127.0.0.1;\n"
+         "                         default: every address)\n"
+         "  --fps=F                fixed-rate run: the clock advances exactly 1/F s\n"
+         "                         per frame, with no waiting for the wall clock or\n"
+         "                         vsync, and no live sound device (offline renders,\n"
+         "                         tests)\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,

@@ -1,5 +1,5 @@
 // The effect class registry, the base behaviour of FxInstance, the effect
-// time and the default material library.
+// time and the material library of an effect.
 //
 // The registry is an intrusive singly linked list of static records with
 // the newest at the head. Records are linked by explicit calls only
@@ -67,14 +67,33 @@ const FxTemplate kDefaultCommandTemplates[FxInstance::kDefaultTemplateRows] = {
     {"DEFAULT 11", "default command 11"},
 };
 
-// The library of an effect until materials exist: nothing to load, nothing
-// to make current.
-class EmptyMaterialScope final : public MaterialScope {
+// The library of an effect: its own shader manager, started and filled from
+// the effect's data/shaders/ by Load, current between Push and Pop.
+class ShaderManagerScope final : public MaterialScope {
  public:
-  int Load(const char*) override { return 0; }
-  void Push() override {}
-  void Pop() override {}
-  void Clear() override {}
+  int Load(const char* folder) override {
+    if (manager_.Init() != 0) return -1;
+    return manager_.ParseShaderDirectory(folder);
+  }
+  void Push() override {
+    // A push that failed must not pop someone else's manager: remember the
+    // outcome of each nested push (bit `depth_`).
+    const bool pushed = render::PushShaderManager(&manager_) == 0;
+    if (depth_ < 64) failed_ = pushed ? failed_ & ~(1ull << depth_) : failed_ | (1ull << depth_);
+    ++depth_;
+  }
+  void Pop() override {
+    if (depth_ == 0) return;
+    --depth_;
+    const bool pushed = depth_ >= 64 || !(failed_ & (1ull << depth_));
+    if (pushed && render::CurrentShaderManager() == &manager_) render::PopShaderManager();
+  }
+  void Clear() override { manager_.Shutdown(); }
+
+ private:
+  render::ShaderManager manager_;
+  int depth_ = 0;
+  uint64_t failed_ = 0;
 };
 
 }  // namespace
@@ -230,7 +249,7 @@ void FxInstance::SetInstanceName(const char* name) {
 
 std::unique_ptr<MaterialScope> MakeMaterialScope() {
   if (g_material_factory) return g_material_factory();
-  return std::unique_ptr<MaterialScope>(new (std::nothrow) EmptyMaterialScope());
+  return std::unique_ptr<MaterialScope>(new (std::nothrow) ShaderManagerScope());
 }
 
 void SetMaterialScopeFactory(MaterialScopeFactory factory) { g_material_factory = std::move(factory); }

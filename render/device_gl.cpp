@@ -295,6 +295,7 @@ void DeviceGl::ResetStates() {
   for (size_t i = 0; i < count; ++i) stage_states_[0][stage0[i].type] = stage0[i].value;
   world_ = view_ = projection_ = Matrix::Identity();
   for (Matrix& m : texture_transforms_) m = Matrix::Identity();
+  material_ = Material{};
   fvf_ = 0;
   stream_.reset();
   stream_stride_ = 0;

@@ -265,6 +265,11 @@ class DeviceGl final : public Device {
   int GetTransform(TransformType type, Matrix* matrix) const override;
   int SetViewport(const Viewport& viewport) override;
   Viewport GetViewport() const override { return viewport_; }
+  int SetMaterial(const Material& material) override {
+    material_ = material;
+    return kOk;
+  }
+  Material GetMaterial() const override { return material_; }
 
   int SetRenderTarget(std::shared_ptr<Surface> color, std::shared_ptr<Surface> depth) override;
   std::shared_ptr<Surface> GetRenderTarget() const override { return color_target_; }
@@ -350,6 +355,7 @@ class DeviceGl final : public Device {
   Matrix world_ = Matrix::Identity(), view_ = Matrix::Identity(), projection_ = Matrix::Identity();
   Matrix texture_transforms_[kMaxTextureStages];
   Viewport viewport_;
+  Material material_;
   uint32_t fvf_ = 0;
   std::shared_ptr<VertexBuffer> stream_;
   uint32_t stream_stride_ = 0;

@@ -109,6 +109,11 @@ Child::Child(const std::vector<std::string>& args, const std::vector<std::string
     if (!replaced) environment.push_back(entry);
   }
   environment.insert(environment.end(), env.begin(), env.end());
+  // Test programs run side by side: a Server child takes any free port
+  // unless the test chose one.
+  bool port_given = std::getenv("VJ_PORT") != nullptr ||
+                    std::any_of(env.begin(), env.end(), [](const std::string& e) { return e.rfind("VJ_PORT=", 0) == 0; });
+  if (!port_given) environment.push_back("VJ_PORT=0");
   std::string out_path = dir_ / "stdout", err_path = dir_ / "stderr";
   pid_ = fork();
   if (pid_ == 0) {

@@ -39,6 +39,8 @@ struct ChildResult {
 class Child {
  public:
   // `env` entries are "NAME=value" added to (or replacing in) the environment.
+  // Unless VJ_PORT is set, the child gets VJ_PORT=0: a Server takes any free
+  // port, so test programs running at once never fight over one.
   Child(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
   ~Child();
   int pid() const { return pid_; }

@@ -1,0 +1,66 @@
+// The output window: where it opens, what closing and double-clicking it do.
+#include <algorithm>
+
+#include "server/server_internal.h"
+
+namespace server::internal {
+namespace {
+
+// A window counts as reachable when at least this much of it (or all of
+// it, when smaller) lies on one screen: enough to grab its caption.
+constexpr int kMinVisibleWidth = 64;
+constexpr int kMinVisibleHeight = 32;
+
+int Overlap(int a, int a_size, int b, int b_size) {
+  int low = std::max(a, b);
+  int high = std::min(a + a_size, b + b_size);
+  return high > low ? high - low : 0;
+}
+
+}  // namespace
+
+void PlaceOnVisibleScreen(int* x, int* y, int width, int height, const std::vector<ScreenRect>& screens) {
+  if (screens.empty()) return;  // nothing to measure against: leave it
+  const int need_w = std::min(std::max(width, 1), kMinVisibleWidth);
+  const int need_h = std::min(std::max(height, 1), kMinVisibleHeight);
+  for (const ScreenRect& screen : screens)
+    if (Overlap(*x, width, screen.x, screen.width) >= need_w && Overlap(*y, height, screen.y, screen.height) >= need_h)
+      return;
+  const ScreenRect& first = screens.front();
+  *x = first.x + std::max(0, (first.width - width) / 2);
+  *y = first.y + std::max(0, (first.height - height) / 2);
+}
+
+int OpenOutputWindow(OutputWindow* window) {
+  window->framed_ = true;
+  // Created hidden and shown by the display set-up once it has its size.
+  if (window->CreateGuiWindow(kOutputWindowTitle, kOutputWidth, kOutputHeight,
+                              core::kWindowOpenGl | core::kWindowResizable | core::kWindowHidden) != 0)
+    return -1;
+  int32_t x = 0, y = 0;
+  core::ReadSettingNumber("", "ServerX", &x);
+  core::ReadSettingNumber("", "ServerY", &y);
+  int width = 0, height = 0;
+  window->GetSize(&width, &height);
+  int place_x = x, place_y = y;
+  PlaceOnVisibleScreen(&place_x, &place_y, width, height, ScreenRects());
+  if (place_x != x || place_y != y)
+    core::Trace("SERVER: Saved window position %d,%d is off every screen; using %d,%d.\n", x, y, place_x, place_y);
+  MoveWindowFrameTo(window, place_x, place_y);
+  return 0;
+}
+
+void SaveOutputWindowPosition(const OutputWindow& window) {
+  if (!window.Handle()) return;
+  int x = 0, y = 0;
+  window.GetPosition(&x, &y);
+  core::WriteSettingNumber("", "ServerX", x);
+  core::WriteSettingNumber("", "ServerY", y);
+}
+
+void OutputWindow::OnDoubleClick(int, int) {
+  framed_ = !framed_;
+  SetWindowFramed(this, framed_);
+}
+
+}  // namespace server::internal

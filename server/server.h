@@ -1,0 +1,153 @@
+// The Server: the renderer of the show and the far end of the control link.
+//
+//   life       StartServer / ServerTick / ShutdownServer, called by the
+//              application hooks. One Server per process.
+//   link       one listening endpoint; the newest connection replaces the
+//              current one; each tick drains and answers every message.
+//   catalogue  the folders under effects/, their IDs and names on the wire,
+//              loading and unloading their scripts.
+//   decks      six decks, each with an effect, fader, mixer, speed, beat
+//              mode and the time anchors its effect time runs from.
+//   output     the window "halvane VJ server" (none when headless), the
+//              scratch targets and one presented frame per tick.
+//
+// Everything runs on the frame-loop thread. Nothing here waits: a tick that
+// drew no deck pauses 10 ms through the program clock, which an injected
+// clock skips.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fx/fx.h"
+#include "net/net.h"
+#include "render/render.h"
+
+namespace server {
+
+inline constexpr const char* kOutputWindowTitle = "halvane VJ server";
+inline constexpr int kOutputWidth = 640;
+inline constexpr int kOutputHeight = 480;
+inline constexpr int kScratchSize = 512;
+inline constexpr int kDeckCount = net::kDeckCount;
+// Pause of a tick in which no deck was drawn.
+inline constexpr double kIdleSleepSeconds = 0.010;
+// The frame rate goes to the Client about once every this many ms.
+inline constexpr uint32_t kFrameRateReportMs = 1000;
+// Longest effect name on the wire (char[64] with its NUL).
+inline constexpr size_t kMaxEffectName = 63;
+
+// How the Server starts. The two-argument StartServer fills in the rest.
+struct ServerOptions {
+  int adapter = 0;
+  int port = net::kDefaultPort;  // 0 = any free port (see ServerPort)
+  std::string bind_address;      // empty = every local address
+  bool headless = false;         // no window: an offscreen device
+  bool vsync = true;             // off for fixed-rate runs
+};
+
+// ---------------------------------------------------------------------------
+// Life.
+// ---------------------------------------------------------------------------
+
+// Start-up in its fixed order (display, render layer, mixers and scratch
+// targets, materials, images, metaballs, video, catalogue, decks,
+// listening). A failing step shows its message and returns -1.
+int StartServer(int adapter, int port);
+int StartServer(const ServerOptions& options);
+// 1 to go on, 0 once the output window was closed (or the Server is not
+// running), -1 when taking a new connection failed (the next tick tries
+// again).
+int ServerTick();
+// Releases everything in reverse order. Does nothing unless started.
+void ShutdownServer();
+
+// printf-style; the text (cut to 1023 characters) goes to the connected
+// Client as a log event, and to the trace. The run-time message sink of the
+// application core is connected here while the Server runs.
+void ServerLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+bool ServerStarted();
+// The port actually listened on, or -1.
+int ServerPort();
+bool ClientConnected();
+bool QuitRequested();
+// The Server clock: program seconds, read at the start of every tick.
+double ServerClock();
+// Whether the last tick drew at least one deck.
+bool LastTickDrewDeck();
+// Ticks counted toward the next frame-rate report, and the last rate sent.
+uint32_t FramesSinceReport();
+float LastFrameRate();
+
+// ---------------------------------------------------------------------------
+// Effect catalogue. IDs are positions and never change while the Server
+// runs.
+// ---------------------------------------------------------------------------
+struct EffectEntry {
+  int32_t id = -1;
+  char name[64] = {};   // upper-case, extension-less folder name, <= 63 chars
+  bool loaded = false;  // loaded and not unloaded since
+  // The folder under effects/ as the file system spells it: loading reads
+  // from here, never from the name.
+  std::string folder;
+  // None before the first successful load and after a failed one. Unloading
+  // keeps it, so a deck showing the effect goes on drawing.
+  std::unique_ptr<fx::FxScript> script;
+
+  net::EffectRecord Record() const;
+};
+
+// Lists effects/ (files as well as folders, in sorted order). No folder
+// gives an empty catalogue. -1 only when memory runs out.
+int EnumerateEffects();
+// A fresh script from the entry's folder: data/script.txt read and its
+// instances made while the folder is the file layer's base folder. 0, or -1
+// with the entry left without a script.
+int LoadEffect(EffectEntry* entry);
+// Clears the loaded flag; the script stays.
+void UnloadEffect(EffectEntry* entry);
+void ReleaseCatalogue();
+int EffectCount();
+// nullptr for an ID outside the catalogue.
+EffectEntry* FindEffect(int32_t id);
+
+// ---------------------------------------------------------------------------
+// Decks.
+// ---------------------------------------------------------------------------
+struct Deck {
+  // The effect time is (clock - start_time) * rate + time_offset, wrapped
+  // into the script length; rate = (speed - 0.5) * 4.
+  double start_time = 0.0;
+  double time_offset = 0.0;
+  net::DeckRecord record;
+  fx::BeatListener* listener = nullptr;  // made at start-up
+};
+
+// nullptr outside 0..5.
+Deck* GetDeck(int index);
+inline double SpeedRate(float speed) { return (static_cast<double>(speed) - 0.5) * 4.0; }
+// The deck's effect time at `now` for a script of `length` seconds: wrapped
+// into 0..length (backwards included); 0 for a length of 0. The beat modes
+// hook in here.
+double DeckEffectTime(Deck* deck, double now, float length);
+
+// ---------------------------------------------------------------------------
+// Output.
+// ---------------------------------------------------------------------------
+// The scratch targets of the render layer, made at start-up (kNoId before):
+// the 512 x 512 X8R8G8B8 framebuffer the decks are composed in, a working
+// texture of the same kind, and the depth surface both share. During a
+// frame the framebuffer is the current target while decks are drawn.
+render::TextureId ScratchFramebuffer();
+render::TextureId ScratchTexture();
+render::TextureId ScratchDepth();
+
+// The mixer list as the wire shows it (index order); the NULL mixer (-1)
+// is not in it.
+int MixerCount();
+const char* MixerName(int index);  // nullptr outside the list
+
+}  // namespace server

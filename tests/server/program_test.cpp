@@ -1,0 +1,221 @@
+// The real program as a Server child process, driven by vjctl.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <png.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+
+#include "tests/support/support.h"
+
+namespace {
+
+using testing_support::Child;
+using testing_support::ChildResult;
+using testing_support::RunChild;
+using testing_support::TempDir;
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> ProgramEnv(const TempDir& dir) {
+  return {"VJ_NO_DIALOGS=1", "VJ_SETTINGS_DIR=" + dir / "settings", "SDL_VIDEODRIVER=offscreen",
+          "SDL_AUDIODRIVER=dummy"};
+}
+
+// A show folder with one effect whose script declares no instance (the
+// built-in classes need their own data), so it loads.
+std::string MakeShow(const TempDir& dir) {
+  testing_support::MakeDirs(dir / "settings");
+  testing_support::MakeDirs(dir / "show/effects/Empty.fx/data");
+  testing_support::WriteFile(dir / "show/effects/Empty.fx/data/script.txt", "SYNCTIME 5\n");
+  testing_support::WriteFile(dir / "show/effects/notes.txt", "not an effect\n");
+  return dir / "show";
+}
+
+// The port from the Server's "listening on PORT" line, or -1.
+int WaitForPort(const Child& child) {
+  int port = -1;
+  testing_support::WaitUntil(
+      [&] {
+        std::string out = child.Stdout();
+        size_t at = out.find("listening on ");
+        size_t end = at == std::string::npos ? at : out.find('\n', at);
+        if (end == std::string::npos) return false;
+        port = std::atoi(out.substr(at + 13, end - at - 13).c_str());
+        return true;
+      },
+      30.0);
+  return port;
+}
+
+ChildResult Vjctl(int port, std::vector<std::string> words) {
+  std::vector<std::string> args = {VJCTL_PROGRAM, "--host", "127.0.0.1", "--port=" + std::to_string(port),
+                                   "--timeout=20"};
+  args.insert(args.end(), words.begin(), words.end());
+  return RunChild(args, {}, 60.0);
+}
+
+struct Png {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+
+bool ReadPng(const std::string& path, Png* out) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  out->width = image.width;
+  out->height = image.height;
+  out->rgb.resize(PNG_IMAGE_SIZE(image));
+  bool ok = png_image_finish_read(&image, nullptr, out->rgb.data(), 0, nullptr) != 0;
+  png_image_free(&image);
+  return ok;
+}
+
+TEST(ServerProgram, VjctlDrivesAHeadlessServerAndSigtermEndsIt) {
+  TempDir dir;
+  std::string show = MakeShow(dir);
+  Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--root=" + show, "--trace=" + dir / "trace"},
+               ProgramEnv(dir));
+  int port = WaitForPort(server);
+  ASSERT_GT(port, 0) << server.Stdout() << server.Stderr();
+  EXPECT_EQ(server.Stdout(), "listening on " + std::to_string(port) + "\n");  // exactly one line
+
+  ChildResult state = Vjctl(port, {"state"});
+  ASSERT_EQ(state.exit_code, 0) << state.err;
+  EXPECT_TRUE(Contains(state.out, "effects: 2")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "effect 0: EMPTY, not loaded")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "effect 1: NOTES, not loaded")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "decks: 6")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "mixer 9: INVERSEWAVEADDITIVE")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "beat: low 0, high 10, threshold 0.500")) << state.out;
+
+  ChildResult load = Vjctl(port, {"load", "EMPTY"});
+  EXPECT_EQ(load.exit_code, 0) << load.err;
+  EXPECT_TRUE(Contains(load.out, "log: Loaded effect EMPTY")) << load.out;
+  EXPECT_TRUE(Contains(load.out, "effect 0: EMPTY, loaded")) << load.out;
+
+  ChildResult refused = Vjctl(port, {"load", "NOTES"});
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_TRUE(Contains(refused.err, "Failed to load effect NOTES")) << refused.err;
+
+  ChildResult deck = Vjctl(port, {"deck", "2", "EMPTY"});
+  EXPECT_EQ(deck.exit_code, 0) << deck.err;
+  EXPECT_TRUE(Contains(deck.out, "deck 2: EMPTY (0)")) << deck.out;
+
+  ChildResult set = Vjctl(port, {"set", "2", "speed=1", "mixer=ADDITIVE", "beat=START"});
+  EXPECT_EQ(set.exit_code, 0) << set.err;
+  EXPECT_TRUE(Contains(set.out, "speed 1.000, mixer ADDITIVE (5), beat START")) << set.out;
+
+  ChildResult beat = Vjctl(port, {"beat", "low=100", "high=200", "threshold=0.25"});
+  EXPECT_EQ(beat.exit_code, 0) << beat.err;
+  EXPECT_TRUE(Contains(beat.out, "beat: low 64, high 64, threshold 0.250")) << beat.out;
+
+  server.Signal(SIGTERM);
+  ChildResult end = server.Wait(60.0);
+  EXPECT_FALSE(end.timed_out);
+  EXPECT_EQ(end.signal, 0);
+  EXPECT_EQ(end.exit_code, 0) << end.err;
+  std::string trace = testing_support::ReadFile(dir / "trace");
+  EXPECT_TRUE(Contains(trace, "SERVER: Shutting down.\n"));
+}
+
+TEST(ServerProgram, HeadlessFramesAreDumpedBlack) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  ChildResult r = RunChild(
+      {VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=3", "--dump=" + dir / "frames"}, ProgramEnv(dir));
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_THAT(testing_support::ListDir(dir / "frames"), testing::ElementsAre("000000.png", "000001.png", "000002.png"));
+  for (const char* name : {"000000.png", "000001.png", "000002.png"}) {
+    Png png;
+    ASSERT_TRUE(ReadPng(dir / ("frames/" + std::string(name)), &png)) << name;
+    EXPECT_EQ(png.width, 640u);
+    EXPECT_EQ(png.height, 480u);
+    size_t lit = 0;
+    for (uint8_t v : png.rgb) lit += v != 0;
+    EXPECT_EQ(lit, 0u) << name;
+  }
+}
+
+TEST(ServerProgram, FixedRateRunsDoNotWaitForTheWallClock) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  // 100 frames at 2 frames a second are 50 s of show time.
+  auto begin = std::chrono::steady_clock::now();
+  ChildResult r = RunChild({VJ_PROGRAM, "server", "--headless", "--port=0", "--fps=2", "--frames=100",
+                            "--trace=" + dir / "trace"},
+                           ProgramEnv(dir), 120.0);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_LT(seconds, 40.0);
+  // No live sound device is opened in a fixed-rate run.
+  EXPECT_FALSE(Contains(testing_support::ReadFile(dir / "trace"), "input: capture device"));
+}
+
+TEST(ServerProgram, TwoServersShareTheMachineAndBindKeepsToOneAddress) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  Child first({VJ_PROGRAM, "server", "--headless", "--port=0", "--bind=127.0.0.1"}, ProgramEnv(dir));
+  Child second({VJ_PROGRAM, "server", "--headless", "--port=0"}, ProgramEnv(dir));
+  int port1 = WaitForPort(first), port2 = WaitForPort(second);
+  ASSERT_GT(port1, 0);
+  ASSERT_GT(port2, 0);
+  EXPECT_NE(port1, port2);
+  EXPECT_EQ(Vjctl(port1, {"state"}).exit_code, 0);
+  EXPECT_EQ(Vjctl(port2, {"state"}).exit_code, 0);
+  // The same port again cannot be had: the start fails with a message.
+  ChildResult third = RunChild({VJ_PROGRAM, "server", "--headless", "--port=" + std::to_string(port1),
+                                "--bind=127.0.0.1", "--frames=1"},
+                               ProgramEnv(dir));
+  EXPECT_EQ(third.exit_code, 1);
+  EXPECT_TRUE(Contains(third.err, "Cannot listen on port " + std::to_string(port1))) << third.err;
+  EXPECT_TRUE(Contains(third.err, "Failed to initialize server")) << third.err;
+  for (Child* child : {&first, &second}) {
+    child->Signal(SIGTERM);
+    EXPECT_EQ(child->Wait(60.0).exit_code, 0);
+  }
+}
+
+// The output window in a real X server: the saved position comes back, and
+// a position off the screen is moved onto it (and saved at the end).
+TEST(ServerProgram, OutputWindowKeepsItsPlaceUnderXvfb) {
+  const std::string xvfb_run = "/usr/bin/xvfb-run";
+  if (!testing_support::Exists(xvfb_run)) GTEST_SKIP() << "xvfb-run not installed";
+  struct Case {
+    int x, y, want_x, want_y;
+  };
+  for (const Case& c : {Case{100, 80, 100, 80}, Case{-3000, 5000, 320, 272}}) {
+    TempDir dir;
+    testing_support::MakeDirs(dir / "settings");
+    testing_support::WriteFile(dir / "settings/values", "number\tNosplash\t1\nnumber\tServerX\t" +
+                                                            std::to_string(c.x) + "\nnumber\tServerY\t" +
+                                                            std::to_string(c.y) + "\n");
+    ChildResult r = RunChild({xvfb_run, "-a", "-s", "-screen 0 1280x1024x24", VJ_PROGRAM, "server", "--port=0",
+                              "--frames=5", "--settings-dir=" + dir / "settings"},
+                             {"SDL_VIDEODRIVER=x11", "VJ_NO_DIALOGS=1", "SDL_AUDIODRIVER=dummy",
+                              "ASAN_OPTIONS=detect_leaks=0"},
+                             120.0);
+    ASSERT_EQ(r.exit_code, 0) << r.out << r.err;
+    std::string values = testing_support::ReadFile(dir / "settings/values");
+    EXPECT_TRUE(Contains(values, "number\tServerX\t" + std::to_string(c.want_x) + "\n")) << values;
+    EXPECT_TRUE(Contains(values, "number\tServerY\t" + std::to_string(c.want_y) + "\n")) << values;
+  }
+}
+
+TEST(ServerProgram, OptionsAreDocumentedAndChecked) {
+  ChildResult help = RunChild({VJ_PROGRAM, "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  for (const char* part : {"--port=N", "--bind=ADDR", "--fps=F", "listening on PORT"})
+    EXPECT_TRUE(Contains(help.out, part)) << part;
+  TempDir dir;
+  for (const char* bad : {"--port=70000", "--port=-1", "--port=", "--fps=0", "--fps=-5", "--fps=abc", "--fps=nan",
+                          "--fps=1e9", "--bind="}) {
+    ChildResult r = RunChild({VJ_PROGRAM, "server", "--headless", bad}, ProgramEnv(dir));
+    EXPECT_EQ(r.exit_code, 2) << bad;
+  }
+}
+
+}  // namespace
