@@ -433,10 +433,12 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
   const BeatPicture& p = graph.picture();
   draw->AddRectFilled(Min(area), Max(area), IM_COL32(0, 0, 0, 255));
   if (panel.connected() && p.drawn && p.width > 0 && p.height > 0) {
-    // Graph pixels scaled onto the control; lines through pixel centres.
+    // Graph pixels scaled onto the control, snapped to whole screen pixels
+    // so one-pixel lines stay crisp (AddLine centres on the pixel itself;
+    // the polyline is given pixel centres).
     float sx = area.w / static_cast<float>(p.width), sy = area.h / static_cast<float>(p.height);
     float pen = std::max(1.0f, std::round(scale_));
-    auto at = [&](float x, float y) { return ImVec2(area.x + x * sx, area.y + y * sy); };
+    auto at = [&](float x, float y) { return ImVec2(std::floor(area.x + x * sx), std::floor(area.y + y * sy)); };
     draw->PushClipRect(Min(area), Max(area), true);
     if (p.flash)
       draw->AddRectFilled(at(static_cast<float>(p.flash_left), static_cast<float>(p.flash_top)),
@@ -444,23 +446,26 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
                           IM_COL32(255, 255, 255, 255));
     std::vector<ImVec2> points;
     points.reserve(p.curve.size());
-    for (size_t x = 0; x < p.curve.size(); ++x)
-      points.push_back(at(static_cast<float>(x) + 0.5f, static_cast<float>(p.curve[x]) + 0.5f));
+    for (size_t x = 0; x < p.curve.size(); ++x) {
+      ImVec2 point = at(static_cast<float>(x), static_cast<float>(p.curve[x]));
+      points.push_back(ImVec2(point.x + 0.5f, point.y + 0.5f));
+    }
     if (points.size() >= 2)
       draw->AddPolyline(points.data(), static_cast<int>(points.size()), IM_COL32(255, 255, 255, 255), 0, pen);
     const ImU32 red = IM_COL32(255, 0, 0, 255);
     for (int x : {p.low_x, p.high_x})
-      draw->AddLine(at(static_cast<float>(x) + 0.5f, 0.0f), at(static_cast<float>(x) + 0.5f, static_cast<float>(p.height)),
-                    red, pen);
-    draw->AddLine(at(0.0f, static_cast<float>(p.threshold_y) + 0.5f),
-                  at(static_cast<float>(p.width), static_cast<float>(p.threshold_y) + 0.5f), red, pen);
+      draw->AddLine(at(static_cast<float>(x), 0.0f), at(static_cast<float>(x), static_cast<float>(p.height)), red, pen);
+    draw->AddLine(at(0.0f, static_cast<float>(p.threshold_y)),
+                  at(static_cast<float>(p.width), static_cast<float>(p.threshold_y)), red, pen);
     if (fx::BeatDisabled()) {
       PixelRect note{area.x, area.y + 2.0f * scale_, area.w - 4.0f * scale_, ImGui::GetFontSize()};
       TextIn(note, "BEAT OFF", kColAccent, 1.0f, small_font_);
     }
     draw->PopClipRect();
   }
-  draw->AddRect(Min(area), Max(area), kColGroupEdge);
+  // The frame lies outside the graph's own pixels.
+  draw->AddRect(ImVec2(std::floor(area.x) - 1.0f, std::floor(area.y) - 1.0f),
+                ImVec2(std::floor(area.right()) + 1.0f, std::floor(area.bottom()) + 1.0f), kColGroupEdge);
 
   // Low bin, high bin and threshold: drag-only like the deck trackbars.
   bool live = panel.connected();
