@@ -911,7 +911,7 @@ void ClientView::DrawPresetDialog() {
   bool cancel = ImGui::Button("Cancel##presetcancel", ImVec2(button_w, 0.0f));
   if (!dialog.error().empty()) ImGui::TextColored(Colour(IM_COL32(255, 110, 90, 255)), "%s", dialog.error().c_str());
 
-  if (KeyPressed(ImGuiKey_KeyPadEnter)) confirm = true;
+  if (KeyPressed(ImGuiKey_Enter) || KeyPressed(ImGuiKey_KeyPadEnter)) confirm = true;
   if (KeyPressed(ImGuiKey_Escape)) cancel = true;
   if (up) dialog.EnterFolder("..");
   if (!enter.empty()) dialog.EnterFolder(enter);
