@@ -122,14 +122,31 @@ int FillTile(render::Texture* texture, const media::Image& picture, const media:
   return result;
 }
 
+// JPEG and 24-bit TGA/BMP pictures into R5G6B5 -- the common case, worth a
+// direct loop (each channel keeps its top bits, as ConvertImage does).
+bool ConvertTo565(media::Image* destination, const media::Image& source) {
+  const bool rgb = source.format == media::PF_RGB24, bgr = source.format == media::PF_BGR24;
+  if ((!rgb && !bgr) || destination->format != media::PF_RGB565) return false;
+  const int r = rgb ? 0 : 2, b = rgb ? 2 : 0;
+  for (uint32_t y = 0; y < source.height; ++y) {
+    const uint8_t* in = source.Row(y);
+    uint8_t* out = destination->Row(y);
+    for (uint32_t x = 0; x < source.width; ++x, in += 3, out += 2) {
+      const uint32_t value = (in[r] >> 3) << 11 | (in[1] >> 2) << 5 | in[b] >> 3;
+      out[0] = static_cast<uint8_t>(value);
+      out[1] = static_cast<uint8_t>(value >> 8);
+    }
+  }
+  return true;
+}
+
 // Cuts `image` into tiles of `format`. 0 or -1 (no tile left behind).
 int MakeTiles(const media::Image& image, render::Format format, Record* record) {
   media::PixelFormat pixel_format;
   if (!TilePixelFormat(format, &pixel_format)) return -1;
   media::Image picture;
-  if (media::CreateImage(&picture, media::MakeHeader(image.width, image.height, pixel_format)) != 0 ||
-      media::ConvertImage(&picture, image) != 0)
-    return -1;
+  if (media::CreateImage(&picture, media::MakeHeader(image.width, image.height, pixel_format)) != 0) return -1;
+  if (!ConvertTo565(&picture, image) && media::ConvertImage(&picture, image) != 0) return -1;
   record->width = image.width;
   record->height = image.height;
   record->columns = (image.width + kTile - 1) / kTile;

@@ -12,8 +12,11 @@
 #include <string>
 #include <vector>
 
+#include <jpeglib.h>
+
 #include "app/core/core.h"
 #include "fx/fx.h"
+#include "media/media.h"
 #include "render/render.h"
 #include "tests/fx/image_fixture.h"
 
@@ -27,6 +30,37 @@ using fx_test::Solid;
 constexpr uint32_t kRed = 0xFFFF0000u, kGreen = 0xFF00FF00u, kBlue = 0xFF0000FFu, kBlack = 0xFF000000u;
 
 class ImageDrawTest : public ImageTest {};
+
+void WriteJpeg(const std::string& path, const Picture& picture) {
+  FILE* out = std::fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  jpeg_compress_struct info;
+  jpeg_error_mgr errors;
+  info.err = jpeg_std_error(&errors);
+  jpeg_create_compress(&info);
+  jpeg_stdio_dest(&info, out);
+  info.image_width = picture.width;
+  info.image_height = picture.height;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 95, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<uint8_t> row(static_cast<size_t>(picture.width) * 3);
+  while (info.next_scanline < picture.height) {
+    for (uint32_t x = 0; x < picture.width; ++x) {
+      uint32_t argb = picture.At(x, info.next_scanline);
+      row[x * 3] = static_cast<uint8_t>(argb >> 16);
+      row[x * 3 + 1] = static_cast<uint8_t>(argb >> 8);
+      row[x * 3 + 2] = static_cast<uint8_t>(argb);
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&info, rows, 1);
+  }
+  jpeg_finish_compress(&info);
+  jpeg_destroy_compress(&info);
+  std::fclose(out);
+}
 
 // Pixels inside [x0, x1) x [y0, y1) are `inside`, the ring just outside is
 // the background.
@@ -227,6 +261,42 @@ TEST_F(ImageDrawTest, PicturesAreCutIntoTilesWithPartialEdges) {
   EXPECT_THAT(Pixel(pixels, 244, 179), RgbIs(kGreen | kBlue, 8));  // the last column and row, no dark edge
   EXPECT_THAT(Pixel(pixels, 245, 150), RgbIs(0x808080, 0));
   EXPECT_THAT(Pixel(pixels, 200, 180), RgbIs(0x808080, 0));
+}
+
+// Opaque pictures become R5G6B5 tiles exactly as the image library would
+// convert them, from JPEG (bytes R, G, B) and from TGA (bytes B, G, R).
+TEST_F(ImageDrawTest, OpaqueTilesHoldWhatTheImageLibraryConvertsTo) {
+  Picture ramp{256, 8, {}};
+  for (uint32_t y = 0; y < 8; ++y)
+    for (uint32_t x = 0; x < 256; ++x) ramp.pixels.push_back(0xFF000000u | x << 16 | (255 - x) << 8 | ((x * 7 + y * 40) & 255));
+  AddPicture("fx", "RAMP.tga", ramp);
+  testing_support::MakeDirs(dir / "fx/data/images");
+  WriteJpeg(dir / "fx/data/images/PHOTO.jpg", ramp);
+  for (const char* name : {"RAMP", "PHOTO"}) {
+    core::PushBaseFolder("fx");
+    media::Image source, reference;
+    ASSERT_EQ(media::LoadImage(&source, (std::string("data/images/") + name).c_str(), false), 0);
+    core::PopBaseFolder();
+    EXPECT_EQ(source.format, std::string(name) == "RAMP" ? media::PF_BGR24 : media::PF_RGB24);
+    ASSERT_EQ(media::CreateImage(&reference, media::MakeHeader(256, 8, media::PF_RGB565)), 0);
+    ASSERT_EQ(media::ConvertImage(&reference, source), 0);
+
+    auto image = LoadIn("fx", std::string("1 1 ") + name);
+    ASSERT_NE(image, nullptr);
+    image->Start(0.0f);
+    std::vector<uint32_t> pixels = DrawAt(*image, 0.5f);
+    int wrong = 0;
+    for (uint32_t y = 0; y < 8; ++y) {
+      for (uint32_t x = 0; x < 256; ++x) {
+        const uint8_t* p = reference.PixelAt(x, y);
+        uint32_t v = p[0] | p[1] << 8;
+        auto expand = [](uint32_t value, uint32_t max) { return (value * 255 + max / 2) / max; };
+        uint32_t expected = expand(v >> 11, 31) << 16 | expand((v >> 5) & 63, 63) << 8 | expand(v & 31, 31);
+        if (!fx_test::RgbNear(Pixel(pixels, x, y), expected, 1)) ++wrong;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << name;
+  }
 }
 
 TEST_F(ImageDrawTest, TwoEffectsWithSameNamedPicturesShowTheirOwn) {
