@@ -600,7 +600,9 @@ bool GetImageTextureInfo(int id, ImageTextureInfo* info);
 // into the current render target. `colour` (A8R8G8B8) is the texture
 // factor: its alpha always scales the picture's alpha; its colour tints
 // only the subtractive and invert modes. Blending per ImageBlend; unknown
-// modes draw as normal. Leaves depth testing on.
+// modes draw as normal. States go through the display's state caches, so
+// the render layer must run on the display's device (as in the Server).
+// Leaves depth testing on.
 void DrawImageTexture(int id, float x, float y, int32_t blend, uint32_t colour, float zoom);
 
 // What the IMAGE effect draws at one moment.
