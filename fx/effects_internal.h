@@ -14,6 +14,11 @@ int32_t ParseDecimalInt(const char* text);
 // are not finite, read as 0.
 float ParseDecimalFloat(const char* text);
 
+// The IMAGE class's create function (its record lives with the others).
+class FxClass;
+class FxInstance;
+FxInstance* CreateImageEffect(const FxClass& record);
+
 // Blanks and tabs split command words.
 inline bool IsCommandSeparator(char c) { return c == ' ' || c == '\t'; }
 
