@@ -74,7 +74,7 @@ TEST_F(EffectTest, LookupIsExactAndANewClassGoesToTheHead) {
 }
 
 TEST_F(EffectTest, BuiltInClassesFailToLoadWithATraceLineSoTheirEffectFailsToLoad) {
-  for (const char* name : {"VIDEOSTREAM", "IMAGE", "SOUNDSYNCER", "3DSCENE", "FILTER"}) {
+  for (const char* name : {"VIDEOSTREAM", "IMAGE", "3DSCENE", "FILTER"}) {
     messages.clear();
     core::ResetRuntimeMessages();
     fx::FxScript script;
