@@ -5,6 +5,12 @@
 
 namespace fx {
 
+class FxClass;
+class FxInstance;
+
+// Creation functions of the built-in classes (one source file each).
+FxInstance* CreateSoundSyncer(const FxClass& record);
+
 // Decimal text to integer the way the scripts have always read numbers:
 // leading white space, an optional sign, digits up to the first other
 // character; no digits give 0. Saturates at the 32-bit limits.

@@ -361,6 +361,10 @@ class FxInstance {
   // "default command 1"..]
   virtual int GetLoadTemplates(const FxTemplate** rows) const;
   virtual int GetCommandTemplates(const FxTemplate** rows) const;
+  // The sound channel a sound syncer's "SETINPUT" takes from this instance.
+  // [kRecordingSoundChannel: an instance without a sound of its own offers
+  // the live input] A class that plays its own sound returns its channel.
+  virtual SoundChannel OfferedSoundChannel() const;
 
   // The instance name (what the script calls it).
   const char* InstanceName() const { return name_; }
