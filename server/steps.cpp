@@ -19,7 +19,10 @@ int NothingToDo(const char* step) {
 int StaticInitMaterials() { return NothingToDo("Material manager static set-up"); }
 int InitMaterials() { return NothingToDo("Material manager"); }
 int ParseMaterialScripts() { return NothingToDo("Material scripts of data/shaders/"); }
-int InitImageManager() { return fx::StartImageManager(); }
+int InitImageManager() {
+  core::Trace("SERVER: Initializing image manager.\n");
+  return fx::StartImageManager();
+}
 int InitMetaballs() { return NothingToDo("Metaballs"); }
 int InitVideoStreams() { return NothingToDo("Video stream system"); }
 
