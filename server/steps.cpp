@@ -4,6 +4,8 @@
 // succeeds and says so in the trace.
 #include "server/server_internal.h"
 
+#include "fx/fx.h"
+
 namespace server::internal {
 namespace {
 
@@ -17,14 +19,17 @@ int NothingToDo(const char* step) {
 int StaticInitMaterials() { return NothingToDo("Material manager static set-up"); }
 int InitMaterials() { return NothingToDo("Material manager"); }
 int ParseMaterialScripts() { return NothingToDo("Material scripts of data/shaders/"); }
-int InitImageManager() { return NothingToDo("Image manager"); }
+int InitImageManager() {
+  core::Trace("SERVER: Initializing image manager.\n");
+  return fx::StartImageManager();
+}
 int InitMetaballs() { return NothingToDo("Metaballs"); }
 int InitVideoStreams() { return NothingToDo("Video stream system"); }
 
 void FlushRenderQueue() {}
 
 void ShutdownVideo() {}
-void ShutdownImageManager() {}
+void ShutdownImageManager() { fx::ShutdownImageManager(); }
 void ShutdownMaterials() {}
 void ShutdownRenderQueue() {}
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -138,6 +139,58 @@ TEST(ServerProgram, HeadlessFramesAreDumpedBlack) {
     for (uint8_t v : png.rgb) lit += v != 0;
     EXPECT_EQ(lit, 0u) << name;
   }
+}
+
+// The slide show of tests/fx/data (blue at script time 1.0-1.5 s, red at
+// 1.5-2.0 s, green at 2.0-2.5 s in the centre) played on a deck of a headless
+// Server at a fixed 25 frames a second, driven by vjctl.
+TEST(ServerProgram, AnImageSlideShowPlaysOnADeck) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  testing_support::MakeDirs(dir / "show/effects");
+  ChildResult copy = RunChild({"/bin/cp", "-r", std::string(VJ_SOURCE_DIR) + "/tests/fx/data/effects/slideshow",
+                               dir / "show/effects/SlideShow"});
+  ASSERT_EQ(copy.exit_code, 0) << copy.err;
+  Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--fps=25", "--root=" + dir / "show",
+                "--dump=" + dir / "frames"},
+               ProgramEnv(dir));
+  int port = WaitForPort(server);
+  ASSERT_GT(port, 0) << server.Stderr();
+  ChildResult load = Vjctl(port, {"load", "SLIDESHOW"});
+  ASSERT_EQ(load.exit_code, 0) << load.out << load.err;
+  ChildResult deck = Vjctl(port, {"deck", "1", "SLIDESHOW"});
+  ASSERT_EQ(deck.exit_code, 0) << deck.err;
+  // Frames are named by number; the deck was anchored within a frame or two
+  // of the count seen now.
+  size_t anchor = testing_support::ListDir(dir / "frames").size();
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] { return testing_support::ListDir(dir / "frames").size() > anchor + 70; }, 120.0));
+  server.Signal(SIGTERM);
+  ChildResult end = server.Wait(60.0);
+  ASSERT_EQ(end.exit_code, 0) << end.err;
+
+  auto centre = [&](size_t frame) {
+    Png png;
+    char name[32];
+    std::snprintf(name, sizeof name, "frames/%06zu.png", frame);
+    EXPECT_TRUE(ReadPng(dir / name, &png)) << name;
+    size_t at = (240 * static_cast<size_t>(png.width) + 320) * 3;
+    return png.rgb.size() > at + 2 ? std::array<int, 3>{png.rgb[at], png.rgb[at + 1], png.rgb[at + 2]}
+                                   : std::array<int, 3>{-1, -1, -1};
+  };
+  auto dominant = [](std::array<int, 3> c) {
+    if (c[0] > 200 && c[1] < 40 && c[2] < 40) return 'r';
+    if (c[1] > 200 && c[0] < 40 && c[2] < 40) return 'g';
+    if (c[2] > 200 && c[0] < 40 && c[1] < 40) return 'b';
+    return '?';
+  };
+  EXPECT_EQ(dominant(centre(anchor + 31)), 'b');  // 1.24 s
+  EXPECT_EQ(dominant(centre(anchor + 44)), 'r');  // 1.76 s
+  EXPECT_EQ(dominant(centre(anchor + 56)), 'g');  // 2.24 s
+  // The corner stays black: the pictures are 64 x 48 in the middle.
+  Png first;
+  ASSERT_TRUE(ReadPng(dir / "frames/000000.png", &first));
+  EXPECT_EQ(first.rgb[0] + first.rgb[1] + first.rgb[2], 0);
 }
 
 TEST(ServerProgram, FixedRateRunsDoNotWaitForTheWallClock) {

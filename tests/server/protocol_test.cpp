@@ -478,7 +478,7 @@ TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
                          "SERVER: Material manager static set-up: nothing to set up yet.\n",
                          "SERVER: Material manager: nothing to set up yet.\n",
                          "SERVER: Material scripts of data/shaders/: nothing to set up yet.\n",
-                         "SERVER: Image manager: nothing to set up yet.\n",
+                         "SERVER: Initializing image manager.\n",
                          "SERVER: Metaballs: nothing to set up yet.\n",
                          "SERVER: Video stream system: nothing to set up yet.\n",
                          "SERVER: Listening on port "};
