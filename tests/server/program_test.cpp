@@ -258,10 +258,63 @@ TEST(ServerProgram, OutputWindowKeepsItsPlaceUnderXvfb) {
   }
 }
 
+TEST(ServerProgram, APresetStartsTheShowWithoutAClient) {
+  TempDir dir;
+  std::string show = MakeShow(dir);
+  testing_support::MakeDirs(show + "/effects/Second/data");
+  testing_support::WriteFile(show + "/effects/Second/data/script.txt", "SYNCTIME 5\n");
+  // Binding Q of page 3: EMPTY on deck 2 with its settings, SECOND on deck 5.
+  std::string q = "<BIND> <KEY> \"Q\" </KEY>\n";
+  for (int deck = 0; deck < 6; ++deck) {
+    const char* effect = deck == 1 ? "EMPTY" : deck == 4 ? "SECOND" : "";
+    q += "<DECK> <DECKNUM> " + std::to_string(deck) + " </DECKNUM> <FADER> " + (deck == 1 ? "0.250000" : "1.000000") +
+         " </FADER> <MIXER> " + (deck == 1 ? "5" : "-1") + " </MIXER> <EFFECT> \"" + effect +
+         "\" </EFFECT> <AUTOBEAT> " + (deck == 1 ? "1" : "0") + " </AUTOBEAT> <SPEED> " +
+         (deck == 1 ? "1.000000" : "0.750000") + " </SPEED> </DECK>\n";
+  }
+  testing_support::WriteFile(dir / "show.HVR", "<BINDS>\n" + q + "<PAGE> 2 </PAGE> </BIND>\n</BINDS>\n");
+
+  Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--root=" + show, "--preset=" + dir / "show.HVR",
+                "--recall=3Q"},
+               ProgramEnv(dir));
+  int port = WaitForPort(server);
+  ASSERT_GT(port, 0) << server.Stdout() << server.Stderr();
+  ChildResult state = Vjctl(port, {"state"});
+  ASSERT_EQ(state.exit_code, 0) << state.err;
+  EXPECT_TRUE(Contains(state.out, "effect 0: EMPTY, loaded")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "effect 1: SECOND, loaded")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "deck 2: EMPTY (0), fader 0.250, speed 1.000, mixer ADDITIVE (5), beat START"))
+      << state.out;
+  EXPECT_TRUE(Contains(state.out, "deck 5: SECOND (1), fader 1.000")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "deck 1: no effect")) << state.out;
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(60.0).exit_code, 0);
+
+  // Page 1's Q is empty: every deck stays empty. A missing file fails the
+  // start; the two options go together and the key must be a binding's.
+  ChildResult empty = RunChild({VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=2", "--root=" + show,
+                                "--preset=" + dir / "show.HVR", "--recall=q"},
+                               ProgramEnv(dir));
+  EXPECT_EQ(empty.exit_code, 0) << empty.err;
+  ChildResult missing = RunChild({VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=2", "--root=" + show,
+                                  "--preset=" + dir / "nothing.HVR", "--recall=Q"},
+                                 ProgramEnv(dir));
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(Contains(missing.err, "Cannot read the preset file")) << missing.err;
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--preset=" + dir / "show.HVR"},
+                                       std::vector<std::string>{"--recall=Q"},
+                                       std::vector<std::string>{"--preset=" + dir / "show.HVR", "--recall=QQ"},
+                                       std::vector<std::string>{"--preset=" + dir / "show.HVR", "--recall=Q3"}}) {
+    std::vector<std::string> args = {VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=1"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    EXPECT_EQ(RunChild(args, ProgramEnv(dir)).exit_code, 2) << bad.back();
+  }
+}
+
 TEST(ServerProgram, OptionsAreDocumentedAndChecked) {
   ChildResult help = RunChild({VJ_PROGRAM, "--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* part : {"--port=N", "--bind=ADDR", "--fps=F", "listening on PORT"})
+  for (const char* part : {"--port=N", "--bind=ADDR", "--fps=F", "listening on PORT", "--preset=FILE.HVR", "--recall=KEY"})
     EXPECT_TRUE(Contains(help.out, part)) << part;
   TempDir dir;
   for (const char* bad : {"--port=70000", "--port=-1", "--port=", "--fps=0", "--fps=-5", "--fps=abc", "--fps=nan",
