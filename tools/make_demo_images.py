@@ -359,7 +359,7 @@ def dark_grid(x, y):
     gy = min(y % 40, 40 - y % 40)
     line = max(smooth(2.0, 0.0, gx), smooth(2.0, 0.0, gy))
     cross = smooth(5.0, 0.0, math.hypot(gx, gy))
-    v = 0.25 * line + 0.6 * cross
+    v = 0.15 * line + 0.4 * cross
     return (20 + 40 * v, 10 + 120 * v, 50 + 205 * v, 255)
 
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Remakes data/sounds/demo_beat.wav: two bars of a 120 BPM loop (kick on
-every beat, snare on 2 and 4, off-beat hats, a quiet bass line), 16-bit mono
+every beat, snare on 2 and 4, off-beat hats, a quiet bass line, a bright
+arpeggio in sixteenths above 440 Hz), 16-bit mono
 at 22,050 Hz, about 4 s, made from formulas and a fixed noise sequence so
 every run writes the same bytes. The demo render and the tests play it
 through --audio-input; the kick is what the beat detectors hear.
@@ -20,6 +21,9 @@ BPM = 120.0
 BEAT = 60.0 / BPM
 BARS = 2
 LENGTH = int(round(BARS * 4 * BEAT * RATE))
+# A minor up and down, then C major: one note per sixteenth.
+ARP = [440.0, 523.25, 659.26, 880.0, 659.26, 523.25, 440.0, 659.26,
+       523.25, 659.26, 783.99, 1046.5, 783.99, 659.26, 523.25, 783.99]
 
 
 class Noise:
@@ -65,6 +69,14 @@ def main():
             env = min(1.0, (tb - 0.12) / 0.02) * math.exp(-(tb - 0.12) * 4.0)
             saw = 2.0 * ((f * t) % 1.0) - 1.0
             v += 0.12 * env * (0.6 * math.sin(2 * math.pi * f * t) + 0.4 * saw)
+        # Arpeggio: square-ish notes (odd harmonics up to about 6 kHz), so
+        # the spectrum shows peaks across the mids and highs; all above the
+        # kick's band, which stays the beat.
+        step = int(t / (BEAT / 4.0))
+        ts = t - step * (BEAT / 4.0)
+        f = ARP[step % len(ARP)]
+        tone = sum(math.sin(2 * math.pi * f * h * t) / h for h in (1, 3, 5, 7, 9, 11, 13) if f * h < 6500.0)
+        v += 0.09 * tone * math.exp(-ts * 14.0)
         samples[i] = max(-1.0, min(1.0, v))
     os.makedirs(os.path.dirname(OUT), exist_ok=True)
     with wave.open(OUT, "wb") as w:
