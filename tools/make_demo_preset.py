@@ -3,8 +3,11 @@
 form the Client's "Save Preset" writes: 260 bindings, page-major, tag text
 indented by tabs.
 
-Usage: tools/make_demo_preset.py
+Usage: tools/make_demo_preset.py [--bench OUT]
+  --bench OUT  instead, write the benchmark's preset to OUT: binding A puts
+               demo effects on all six decks, each through a blend mixer.
 """
+import sys
 import os
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -37,7 +40,17 @@ BINDINGS = {
 }
 
 
+BENCH_BINDINGS = {
+    "A": [("SLIDES", "ALPHABLEND", 1.0, "FREE", 0.75), ("WARP", "ALPHABLEND", 0.8, "FREE", 0.75),
+          ("SPECTRUM", "ADDITIVE", 0.3, "FREE", 0.75), ("STROBE", "ADDITIVE", 0.6, "FREE", 0.75),
+          ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75), ("SLIDES", "WAVEBLEND", 0.5, "FREE", 1.0)],
+}
+
+
 def main():
+    bindings, out = BINDINGS, OUT
+    if len(sys.argv) == 3 and sys.argv[1] == "--bench":
+        bindings, out = BENCH_BINDINGS, sys.argv[2]
     lines = []
 
     def tag(depth, name, value=None, fmt=None):
@@ -49,7 +62,7 @@ def main():
     lines.append("<BINDS>")
     for page in range(10):
         for letter in "ABCDEFGHIJKLMNOPQRSTUVWXYZ":
-            decks = BINDINGS.get(letter, []) if page == 0 else []
+            decks = bindings.get(letter, []) if page == 0 else []
             lines.append("\t<BIND>")
             tag(2, "KEY", letter, '"%s"')
             for number in range(6):
@@ -66,8 +79,8 @@ def main():
             tag(2, "PAGE", page, "%i")
             lines.append("\t</BIND>")
     lines.append("</BINDS>")
-    os.makedirs(os.path.dirname(OUT), exist_ok=True)
-    with open(OUT, "w", newline="\n") as f:
+    os.makedirs(os.path.dirname(os.path.abspath(out)), exist_ok=True)
+    with open(out, "w", newline="\n") as f:
         f.write("\n".join(lines) + "\n")
 
 
