@@ -123,6 +123,10 @@ int QeAppInit() {
     server_options.bind_address = g_app.options.bind_address;
     server_options.headless = g_app.options.headless;
     server_options.vsync = g_app.options.fps <= 0.0;
+    if (!g_app.options.preset_file.empty()) {
+      server_options.preset_file = g_app.options.preset_file;
+      net::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);
+    }
     if (server::StartServer(server_options) != 0) {
       core::ShowError("Failed to initialize server");
       return -1;
@@ -131,6 +135,8 @@ int QeAppInit() {
     // Server takes connections.
     std::printf("listening on %d\n", server::ServerPort());
     std::fflush(stdout);
+  } else if (!g_app.options.preset_file.empty()) {
+    std::fprintf(stderr, "vj: --preset and --recall start the Server's show; ignored in Client-only mode\n");
   }
 
   // 6. The Client's window, unless the Server runs alone.

@@ -28,6 +28,11 @@ struct Options {
   // exactly 1/fps s per frame, never waiting for the wall clock or vsync.
   // 0 = follow the wall clock.
   double fps = 0.0;
+  // Start the show from a preset: the Server recalls binding `recall_key`
+  // ("Q" on page 1, "3Q" on page 3) of this preset file (absolute path) on
+  // its first tick. Both or neither.
+  std::string preset_file;
+  std::string recall_key;
 };
 
 // Splits argv into options and the remaining words (joined by blanks, the

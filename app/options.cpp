@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "app/core/core.h"
+#include "net/net.h"
 
 namespace app {
 namespace {
@@ -91,6 +92,16 @@ const OptionSpec kOptionSpecs[] = {
        o->bind_address = v;
        return !v.empty();
      }},
+    {"preset", true,
+     [](Options* o, const std::string& v) {
+       o->preset_file = AbsoluteFromWorkingFolder(v);
+       return !v.empty();
+     }},
+    {"recall", true,
+     [](Options* o, const std::string& v) {
+       o->recall_key = v;
+       return net::ParseBindingKey(v, nullptr, nullptr) == 0;
+     }},
     {"fps", true,
      [](Options* o, const std::string& v) {
        if (!ParseRate(v, &o->fps)) return false;
@@ -139,7 +150,15 @@ std::string UsageText() {
          "  --fps=F                fixed-rate run: the clock advances exactly 1/F s\n"
          "                         per frame, with no waiting for the wall clock or\n"
          "                         vsync, and no live sound device (offline renders,\n"
-         "                         tests)\n";
+         "                         tests)\n"
+         "  --preset=FILE.HVR      start the show from a preset file (with --recall):\n"
+         "                         the Server loads the effects of the binding and\n"
+         "                         puts them on the decks on its first frame, with\n"
+         "                         the binding's fader, mixer, speed and beat mode;\n"
+         "                         decks the binding leaves empty stay empty\n"
+         "  --recall=KEY           the binding to start with: a letter for page 1\n"
+         "                         (\"Q\"), or the page key and a letter (\"3Q\" is Q\n"
+         "                         on page 3, \"0Q\" on page 10)\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,
@@ -172,6 +191,10 @@ int ParseOptions(int argc, const char* const* argv, Options* options, std::strin
       *error = "bad value for --" + name + ": '" + value + "'";
       return -1;
     }
+  }
+  if (options->preset_file.empty() != options->recall_key.empty()) {
+    *error = options->preset_file.empty() ? "--recall needs --preset=FILE" : "--preset needs --recall=KEY";
+    return -1;
   }
   return 0;
 }

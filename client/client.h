@@ -7,7 +7,10 @@
 //          status; control events in, protocol messages out), Trackbar (the
 //          drag-only slider rules), ConnectionDialog (the host prompt and
 //          "LastConnection"), ClientWindow (the panels in creation order and
-//          the quit request). Plain classes; tests drive them over loopback.
+//          the quit request), BeatGraph (the beat detector's picture and
+//          its three trackbars), the preset bindings and key handling, and
+//          PresetDialog (our own file dialog for preset files). Plain
+//          classes; tests drive them over loopback and feed key states.
 //   view   an SDL window with its own GL context and Dear ImGui context that
 //          draws the logic's state each frame and reports what the performer
 //          did back to it (client_view_imgui.cpp, client_window_sdl.cpp).
@@ -99,6 +102,102 @@ struct BeatSettings {
   float threshold = 0.0f;
 };
 
+// ---------------------------------------------------------------------------
+// Keyboard: the keys the Client acts on, as one reading of the whole
+// program's keyboard (whichever of its windows has the focus). Letters
+// follow the keyboard layout; the page keys are the physical main-row
+// digit keys (the numeric keypad does not count); Ctrl and Shift are the
+// modifier state at the moment of reading.
+// ---------------------------------------------------------------------------
+struct KeyboardState {
+  bool space = false;
+  bool backspace = false;
+  bool page_keys[net::kPresetPages] = {};  // by page: [0] is the "1" key, [9] the "0" key
+  bool letters[net::kPresetLetters] = {};  // A-Z
+  bool ctrl = false;
+  bool shift = false;
+};
+
+// The program's keyboard now (client/keys_sdl.cpp). A key pressed and
+// released since the last reading counts as down, so a short tap between
+// two frames is not lost.
+KeyboardState ReadKeyboard();
+// Starts / stops remembering such short presses.
+void StartKeyboardWatch();
+void StopKeyboardWatch();
+
+// ---------------------------------------------------------------------------
+// Beat graph: a small picture of the beat detector -- the spectrum's first
+// 64 bins as a white curve, the low and high bin and the threshold as red
+// lines, a white bar flashing on each beat of the tapped tempo -- and the
+// three trackbars that set the detector on the Server. Its coordinates are
+// the graph control's pixels at 96 dpi (x = bin), whatever the display's
+// scale; the view scales them.
+// ---------------------------------------------------------------------------
+struct BeatPicture {
+  bool drawn = false;  // false until the first picture was made
+  int width = 0, height = 0;
+  std::vector<int> curve;  // y of the spectrum at x = 0 .. width - 1
+  bool flash = false;      // the tempo bar, [left, right) x [top, bottom)
+  int flash_left = 0, flash_top = 0, flash_right = 0, flash_bottom = 0;
+  int low_x = 0, high_x = 0;  // red vertical lines, y = 0 .. height - 1
+  int threshold_y = 0;        // red horizontal line, x = 0 .. width - 1
+  bool operator==(const BeatPicture&) const = default;
+};
+
+// Pixel colours of a rasterised picture.
+enum BeatPixel : uint8_t { kBeatBlack = 0, kBeatWhite = 1, kBeatRed = 2 };
+// The picture as width x height pixels, top row first, drawn in order:
+// flash, curve (one-pixel polyline), red lines.
+std::vector<uint8_t> RasterizeBeatPicture(const BeatPicture& picture);
+
+class BeatGraph {
+ public:
+  enum Bar { kLowBin = 0, kHighBin = 1, kThreshold = 2 };
+  static constexpr int kBins = 64;  // bins drawn; the curve is flat right of bin 63
+
+  BeatGraph();
+  int width() const { return width_; }
+  int height() const { return height_; }
+
+  // From the Server (MSG_STATE, deck -1 statuses).
+  void SetBeatSettings(uint32_t low_bin, uint32_t high_bin, float threshold);
+  const BeatSettings& settings() const { return settings_; }
+
+  // The trackbars: low and high bin 0 .. width (position = bin), threshold
+  // 0 .. height (top = 1.0, position p is 1 - p / height). While dragged a
+  // bar shows the dragged position, otherwise the current setting.
+  int BarMax(Bar bar) const { return bar == kThreshold ? height_ : width_; }
+  int BarPosition(Bar bar) const;
+  bool dragging(Bar bar) const { return drags_[bar].active; }
+  void BeginDrag(Bar bar);
+  // Moves the thumb and takes the value into the graph's settings. True
+  // when it changed (the caller then sends the settings).
+  bool DragTo(Bar bar, int position);
+  void EndDrag(Bar bar);
+
+  // One paint request. Every third request in the whole program draws
+  // (the others return false at once): `spectrum` holds at least 64
+  // magnitudes (nullptr draws silence), `period_ms` and `last_tap_ms` are
+  // the tapped tempo, `now_ms` the tap clock now. True when a new picture
+  // was made.
+  bool Paint(const float* spectrum, uint32_t period_ms, uint32_t last_tap_ms, uint32_t now_ms);
+  const BeatPicture& picture() const { return picture_; }
+  // The program-wide paint counter back to 0 (tests).
+  static void ResetPaintCounter();
+
+ private:
+  struct Drag {
+    bool active = false;
+    int position = 0;
+  };
+  int width_;
+  int height_;
+  BeatSettings settings_;
+  Drag drags_[3];
+  BeatPicture picture_;
+};
+
 enum class LinkState { kDisconnected, kConnecting, kConnected };
 
 inline constexpr int kPanelDecks = net::kDeckCount;  // deck groups a panel shows
@@ -121,8 +220,12 @@ class ControllerPanel {
   // "NO EFFECT", deck and mixer tables freed, status "Disconnected".
   void Disconnect();
   // One frame: advances a connect, drains and handles every complete
-  // message, notices a lost connection. Always returns 1.
+  // message, handles the keys (only while connected), notices a lost
+  // connection and repaints the beat graph. Always returns 1. Without a
+  // keyboard reading no keys are looked at; with one and `act_on_keys`
+  // false (a text field has the keyboard) the keys are only remembered.
   int Tick();
+  int Tick(const KeyboardState& keys, bool act_on_keys);
 
   LinkState link_state() const { return state_; }
   bool connected() const { return state_ == LinkState::kConnected; }
@@ -154,6 +257,38 @@ class ControllerPanel {
   void EndSpeedDrag(int deck);
   // Beat-detector settings for the Server (deck -1, mask 4, other fields 0).
   void SendBeatSettings(uint32_t low_bin, uint32_t high_bin, float threshold);
+  // The beat graph's trackbars: while connected, a drag takes the value
+  // into the graph and sends the graph's three settings.
+  void BeginBeatDrag(BeatGraph::Bar bar);
+  void DragBeatBar(BeatGraph::Bar bar, int position);
+  void EndBeatDrag(BeatGraph::Bar bar);
+
+  // --- bindings, keys and preset files ------------------------------------
+  // Every binding back to the defaults; the current page becomes 0.
+  void ResetBindings();
+  // The deck records as last received go into binding [page][letter].
+  void StoreBinding(int page, int letter);
+  // Sends binding [page][letter]: effects by name among the loaded ones,
+  // then each deck's settings (mask 27). With `unload_empty`, decks whose
+  // binding names no effect are cleared; a name that is not loaded leaves
+  // its deck alone.
+  void RecallBinding(int page, int letter, bool unload_empty);
+  // The page, store and recall keys (the process-wide space and Backspace
+  // belong to the window): a key counts when it is down now and was not
+  // at the last reading; digits first, then letters A to Z; Ctrl stores,
+  // Shift keeps decks with empty bindings. Remembers `keys` for the next
+  // reading.
+  void HandleKeys(const KeyboardState& keys);
+  // Remembers `keys` as the last reading without acting on them.
+  void ObserveKeys(const KeyboardState& keys) { previous_keys_ = keys; }
+  int current_page() const { return current_page_; }
+  const net::Binding& binding(int page, int letter) const;
+  const net::PresetBank& bindings() const { return *bindings_; }
+  // The whole bank to / from a preset file. 0, or -1 with a log line and
+  // an alert (a failed load changes nothing; a failed save leaves the old
+  // file as it was). Loading sets the page back to 0.
+  int SavePreset(const std::string& path);
+  int LoadPreset(const std::string& path);
   // Selection in the two effect lists (by the item's effect ID).
   void SelectUnloaded(int32_t effect_id, bool selected);
   void SelectLoaded(int32_t effect_id, bool selected);
@@ -188,7 +323,10 @@ class ControllerPanel {
   const std::vector<EffectEntry>& effects() const { return effects_; }
   const std::vector<net::DeckRecord>& deck_table() const { return deck_table_; }
   const std::vector<net::MixerRecord>& mixer_table() const { return mixer_table_; }
-  const BeatSettings& beat_settings() const { return beat_settings_; }
+  const BeatSettings& beat_settings() const { return beat_graph_.settings(); }
+  const BeatGraph& beat_graph() const { return beat_graph_; }
+  // The graph's repaint: the spectrum and tempo of this process.
+  void RepaintBeatGraph();
   // Grows whenever something the view shows may have changed (a message
   // arrived, the status or the log changed), so an idle window can skip
   // redrawing.
@@ -230,7 +368,10 @@ class ControllerPanel {
   std::vector<EffectEntry> effects_;
   std::vector<net::DeckRecord> deck_table_;
   std::vector<net::MixerRecord> mixer_table_;
-  BeatSettings beat_settings_;
+  BeatGraph beat_graph_;
+  std::unique_ptr<net::PresetBank> bindings_;
+  int current_page_ = 0;
+  KeyboardState previous_keys_;
 
   std::vector<ListItem> unloaded_list_;
   std::vector<ListItem> loaded_list_;
@@ -273,6 +414,73 @@ class ConnectionDialog {
 };
 
 // ---------------------------------------------------------------------------
+// Preset file dialog: "Save Preset File" / "Load Preset File" for one panel.
+// It lists the folders and the *.HVR files (any case) of its folder, moves
+// between folders, and takes a typed name (relative to the folder, or a
+// whole path; saved as typed, without adding an extension). It opens at
+// the setting "LastPreset" and stores the chosen path there.
+// ---------------------------------------------------------------------------
+inline constexpr size_t kPresetNameCapacity = 256;  // typed name incl. its NUL
+inline constexpr const char* kPresetFilter = "velvo preset file (*.HVR)";
+inline constexpr const char* kPresetPattern = "*.HVR";
+
+class PresetDialog {
+ public:
+  enum class Mode { kLoad, kSave };
+  struct Entry {
+    std::string name;
+    bool folder = false;
+  };
+
+  // Opens for `panel`: folder and name from "LastPreset" when it names a
+  // file in an existing folder, else the show's presets/ folder (or the
+  // show folder) and an empty name.
+  void Open(ControllerPanel* panel, Mode mode);
+  bool is_open() const { return panel_ != nullptr; }
+  ControllerPanel* panel() const { return panel_; }
+  Mode mode() const { return mode_; }
+  const char* Title() const { return mode_ == Mode::kSave ? "Save Preset File" : "Load Preset File"; }
+  const char* ConfirmText() const { return mode_ == Mode::kSave ? "Save" : "Open"; }
+
+  // The folder shown (absolute, no trailing '/' but for "/") and its
+  // entries: ".." first (below the top), then folders, then files, each
+  // sorted by name ignoring case.
+  const std::string& folder() const { return folder_; }
+  const std::vector<Entry>& entries() const { return entries_; }
+  // Goes into a listed folder (".." goes up) or to a whole path. 0 or -1.
+  int EnterFolder(const std::string& name);
+  // A listed file clicked: its name goes into the field.
+  void ChooseFile(const std::string& name);
+
+  char* name_buffer() { return name_; }
+  const char* name_text() const { return name_; }
+  // What went wrong with the last confirm ("" when nothing).
+  const std::string& error() const { return error_; }
+
+  // Save / Open (Enter): a name that is a folder opens it (returns 1);
+  // otherwise the panel saves or loads the file, "LastPreset" remembers
+  // it, the dialog closes and the result is the panel's (0 or -1). A load
+  // of a file that does not exist, or a save into a missing folder, stays
+  // open with an error (-1).
+  int Confirm();
+  // Cancel (Escape): closes; nothing changes.
+  void Cancel();
+  // The panel went away while the dialog was open.
+  void Forget(const ControllerPanel* panel);
+
+ private:
+  std::string PathOf(const std::string& name) const;
+  void List();
+
+  ControllerPanel* panel_ = nullptr;
+  Mode mode_ = Mode::kLoad;
+  std::string folder_;
+  std::vector<Entry> entries_;
+  char name_[kPresetNameCapacity] = {};
+  std::string error_;
+};
+
+// ---------------------------------------------------------------------------
 // Client window logic: the panels in creation order and the quit request.
 // ---------------------------------------------------------------------------
 class ClientWindow {
@@ -295,8 +503,18 @@ class ClientWindow {
   bool quit_requested() const { return quit_requested_; }
 
   // One frame: 0 (after closing every panel) once quit was requested, else
-  // each panel's tick in order and 1.
+  // each panel's tick in order and 1. With a keyboard reading, the space
+  // bar taps the tempo and Backspace toggles the beat-disable flag, once
+  // per press for the whole window and only while a panel is connected;
+  // then every panel handles its page and letter keys. Keys are only
+  // remembered, not acted on, while KeysPaused().
   int Tick();
+  int Tick(const KeyboardState& keys);
+  // The view reports whether a text field has the keyboard.
+  void SetTextInputActive(bool active) { text_input_active_ = active; }
+  // A text field has the keyboard or a dialog with one is open: letters
+  // typed there are text, not recalls.
+  bool KeysPaused() const;
 
   size_t panel_count() const { return panels_.size(); }
   // Sum of the panels' changes plus the window's own (panels added or
@@ -304,14 +522,23 @@ class ClientWindow {
   uint64_t changes() const;
   ControllerPanel* panel(size_t index) const { return index < panels_.size() ? panels_[index].get() : nullptr; }
   ConnectionDialog& dialog() { return dialog_; }
+  PresetDialog& preset_dialog() { return preset_dialog_; }
   // Alerts gathered from the panels, oldest first; the view shows the first.
   std::deque<std::string>& alerts() { return alerts_; }
 
  private:
+  int TickWith(const KeyboardState* keys);
+  // Moves the panel's alerts to the window's (alerts raised outside a tick,
+  // by a preset dialog say, wait for the next one).
+  void TakeAlerts(ControllerPanel* panel);
+
   std::vector<std::unique_ptr<ControllerPanel>> panels_;
   ConnectionDialog dialog_;
+  PresetDialog preset_dialog_;
   std::deque<std::string> alerts_;
   bool quit_requested_ = false;
+  bool text_input_active_ = false;
+  KeyboardState previous_keys_;  // for the process-wide keys
   uint64_t changes_ = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include "app/core/core.h"
 #include "client/client.h"
+#include "fx/fx.h"
 
 namespace client {
 namespace {
@@ -58,6 +59,7 @@ void ClientWindow::ClosePanel(ControllerPanel* panel) {
   auto it = std::find_if(panels_.begin(), panels_.end(), [&](const auto& p) { return p.get() == panel; });
   if (it == panels_.end()) return;
   dialog_.Forget(panel);
+  preset_dialog_.Forget(panel);
   (*it)->Disconnect();
   changes_ += (*it)->changes() + 1;  // the sum must still move
   panels_.erase(it);
@@ -74,24 +76,60 @@ void ClientWindow::RemoveClosedPanels() {
 
 void ClientWindow::CloseAllPanels() {
   dialog_.Cancel();
+  preset_dialog_.Cancel();
   while (!panels_.empty()) ClosePanel(panels_.back().get());
 }
 
-int ClientWindow::Tick() {
+bool ClientWindow::KeysPaused() const {
+  return text_input_active_ || dialog_.is_open() || preset_dialog_.is_open();
+}
+
+int ClientWindow::Tick() { return TickWith(nullptr); }
+
+int ClientWindow::Tick(const KeyboardState& keys) { return TickWith(&keys); }
+
+int ClientWindow::TickWith(const KeyboardState* reading) {
   if (quit_requested_) {
     CloseAllPanels();
     return 0;
   }
   RemoveClosedPanels();
-  for (auto& panel : panels_) {
-    panel->Tick();
-    for (std::string& alert : panel->TakeAlerts()) {
-      if (alerts_.size() >= kMaxAlerts) alerts_.pop_front();
-      alerts_.push_back(std::move(alert));
+  if (!reading) {
+    for (auto& panel : panels_) {
+      panel->Tick();
+      TakeAlerts(panel.get());
+    }
+    return 1;
+  }
+  const KeyboardState& keys = *reading;
+  bool act = !KeysPaused();
+  // The tap clock and the beat-disable flag belong to the process: one
+  // press acts once, however many panels are connected (two taps in the
+  // same millisecond would make the tempo 0, two toggles cancel out).
+  bool any_connected = false;
+  for (const auto& panel : panels_) any_connected = any_connected || panel->connected();
+  if (act && any_connected) {
+    if (keys.space && !previous_keys_.space) fx::Tap();
+    if (keys.backspace && !previous_keys_.backspace) {
+      fx::ToggleBeatDisabled();
+      core::Trace("CLIENT: beat %s\n", fx::BeatDisabled() ? "disabled" : "enabled");
       ++changes_;
     }
   }
+  previous_keys_ = keys;
+  for (auto& panel : panels_) {
+    panel->Tick(keys, act);
+    TakeAlerts(panel.get());
+  }
   return 1;
+}
+
+void ClientWindow::TakeAlerts(ControllerPanel* panel) {
+  for (std::string& alert : panel->TakeAlerts()) {
+    if (alerts_.size() >= kMaxAlerts) alerts_.pop_front();
+    alerts_.push_back(std::move(alert));
+    ++changes_;
+  }
 }
 
 }  // namespace client

@@ -161,6 +161,7 @@ int MainWindow::Create() {
   ScreenPoint place = PlaceOnDisplays(x, y, outer_w, outer_h, DisplayBounds());
   if (place.x != x || place.y != y) SetPosition(place.x, place.y);
   Show();
+  StartKeyboardWatch();
   created_ = true;
   core::Trace("CLIENT: window %dx%d at %d,%d, scale %.2f\n", static_cast<int>(width), static_cast<int>(height),
               place.x, place.y, scale);
@@ -169,7 +170,8 @@ int MainWindow::Create() {
 
 int MainWindow::Tick() {
   if (closed_) return 0;
-  if (logic_.Tick() == 0) {
+  // The keys of the whole program, whichever of its windows has the focus.
+  if (logic_.Tick(ReadKeyboard()) == 0) {
     Close();
     return 0;
   }
@@ -181,7 +183,7 @@ int MainWindow::Tick() {
   }
   // A popup (host prompt, error) animates: its backdrop fades in and the
   // text cursor blinks.
-  bool popup = logic_.dialog().is_open() || !logic_.alerts().empty();
+  bool popup = logic_.dialog().is_open() || logic_.preset_dialog().is_open() || !logic_.alerts().empty();
   bool due = popup || frames_owed_ > 0 || now - last_input_ < kSettleSeconds || now - last_draw_ >= kRefreshSeconds;
   if (due && gl_ && gl_->DrawableShown()) {
     Draw();
@@ -239,6 +241,7 @@ void MainWindow::StorePosition() {
 void MainWindow::Close() {
   if (closed_) return;
   closed_ = true;
+  StopKeyboardWatch();
   if (created_) StorePosition();
   logic_.CloseAllPanels();
   if (imgui_) {

@@ -14,6 +14,7 @@
 
 #include "app/core/core.h"
 #include "client/client.h"
+#include "fx/fx.h"
 
 namespace client {
 
@@ -79,7 +80,7 @@ bool WasSelected(const std::vector<ListItem>& items, int32_t number) {
 
 }  // namespace
 
-ControllerPanel::ControllerPanel() {
+ControllerPanel::ControllerPanel() : bindings_(net::NewPresetBank()) {
   // Until a Server says otherwise the decks show their defaults.
   for (int deck = 0; deck < kPanelDecks; ++deck) {
     net::DeckRecord record = net::DefaultDeckRecord(deck);
@@ -170,6 +171,7 @@ void ControllerPanel::Disconnect() {
     view.fader.EndDrag();
     view.speed.EndDrag();
   }
+  for (BeatGraph::Bar bar : {BeatGraph::kLowBin, BeatGraph::kHighBin, BeatGraph::kThreshold}) beat_graph_.EndDrag(bar);
   ShowAllDecks();
   deck_table_.clear();
   mixer_table_.clear();
@@ -181,27 +183,35 @@ void ControllerPanel::Disconnect() {
   core::Trace("CLIENT: Disconnected from %s:%i\n", host_.c_str(), port_);
 }
 
-int ControllerPanel::Tick() {
+int ControllerPanel::Tick() { return Tick(previous_keys_, false); }
+
+int ControllerPanel::Tick(const KeyboardState& keys, bool act_on_keys) {
   if (state_ == LinkState::kConnecting) {
     int result = connection_.PollConnect();
-    if (result == 1) return 1;
-    if (result != 0) {
+    if (result == -1) {
       AddLogLine(core::FormatString("Could not connect to %s:%i: %s", host_.c_str(), port_,
                                     connection_.LastError().c_str()));
       state_ = LinkState::kDisconnected;
       SetStatus("Disconnected");
-      return 1;
+    } else if (result == 0) {
+      FinishConnect();
     }
-    FinishConnect();
   }
-  if (state_ != LinkState::kConnected) return 1;
+  if (state_ != LinkState::kConnected) {
+    // Keys held while disconnected must not fire once connected.
+    ObserveKeys(keys);
+    return 1;
+  }
 
   while (state_ == LinkState::kConnected) {
     std::unique_ptr<net::NetMessage> message = net::ReceiveNetMessage(&link_);
     if (!message) break;
     Handle(message.get());
   }
-  // Keys are handled here once bindings exist.
+  if (state_ == LinkState::kConnected && act_on_keys)
+    HandleKeys(keys);
+  else
+    ObserveKeys(keys);
 
   if (state_ == LinkState::kConnected && !link_.IsOpen()) {
     std::string reason = connection_.LastError();
@@ -209,7 +219,9 @@ int ControllerPanel::Tick() {
     if (!reason.empty()) line += " (" + reason + ")";
     Disconnect();
     AddLogLine(std::move(line));
+    return 1;
   }
+  if (state_ == LinkState::kConnected) RepaintBeatGraph();
   return 1;
 }
 
@@ -257,9 +269,7 @@ void ControllerPanel::Handle(net::NetMessage* message) {
     case net::MSG_DECK_STATUS: {
       const net::DeckRecord& record = net::MessageAs<net::DeckStatusMessage>(message)->record;
       if (record.deck == -1) {
-        beat_settings_.low_bin = record.low_bin;
-        beat_settings_.high_bin = record.high_bin;
-        beat_settings_.threshold = record.threshold;
+        beat_graph_.SetBeatSettings(record.low_bin, record.high_bin, record.threshold);
         return;
       }
       if (record.deck < 0 || static_cast<size_t>(record.deck) >= deck_table_.size()) {
@@ -301,9 +311,7 @@ void ControllerPanel::TakeState(const net::StateMessage& state) {
 
   RebuildEffectLists();
   ShowAllDecks();
-  beat_settings_.low_bin = state.low_bin;
-  beat_settings_.high_bin = state.high_bin;
-  beat_settings_.threshold = state.threshold;
+  beat_graph_.SetBeatSettings(state.low_bin, state.high_bin, state.threshold);
 }
 
 void ControllerPanel::RebuildEffectLists() {
@@ -461,6 +469,30 @@ void ControllerPanel::DragSpeed(int deck, int position) {
 
 void ControllerPanel::EndSpeedDrag(int deck) {
   if (IsPanelDeck(deck)) decks_view_[deck].speed.EndDrag();
+}
+
+void ControllerPanel::BeginBeatDrag(BeatGraph::Bar bar) {
+  if (connected()) beat_graph_.BeginDrag(bar);
+}
+
+void ControllerPanel::DragBeatBar(BeatGraph::Bar bar, int position) {
+  if (!connected() || !beat_graph_.DragTo(bar, position)) return;
+  ++changes_;
+  const BeatSettings& settings = beat_graph_.settings();
+  SendBeatSettings(settings.low_bin, settings.high_bin, settings.threshold);
+}
+
+void ControllerPanel::EndBeatDrag(BeatGraph::Bar bar) { beat_graph_.EndDrag(bar); }
+
+void ControllerPanel::RepaintBeatGraph() {
+  // The graph shows this process's detector and tap clock. The millisecond
+  // count as the spectrum's time value never equals a frame's time in
+  // seconds, so every drawn paint reads a fresh spectrum.
+  uint32_t now_ms = fx::MillisecondsOf(core::NowSeconds());
+  BeatPicture before = beat_graph_.picture();
+  const float* spectrum = fx::GetBeatSpectrum(static_cast<double>(now_ms));
+  if (beat_graph_.Paint(spectrum, fx::TappedPeriodMs(), fx::LastTapMs(), now_ms) && !(beat_graph_.picture() == before))
+    ++changes_;
 }
 
 void ControllerPanel::SendBeatSettings(uint32_t low_bin, uint32_t high_bin, float threshold) {

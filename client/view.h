@@ -51,12 +51,20 @@ class ClientView {
   static Travel TravelOf(const PixelRect& track, float scale);
   // Height of a vertical trackbar's thumb.
   static float ThumbSize(float scale);
+  // Centre of a beat-graph trackbar's thumb at `position` (0 .. the bar's
+  // maximum) for panel `index`.
+  ImVec2 BeatThumbCentre(size_t index, BeatGraph::Bar bar, int position) const;
+  static Control BeatBarControl(BeatGraph::Bar bar);
+  // Thumb centre of a trackbar at fraction `t` of its travel.
+  static ImVec2 BarThumbCentre(const PixelRect& track, bool vertical, float t, float scale);
   // Height of the menu bar (valid after a Draw).
   float menu_height() const { return menu_height_; }
 
   static const char* DialogTitle() { return "New connection"; }
   static const char* AlertTitle() { return "ERROR"; }
   static const char* AboutTitle() { return "About"; }
+  // The preset file dialog's popup id (its title changes with the mode).
+  static const char* PresetDialogId() { return "###presetfile"; }
 
  private:
   void DrawMenuBar();
@@ -65,14 +73,16 @@ class ClientView {
   void DrawDeck(ControllerPanel& panel, size_t index, int deck);
   void DrawEffectList(ControllerPanel& panel, size_t index, bool loaded);
   void DrawLog(ControllerPanel& panel, size_t index);
-  void DrawBeatGraphPlace(size_t index);
+  void DrawBeatGraph(ControllerPanel& panel, size_t index);
   // Returns the position the performer dragged the thumb to, or -1; sets
   // *active while the thumb is held.
   int Trackbar(const char* id, const PixelRect& rect, int position, bool enabled, bool fill_below, bool* active,
                const char* tooltip);
-  void DrawTrackVisual(const PixelRect& rect, bool vertical, int position, bool enabled, bool hot, bool fill_below,
+  // `t`: the thumb's place along the track, 0 (top / left) to 1.
+  void DrawTrackVisual(const PixelRect& rect, bool vertical, float t, bool enabled, bool hot, bool fill_below,
                        bool mark_speed);
   void DrawDialog();
+  void DrawPresetDialog();
   void DrawAlerts();
   void DrawAbout();
 
@@ -85,6 +95,8 @@ class ClientView {
   float menu_height_ = 0.0f;
   float grab_offset_ = 0.0f;   // thumb drag: mouse minus thumb centre
   bool dialog_focus_ = false;  // give the host field the focus once
+  bool text_field_active_ = false;  // a text field had the keyboard this frame
+  bool preset_focus_ = false;       // give the preset name field the focus once
   bool about_requested_ = false;
   size_t scroll_to_panel_ = static_cast<size_t>(-1);
   // Per panel and list (0 not loaded, 1 loaded): the effect ID where a

@@ -20,6 +20,7 @@
 
 #include "app/core/core.h"
 #include "client/view.h"
+#include "fx/fx.h"
 
 namespace client {
 namespace {
@@ -51,6 +52,11 @@ ImVec2 Min(const PixelRect& r) { return ImVec2(r.x, r.y); }
 ImVec2 Max(const PixelRect& r) { return ImVec2(r.right(), r.bottom()); }
 ImVec2 Size(const PixelRect& r) { return ImVec2(r.w, r.h); }
 ImVec4 Colour(ImU32 c) { return ImGui::ColorConvertU32ToFloat4(c); }
+
+// A deck trackbar's position as a fraction of its travel (0 at the top).
+float Fraction(int position) {
+  return static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
+}
 
 // Text inside a rectangle, clipped to it. align: 0 left, 0.5 centre, 1 right.
 void TextIn(const PixelRect& r, const char* text, ImU32 colour, float align = 0.0f, ImFont* font = nullptr) {
@@ -271,6 +277,7 @@ void ClientView::Draw(float width, float height) {
                            ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse;
   ImGui::Begin("##client", nullptr, flags);
   ImGui::PopStyleVar(3);
+  text_field_active_ = false;
   DrawMenuBar();
 
   ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(0, 0));
@@ -296,9 +303,12 @@ void ClientView::Draw(float width, float height) {
   ImGui::EndChild();
 
   DrawDialog();
+  DrawPresetDialog();
   DrawAlerts();
   DrawAbout();
   ImGui::End();
+  // Letters typed into a field are text, not recalls.
+  logic_->SetTextInputActive(text_field_active_);
 }
 
 void ClientView::DrawMenuBar() {
@@ -366,10 +376,20 @@ void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
     }
   }
   if (ButtonAt("Close##close", ControlPixels(index, Control::kClose), true)) panel.RequestClose();
-  ButtonAt("Load Preset##loadpreset", ControlPixels(index, Control::kLoadPreset), false);
-  ButtonAt("Save Preset##savepreset", ControlPixels(index, Control::kSavePreset), false);
+  if (ButtonAt("Load Preset##loadpreset", ControlPixels(index, Control::kLoadPreset), true))
+    logic_->preset_dialog().Open(&panel, PresetDialog::Mode::kLoad);
+  if (ButtonAt("Save Preset##savepreset", ControlPixels(index, Control::kSavePreset), true))
+    logic_->preset_dialog().Open(&panel, PresetDialog::Mode::kSave);
+  // The current page of the letter keys.
+  PixelRect page = ControlPixels(index, Control::kSavePreset);
+  page.x = page.right() + 6.0f * scale_;
+  page.w = 56.0f * scale_;
+  draw->AddRectFilled(Min(page), Max(page), kColGroup, 3.0f * scale_);
+  char page_text[24];
+  std::snprintf(page_text, sizeof page_text, "PAGE %d", (panel.current_page() + 1) % 10);
+  TextIn(page, page_text, connected ? kColText : kColTextDim, 0.5f);
 
-  DrawBeatGraphPlace(index);
+  DrawBeatGraph(panel, index);
   DrawEffectList(panel, index, false);
   DrawEffectList(panel, index, true);
   if (ButtonAt("V Load##load", ControlPixels(index, Control::kLoadButton), connected)) panel.LoadSelected();
@@ -385,16 +405,119 @@ void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
   ImGui::PopID();
 }
 
-void ClientView::DrawBeatGraphPlace(size_t index) {
-  // The beat graph and its three trackbars sit here; until they draw
-  // themselves the places show empty.
+ImVec2 ClientView::BeatThumbCentre(size_t index, BeatGraph::Bar bar, int position) const {
+  const ControllerPanel* panel = logic_->panel(index);
+  int max = panel ? panel->beat_graph().BarMax(bar) : 1;
+  float t = static_cast<float>(position) / static_cast<float>(std::max(1, max));
+  return BarThumbCentre(ControlPixels(index, BeatBarControl(bar)), bar == BeatGraph::kThreshold, t, scale_);
+}
+
+Control ClientView::BeatBarControl(BeatGraph::Bar bar) {
+  return bar == BeatGraph::kLowBin ? Control::kLowBin : bar == BeatGraph::kHighBin ? Control::kHighBin : Control::kThreshold;
+}
+
+ImVec2 ClientView::BarThumbCentre(const PixelRect& track, bool vertical, float t, float scale) {
+  if (vertical) {
+    Travel travel = TravelOf(track, scale);
+    return ImVec2(std::floor(track.x + track.w * 0.5f), travel.top + std::round(travel.length * t));
+  }
+  float thumb = ThumbSize(scale);
+  float left = track.x + thumb * 0.5f, right = track.right() - thumb * 0.5f;
+  return ImVec2(left + (right - left) * t, std::floor(track.y + track.h * 0.5f));
+}
+
+void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
   ImDrawList* draw = ImGui::GetWindowDrawList();
-  PixelRect graph = ControlPixels(index, Control::kBeatGraph);
-  draw->AddRectFilled(Min(graph), Max(graph), IM_COL32(0, 0, 0, 255));
-  draw->AddRect(Min(graph), Max(graph), kColGroupEdge);
-  DrawTrackVisual(ControlPixels(index, Control::kThreshold), true, 100, false, false, false, false);
-  DrawTrackVisual(ControlPixels(index, Control::kLowBin), false, 0, false, false, false, false);
-  DrawTrackVisual(ControlPixels(index, Control::kHighBin), false, 20, false, false, false, false);
+  PixelRect area = ControlPixels(index, Control::kBeatGraph);
+  const BeatGraph& graph = panel.beat_graph();
+  const BeatPicture& p = graph.picture();
+  draw->AddRectFilled(Min(area), Max(area), IM_COL32(0, 0, 0, 255));
+  if (panel.connected() && p.drawn && p.width > 0 && p.height > 0) {
+    // Graph pixels scaled onto the control, snapped to whole screen pixels
+    // so one-pixel lines stay crisp (AddLine centres on the pixel itself;
+    // the polyline is given pixel centres).
+    float sx = area.w / static_cast<float>(p.width), sy = area.h / static_cast<float>(p.height);
+    float pen = std::max(1.0f, std::round(scale_));
+    auto at = [&](float x, float y) { return ImVec2(std::floor(area.x + x * sx), std::floor(area.y + y * sy)); };
+    draw->PushClipRect(Min(area), Max(area), true);
+    if (p.flash)
+      draw->AddRectFilled(at(static_cast<float>(p.flash_left), static_cast<float>(p.flash_top)),
+                          at(static_cast<float>(p.flash_right), static_cast<float>(p.flash_bottom)),
+                          IM_COL32(255, 255, 255, 255));
+    std::vector<ImVec2> points;
+    points.reserve(p.curve.size());
+    for (size_t x = 0; x < p.curve.size(); ++x) {
+      ImVec2 point = at(static_cast<float>(x), static_cast<float>(p.curve[x]));
+      points.push_back(ImVec2(point.x + 0.5f, point.y + 0.5f));
+    }
+    if (points.size() >= 2)
+      draw->AddPolyline(points.data(), static_cast<int>(points.size()), IM_COL32(255, 255, 255, 255), 0, pen);
+    const ImU32 red = IM_COL32(255, 0, 0, 255);
+    for (int x : {p.low_x, p.high_x})
+      draw->AddLine(at(static_cast<float>(x), 0.0f), at(static_cast<float>(x), static_cast<float>(p.height)), red, pen);
+    draw->AddLine(at(0.0f, static_cast<float>(p.threshold_y)),
+                  at(static_cast<float>(p.width), static_cast<float>(p.threshold_y)), red, pen);
+    if (fx::BeatDisabled()) {
+      PixelRect note{area.x, area.y + 2.0f * scale_, area.w - 4.0f * scale_, ImGui::GetFontSize()};
+      TextIn(note, "BEAT OFF", kColAccent, 1.0f, small_font_);
+    }
+    draw->PopClipRect();
+  }
+  // The frame lies outside the graph's own pixels.
+  draw->AddRect(ImVec2(std::floor(area.x) - 1.0f, std::floor(area.y) - 1.0f),
+                ImVec2(std::floor(area.right()) + 1.0f, std::floor(area.bottom()) + 1.0f), kColGroupEdge);
+
+  // Low bin, high bin and threshold: drag-only like the deck trackbars.
+  bool live = panel.connected();
+  for (BeatGraph::Bar bar : {BeatGraph::kThreshold, BeatGraph::kLowBin, BeatGraph::kHighBin}) {
+    bool vertical = bar == BeatGraph::kThreshold;
+    PixelRect r = ControlPixels(index, BeatBarControl(bar));
+    int max = graph.BarMax(bar);
+    float t = static_cast<float>(graph.BarPosition(bar)) / static_cast<float>(std::max(1, max));
+    ImVec2 centre = BarThumbCentre(r, vertical, t, scale_);
+    float thumb = ThumbSize(scale_);
+    ImGui::PushID(static_cast<int>(bar) + 100);
+    if (vertical)
+      ImGui::SetCursorScreenPos(ImVec2(r.x, centre.y - thumb * 0.5f));
+    else
+      ImGui::SetCursorScreenPos(ImVec2(centre.x - thumb * 0.5f, r.y));
+    ImGui::BeginDisabled(!live);
+    ImGui::InvisibleButton("##beatbar", vertical ? ImVec2(r.w, thumb) : ImVec2(thumb, r.h));
+    ImGui::EndDisabled();
+    bool active = live && ImGui::IsItemActive();
+    bool hovered = ImGui::IsItemHovered();
+    const ImGuiIO& io = ImGui::GetIO();
+    float mouse = vertical ? io.MousePos.y : io.MousePos.x;
+    float along = vertical ? centre.y : centre.x;
+    if (active && ImGui::IsItemActivated()) grab_offset_ = mouse - along;
+    if (active && !graph.dragging(bar)) panel.BeginBeatDrag(bar);
+    if (active) {
+      float f;
+      if (vertical) {
+        Travel travel = TravelOf(r, scale_);
+        f = (mouse - grab_offset_ - travel.top) / travel.length;
+      } else {
+        float left = r.x + thumb * 0.5f, right = r.right() - thumb * 0.5f;
+        f = (mouse - grab_offset_ - left) / std::max(1.0f, right - left);
+      }
+      int position = std::clamp(static_cast<int>(std::lround(f * static_cast<float>(max))), 0, max);
+      panel.DragBeatBar(bar, position);
+    } else if (graph.dragging(bar)) {
+      panel.EndBeatDrag(bar);
+    }
+    float shown = static_cast<float>(graph.BarPosition(bar)) / static_cast<float>(std::max(1, max));
+    DrawTrackVisual(r, vertical, shown, live, hovered || active, false, false);
+    if ((hovered || active) && live) {
+      const BeatSettings& settings = graph.settings();
+      if (bar == BeatGraph::kLowBin)
+        ImGui::SetTooltip("Low bin %u", settings.low_bin);
+      else if (bar == BeatGraph::kHighBin)
+        ImGui::SetTooltip("High bin %u", settings.high_bin);
+      else
+        ImGui::SetTooltip("Threshold %.2f", settings.threshold);
+    }
+    ImGui::PopID();
+  }
 }
 
 void ClientView::DrawEffectList(ControllerPanel& panel, size_t index, bool loaded) {
@@ -506,7 +629,7 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
         panel.EndSpeedDrag(deck);
     }
     const client::Trackbar& now = bar.is_fader ? panel.fader(deck) : panel.speed(deck);
-    DrawTrackVisual(r, true, now.position(), live, hovered || active, bar.is_fader, !bar.is_fader);
+    DrawTrackVisual(r, true, Fraction(now.position()), live, hovered || active, bar.is_fader, !bar.is_fader);
     if ((hovered || active) && live) {
       float value = Trackbar::ValueAt(now.position());
       if (bar.is_fader)
@@ -579,7 +702,7 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
   ImGui::PopID();
 }
 
-void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, int position, bool enabled, bool hot,
+void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, float t, bool enabled, bool hot,
                                  bool fill_below, bool mark_speed) {
   ImDrawList* draw = ImGui::GetWindowDrawList();
   float s = scale_;
@@ -590,7 +713,6 @@ void ClientView::DrawTrackVisual(const PixelRect& r, bool vertical, int position
     v.w *= alpha;
     return ImGui::ColorConvertFloat4ToU32(v);
   };
-  float t = static_cast<float>(position - Trackbar::kMin) / static_cast<float>(Trackbar::kMax - Trackbar::kMin);
   if (vertical) {
     float cx = std::floor(r.x + r.w * 0.5f);
     Travel travel = TravelOf(r, s);
@@ -678,6 +800,7 @@ void ClientView::DrawDialog() {
   }
   if (ImGui::InputText("##host", dialog.host_buffer(), kHostCapacity, ImGuiInputTextFlags_EnterReturnsTrue))
     confirm = true;
+  text_field_active_ = text_field_active_ || ImGui::IsItemActive();
   PixelRect note = at({67, 25, 150, 14});
   TextIn(note, "host or host:port", kColTextDim);
   if (KeyPressed(ImGuiKey_Enter) || KeyPressed(ImGuiKey_KeyPadEnter)) confirm = true;
@@ -692,10 +815,121 @@ void ClientView::DrawDialog() {
   ImGui::EndPopup();
 }
 
+void ClientView::DrawPresetDialog() {
+  PresetDialog& dialog = logic_->preset_dialog();
+  std::string title = std::string(dialog.Title()) + PresetDialogId();
+  if (dialog.is_open() && !ImGui::IsPopupOpen(PresetDialogId())) {
+    ImGui::OpenPopup(title.c_str());
+    preset_focus_ = true;
+  }
+  const ImGuiViewport* viewport = ImGui::GetMainViewport();
+  ImVec2 size(std::min(520.0f * scale_, viewport->Size.x - 16.0f), std::min(380.0f * scale_, viewport->Size.y - 16.0f));
+  ImGui::SetNextWindowPos(ImVec2(viewport->Pos.x + viewport->Size.x * 0.5f, viewport->Pos.y + viewport->Size.y * 0.5f),
+                          ImGuiCond_Appearing, ImVec2(0.5f, 0.5f));
+  ImGui::SetNextWindowSize(size);
+  if (!ImGui::BeginPopupModal(title.c_str(), nullptr,
+                              ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoSavedSettings |
+                                  ImGuiWindowFlags_NoScrollbar))
+    return;
+  if (!dialog.is_open()) {
+    ImGui::CloseCurrentPopup();
+    ImGui::EndPopup();
+    return;
+  }
+  const ImGuiStyle& style = ImGui::GetStyle();
+  float label_w = 86.0f * scale_;
+  float button_w = 75.0f * scale_;
+  float row = ImGui::GetFrameHeight();
+
+  // Folder line with "Up".
+  ImGui::AlignTextToFramePadding();
+  ImGui::TextUnformatted("Look in:");
+  ImGui::SameLine(label_w);
+  float folder_w = ImGui::GetContentRegionAvail().x - button_w - style.ItemSpacing.x;
+  ImGui::PushStyleColor(ImGuiCol_Text, Colour(kColAccent));
+  PixelRect folder_rect{ImGui::GetCursorScreenPos().x, ImGui::GetCursorScreenPos().y, folder_w, row};
+  TextIn(folder_rect, dialog.folder().c_str(), kColAccent);
+  ImGui::PopStyleColor();
+  ImGui::Dummy(ImVec2(folder_w, row));
+  if (ImGui::IsItemHovered()) ImGui::SetTooltip("%s", dialog.folder().c_str());
+  ImGui::SameLine();
+  bool up = ImGui::Button("Up##presetup", ImVec2(button_w, 0.0f));
+
+  // The listing: double-click a folder to enter it, click a file to take
+  // its name, double-click a file to open or save it at once.
+  float list_h = ImGui::GetContentRegionAvail().y - 3.0f * (row + style.ItemSpacing.y) - style.ItemSpacing.y;
+  std::string enter;
+  bool confirm = false;
+  if (ImGui::BeginListBox("##presetfiles", ImVec2(-FLT_MIN, std::max(row * 3.0f, list_h)))) {
+    const std::vector<PresetDialog::Entry>& entries = dialog.entries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+      const PresetDialog::Entry& entry = entries[i];
+      std::string label = entry.folder ? "[" + entry.name + "]" : entry.name;
+      ImGui::PushID(static_cast<int>(i));
+      if (entry.folder) ImGui::PushStyleColor(ImGuiCol_Text, Colour(IM_COL32(150, 170, 200, 255)));
+      bool chosen = !entry.folder && entry.name == dialog.name_text();
+      if (ImGui::Selectable(label.c_str(), chosen, ImGuiSelectableFlags_AllowDoubleClick)) {
+        bool twice = ImGui::IsMouseDoubleClicked(0);
+        if (entry.folder) {
+          if (twice) enter = entry.name;
+        } else {
+          dialog.ChooseFile(entry.name);
+          confirm = twice;
+        }
+      }
+      if (entry.folder) ImGui::PopStyleColor();
+      ImGui::PopID();
+    }
+    if (entries.size() <= 1) ImGui::TextDisabled("No preset files here");
+    ImGui::EndListBox();
+  }
+
+  // Name and type.
+  ImGui::AlignTextToFramePadding();
+  ImGui::TextUnformatted("File name:");
+  ImGui::SameLine(label_w);
+  ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - button_w - style.ItemSpacing.x);
+  if (preset_focus_) {
+    ImGui::SetKeyboardFocusHere();
+    preset_focus_ = false;
+  }
+  if (ImGui::InputText("##presetname", dialog.name_buffer(), kPresetNameCapacity, ImGuiInputTextFlags_EnterReturnsTrue))
+    confirm = true;
+  text_field_active_ = text_field_active_ || ImGui::IsItemActive();
+  ImGui::SameLine();
+  if (ImGui::Button((std::string(dialog.ConfirmText()) + "##presetok").c_str(), ImVec2(button_w, 0.0f))) confirm = true;
+
+  ImGui::AlignTextToFramePadding();
+  ImGui::TextUnformatted("Files of type:");
+  ImGui::SameLine(label_w);
+  ImGui::SetNextItemWidth(ImGui::GetContentRegionAvail().x - button_w - style.ItemSpacing.x);
+  if (ImGui::BeginCombo("##presettype", kPresetFilter)) {
+    ImGui::Selectable(kPresetFilter, true);
+    ImGui::EndCombo();
+  }
+  ImGui::SameLine();
+  bool cancel = ImGui::Button("Cancel##presetcancel", ImVec2(button_w, 0.0f));
+  if (!dialog.error().empty()) ImGui::TextColored(Colour(IM_COL32(255, 110, 90, 255)), "%s", dialog.error().c_str());
+
+  if (KeyPressed(ImGuiKey_Enter) || KeyPressed(ImGuiKey_KeyPadEnter)) confirm = true;
+  if (KeyPressed(ImGuiKey_Escape)) cancel = true;
+  if (up) dialog.EnterFolder("..");
+  if (!enter.empty()) dialog.EnterFolder(enter);
+  if (cancel) {
+    dialog.Cancel();
+  } else if (confirm) {
+    // A folder name opens the folder; a file ends the dialog.
+    if (dialog.Confirm() == 1) preset_focus_ = true;
+  }
+  if (!dialog.is_open()) ImGui::CloseCurrentPopup();
+  ImGui::EndPopup();
+}
+
 void ClientView::DrawAlerts() {
   std::deque<std::string>& alerts = logic_->alerts();
   // One modal at a time: an error waits while the host prompt is up.
-  if (!alerts.empty() && !logic_->dialog().is_open() && !ImGui::IsPopupOpen(AlertTitle()))
+  if (!alerts.empty() && !logic_->dialog().is_open() && !logic_->preset_dialog().is_open() &&
+      !ImGui::IsPopupOpen(AlertTitle()))
     ImGui::OpenPopup(AlertTitle());
   if (!ImGui::BeginPopupModal(AlertTitle(), nullptr,
                               ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings))

@@ -47,8 +47,8 @@ class UnavailableInstance final : public FxInstance {
 FxInstance* CreateUnavailable(const FxClass& record) { return NewInstance<UnavailableInstance>(record); }
 
 FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateUnavailable);
-FxClass g_image_class(kImageClass, "Shows an image", CreateUnavailable);
-FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateUnavailable);
+FxClass g_image_class(kImageClass, "Shows an image", CreateImageEffect);
+FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateSoundSyncer);
 FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateUnavailable);
 FxClass g_filter_class(kFilterClass, "Filtering and postfx rendering", CreateUnavailable);
 
@@ -236,6 +236,8 @@ int FxInstance::GetCommandTemplates(const FxTemplate** rows) const {
   if (rows) *rows = kDefaultCommandTemplates;
   return kDefaultTemplateRows;
 }
+
+SoundChannel FxInstance::OfferedSoundChannel() const { return kRecordingSoundChannel; }
 
 void FxInstance::SetInstanceName(const char* name) {
   if (!name) name = "";

@@ -40,6 +40,8 @@ struct ServerState {
   net::Link link;
   internal::OutputWindow window;
   Deck decks[kDeckCount];
+  // The start-up preset's binding, until the first tick recalls it.
+  std::optional<net::Binding> startup_recall;
   // Frame-rate report.
   uint32_t last_report_ms = 0;
   uint32_t frames = 0;
@@ -252,6 +254,67 @@ void HandleMessage(net::NetMessage* message) {
   }
 }
 
+// ---------------------------------------------------------------------------
+// The start-up preset.
+// ---------------------------------------------------------------------------
+
+// Reads the preset file and loads the effects its binding names. 0, or -1
+// when the file cannot be read.
+int PrepareStartupRecall(const ServerOptions& options) {
+  g_server.startup_recall.reset();
+  if (options.preset_file.empty()) return 0;
+  if (options.recall_page < 0 || options.recall_page >= net::kPresetPages || options.recall_letter < 0 ||
+      options.recall_letter >= net::kPresetLetters) {
+    core::ShowError("No such preset binding: page %d, letter %d", options.recall_page + 1, options.recall_letter);
+    return -1;
+  }
+  std::unique_ptr<net::PresetBank> bank = net::NewPresetBank();
+  net::PresetReport report;
+  if (net::LoadPresetFile(options.preset_file.c_str(), bank.get(), &report) != 0) {
+    core::ShowError("Cannot read the preset file %s", options.preset_file.c_str());
+    return -1;
+  }
+  if (report.binds_skipped > 0)
+    core::Trace("SERVER: %d malformed bindings of %s skipped.\n", report.binds_skipped, options.preset_file.c_str());
+  const net::Binding& binding = bank->bindings[options.recall_page][options.recall_letter];
+  for (const net::DeckRecord& record : binding.decks) {
+    std::string_view name = net::RecordText(record.effect_name);
+    if (name.empty()) continue;
+    bool known = false;
+    for (int id = 0; id < EffectCount(); ++id) {
+      EffectEntry* entry = FindEffect(id);
+      if (net::RecordText(entry->name) != name) continue;
+      known = true;
+      if (entry->loaded) continue;
+      if (LoadEffect(entry) != 0) {
+        core::ShowError("Failed to load effect %s", entry->name);
+        continue;
+      }
+      entry->loaded = true;
+      core::Trace("SERVER: Loaded effect %s for the start-up preset.\n", entry->name);
+    }
+    // The deck is left alone, as a recall from a panel would.
+    if (!known) core::ShowError("The preset names effect %.*s, which is not in effects/", static_cast<int>(name.size()),
+                                name.data());
+  }
+  g_server.startup_recall = binding;
+  return 0;
+}
+
+// The recall itself, through the same handling as the Client's messages:
+// each named, loaded effect goes on its deck from its beginning with the
+// binding's settings; decks of empty bindings are cleared.
+void RecallStartupPreset(const net::Binding& binding) {
+  std::vector<net::EffectRecord> effects;
+  effects.reserve(static_cast<size_t>(EffectCount()));
+  for (int id = 0; id < EffectCount(); ++id) effects.push_back(FindEffect(id)->Record());
+  for (const net::RecallStep& step : net::PlanRecall(binding, effects, true)) {
+    HandleSetDeckEffect(net::SetDeckEffectMessage(step.effect_id, step.deck));
+    HandleDeckUpdate(net::DeckUpdateMessage(step.update));
+  }
+  core::Trace("SERVER: Recalled the start-up preset.\n");
+}
+
 void CountFrame() {
   const uint32_t now = core::NowMilliseconds();
   ++g_server.frames;
@@ -314,6 +377,7 @@ void TearDown() {
   if (g_server.window_open && !g_server.quit_requested) internal::SaveOutputWindowPosition(g_server.window);
   g_server.window.Destroy();
   g_server.window_open = false;
+  g_server.startup_recall.reset();
   g_server.started = false;
   g_server.client_connected = false;
   g_server.quit_requested = false;
@@ -392,7 +456,10 @@ int StartServer(const ServerOptions& options) {
     g_server.decks[i].listener = fx::CreateBeatListener();
     if (!g_server.decks[i].listener) return FailStart();
   }
-  // 8. The listening endpoint.
+  // 8. The start-up preset: its effects load now, the decks take them on
+  // the first tick.
+  if (PrepareStartupRecall(options) != 0) return FailStart();
+  // 9. The listening endpoint.
   if (g_server.listener.Listen(options.port, options.bind_address) != 0) {
     core::ShowError("Cannot listen on port %d%s%s", options.port, options.bind_address.empty() ? "" : " at ",
                     options.bind_address.c_str());
@@ -411,6 +478,12 @@ int ServerTick() {
   if (!g_server.started) return 0;
   g_server.clock = core::NowSeconds();
   if (g_server.quit_requested) return 0;
+  // The clocks run from the first tick: decks start from there.
+  if (g_server.startup_recall) {
+    net::Binding binding = *g_server.startup_recall;
+    g_server.startup_recall.reset();
+    RecallStartupPreset(binding);
+  }
 
   if (AcceptNewcomer() != 0) return -1;
 

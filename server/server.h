@@ -46,6 +46,13 @@ struct ServerOptions {
   std::string bind_address;      // empty = every local address
   bool headless = false;         // no window: an offscreen device
   bool vsync = true;             // off for fixed-rate runs
+  // A show started from a preset (no Client needed): the binding
+  // [recall_page][recall_letter] of this preset file. Its effects are
+  // loaded at start-up, and the first tick puts them on the decks as a
+  // recall from a panel (without Shift) would. Empty = none.
+  std::string preset_file;
+  int recall_page = 0;    // 0-9: the page of the "1" ... "9", "0" keys
+  int recall_letter = 0;  // 0-25: A-Z
 };
 
 // ---------------------------------------------------------------------------
@@ -53,8 +60,10 @@ struct ServerOptions {
 // ---------------------------------------------------------------------------
 
 // Start-up in its fixed order (display, render layer, mixers and scratch
-// targets, materials, images, metaballs, video, catalogue, decks,
-// listening). A failing step shows its message and returns -1.
+// targets, materials, images, metaballs, video, catalogue, decks, the
+// start-up preset, listening). A failing step shows its message and
+// returns -1; so does a preset file that cannot be read (an effect of the
+// binding that is missing or fails to load is reported and skipped).
 int StartServer(int adapter, int port);
 int StartServer(const ServerOptions& options);
 // 1 to go on, 0 once the output window was closed (or the Server is not

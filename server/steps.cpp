@@ -7,6 +7,7 @@
 // data/shaders/. It sits at the bottom of the manager stack for as long as
 // the Server runs; each effect pushes its own library over it while it
 // loads and draws.
+#include "fx/fx.h"
 #include "render/render.h"
 #include "server/server_internal.h"
 
@@ -40,7 +41,10 @@ int ParseMaterialScripts() {
   return 0;
 }
 
-int InitImageManager() { return NothingToDo("Image manager"); }
+int InitImageManager() {
+  core::Trace("SERVER: Initializing image manager.\n");
+  return fx::StartImageManager();
+}
 int InitMetaballs() { return NothingToDo("Metaballs"); }
 int InitVideoStreams() { return NothingToDo("Video stream system"); }
 
@@ -49,7 +53,7 @@ void FlushRenderQueue() {
 }
 
 void ShutdownVideo() {}
-void ShutdownImageManager() {}
+void ShutdownImageManager() { fx::ShutdownImageManager(); }
 
 void ShutdownMaterials() {
   if (g_materials_pushed && render::CurrentShaderManager() == &g_materials) render::PopShaderManager();

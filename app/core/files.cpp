@@ -236,7 +236,9 @@ bool File::ReadLine(char* buffer, size_t capacity) {
 
 int File::Commit() {
   if (!stream_ || temp_path_.empty()) return -1;
-  bool ok = std::fflush(stream_) == 0 && fsync(fileno(stream_)) == 0;
+  // A write that failed earlier (disk full, file too large) leaves the
+  // stream's error flag set even when the final flush succeeds.
+  bool ok = std::fflush(stream_) == 0 && !std::ferror(stream_) && fsync(fileno(stream_)) == 0;
   ok = (std::fclose(stream_) == 0) && ok;
   stream_ = nullptr;
   if (ok) ok = std::rename(temp_path_.c_str(), disk_path_.c_str()) == 0;

@@ -11,6 +11,7 @@
 #include <imgui.h>
 
 #include "client/draw_gl.h"
+#include "fx/fx.h"
 #include "client/view.h"
 #include "tests/client/panel_fixture.h"
 #include "tests/client/png_out.h"
@@ -178,6 +179,51 @@ TEST(ClientPicture, AnErrorShowsAsAPopupInsideTheWindow) {
   PixelRect status = Shift(client::ToPixels(client::ControlRect(Control::kStatus), 1.0f), picture.panel_top);
   EXPECT_EQ(check.Count(status, Bright), 0);
   EXPECT_GT(check.Count(status, [](Rgb c) { return c.r > 60; }), 20);  // still there, dimmed
+}
+
+TEST(ClientPicture, TheBeatGraphShowsItsLinesAndTheTempoBar) {
+  ASSERT_EQ(fx::StartTiming(), 0);
+  core::ManualClock clock(3000.0);
+  core::SetProgramClock(&clock);
+  TestServer server;  // low bin 2, high bin 20, threshold 0.5
+  client::ClientWindow logic;
+  client::ControllerPanel* panel = logic.NewController();
+  ASSERT_TRUE(client_test::ConnectAndWaitForState(panel, &server));
+  fx::Tap();
+  clock.Advance(0.5);
+  fx::Tap();  // on the beat now
+  client::BeatGraph::ResetPaintCounter();
+  panel->Tick();
+  ASSERT_TRUE(panel->beat_graph().picture().flash);
+
+  client::Picture picture;
+  ASSERT_EQ(client::RenderClientPicture(&logic, 1.0f, 3, &picture), 0);
+  std::string folder = std::string(VJ_BINARY_DIR) + "/test-output/client";
+  testing_support::MakeDirs(folder);
+  EXPECT_EQ(SavePicture(picture, folder + "/beat_graph.png"), 0);
+  core::SetProgramClock(nullptr);
+  fx::StopTiming();
+
+  PictureCheck check(picture);
+  PixelRect area = Shift(client::ToPixels(client::ControlRect(Control::kBeatGraph), 1.0f), picture.panel_top);
+  const client::BeatGraph& graph = panel->beat_graph();
+  float sx = area.w / static_cast<float>(graph.width()), sy = area.h / static_cast<float>(graph.height());
+  auto red = [](Rgb c) { return c.r > 200 && c.g < 70 && c.b < 70; };
+  // The high bin's line runs top to bottom at x = 20 ...
+  PixelRect column{std::floor(area.x + 20.5f * sx) - 1.0f, area.y + 2.0f, 3.0f, area.h - 4.0f};
+  EXPECT_GT(check.Count(column, red), static_cast<int>(column.h * 0.8f));
+  // ... the threshold's across at y = 78 - 39 - 1 ...
+  PixelRect row{area.x + 2.0f, std::floor(area.y + 38.5f * sy) - 1.0f, area.w - 4.0f, 3.0f};
+  EXPECT_GT(check.Count(row, red), static_cast<int>(row.w * 0.8f));
+  // ... and nowhere far from them.
+  PixelRect quiet{area.x + 30.0f * sx, area.y + 2.0f, 10.0f * sx, 15.0f * sy};
+  EXPECT_EQ(check.Count(quiet, red), 0);
+  // The tempo bar fills the middle in white on the beat.
+  PixelRect bar{area.x + 60.0f * sx, area.y + 22.0f * sy, 70.0f * sx, 12.0f * sy};
+  EXPECT_GT(check.Count(bar, Bright), static_cast<int>(bar.w * bar.h * 0.9f));
+  // Silence: the curve lies on the bottom row, white.
+  PixelRect bottom{area.x + 70.0f * sx, area.y + area.h - 3.0f, 40.0f * sx, 3.0f};
+  EXPECT_GT(check.Count(bottom, Bright), static_cast<int>(40.0f * sx * 0.8f));
 }
 
 }  // namespace

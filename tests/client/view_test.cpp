@@ -338,4 +338,102 @@ TEST_F(ViewTest, EverythingFitsAHighDensityScale) {
   ASSERT_TRUE(Pump({panel}, {&server}, [&] { return panel->deck_table()[4].fader == 0.5f; }));
 }
 
+// --- presets, keys and the beat graph ---------------------------------------
+
+TEST_F(ViewTest, TheSavePresetDialogTakesATypedNameAndPausesTheKeys) {
+  ASSERT_EQ(core::StartFileLayer(dir.path()), 0);
+  client::ControllerPanel* panel = view.logic().NewController();
+  view.Idle();
+  EXPECT_FALSE(view.logic().KeysPaused());
+  view.Click(view.view().ControlPixels(0, client::Control::kSavePreset));
+  view.Idle();
+  ASSERT_TRUE(view.logic().preset_dialog().is_open());
+  EXPECT_EQ(view.logic().preset_dialog().panel(), panel);
+  EXPECT_TRUE(view.AnyPopupOpen());
+  ImGuiWindow* popup = ImGui::FindWindowByName("Save Preset File###presetfile");
+  ASSERT_NE(popup, nullptr);
+  // The name field has the keyboard: letters typed are text.
+  ImGui::SetCurrentContext(view.context());
+  ImGui::GetIO().AddInputCharactersUTF8("set.HVR");
+  view.Idle();
+  EXPECT_STREQ(view.logic().preset_dialog().name_text(), "set.HVR");
+  EXPECT_TRUE(view.logic().KeysPaused());
+  view.PressKey(ImGuiKey_Enter);
+  view.Idle();
+  EXPECT_FALSE(view.logic().preset_dialog().is_open());
+  EXPECT_FALSE(view.AnyPopupOpen());
+  EXPECT_FALSE(view.logic().KeysPaused());
+  EXPECT_TRUE(testing_support::Exists(dir / "set.HVR"));
+  EXPECT_EQ(panel->log().front(), "Saved preset " + (dir / "set.HVR"));
+
+  // Load Preset opens at the remembered file; Escape cancels.
+  view.Click(view.view().ControlPixels(0, client::Control::kLoadPreset));
+  view.Idle();
+  ASSERT_TRUE(view.logic().preset_dialog().is_open());
+  EXPECT_STREQ(view.logic().preset_dialog().Title(), "Load Preset File");
+  EXPECT_STREQ(view.logic().preset_dialog().name_text(), "set.HVR");
+  view.PressKey(ImGuiKey_Escape);
+  view.Idle();
+  EXPECT_FALSE(view.logic().preset_dialog().is_open());
+  EXPECT_FALSE(view.AnyPopupOpen());
+  core::StopFileLayer();
+}
+
+TEST_F(ViewTest, TheHostFieldHoldsTheKeysBackToo) {
+  TestServer server;
+  client::ControllerPanel* live = ConnectedPanel(&server);
+  // A second panel's host prompt (its Connect button lies below the view).
+  view.logic().dialog().Open(view.logic().NewController());
+  view.Idle(3);
+  ASSERT_TRUE(view.AnyPopupOpen());
+  EXPECT_TRUE(view.logic().KeysPaused());
+  client::KeyboardState q;
+  q.letters['Q' - 'A'] = true;
+  view.logic().Tick(q);
+  ASSERT_TRUE(Barrier(live, &server));
+  EXPECT_EQ(CountReceived(server, net::MSG_SET_DECK_EFFECT), 0);
+  view.PressKey(ImGuiKey_Escape);
+  view.Idle();
+  EXPECT_FALSE(view.logic().KeysPaused());
+  view.logic().Tick(client::KeyboardState());
+  view.logic().Tick(q);
+  ASSERT_TRUE(Barrier(live, &server));
+  EXPECT_EQ(CountReceived(server, net::MSG_SET_DECK_EFFECT), 6);
+}
+
+TEST_F(ViewTest, DraggingTheBeatTrackbarsSendsTheDetectorSettings) {
+  TestServer server;  // low 2, high 20, threshold 0.5
+  client::ControllerPanel* panel = ConnectedPanel(&server);
+  using client::BeatGraph;
+  // A click in the track beside the thumb sends nothing.
+  view.Click(view.view().BeatThumbCentre(0, BeatGraph::kLowBin, 120));
+  ASSERT_TRUE(Barrier(panel, &server));
+  EXPECT_TRUE(RealUpdates(server).empty());
+
+  ImVec2 from = view.view().BeatThumbCentre(0, BeatGraph::kLowBin, 2);
+  ImVec2 to = view.view().BeatThumbCentre(0, BeatGraph::kLowBin, 12);
+  view.Drag(ImVec2(std::round(from.x), std::round(from.y)), ImVec2(std::round(to.x), std::round(from.y)));
+  ASSERT_TRUE(Barrier(panel, &server));
+  std::vector<net::DeckRecord> updates = RealUpdates(server);
+  ASSERT_FALSE(updates.empty());
+  for (const net::DeckRecord& r : updates) {
+    EXPECT_EQ(r.deck, -1);
+    EXPECT_EQ(r.change_mask, net::kMaskBeatSettings);
+    EXPECT_EQ(r.high_bin, 20u);
+    EXPECT_FLOAT_EQ(r.threshold, 0.5f);
+  }
+  EXPECT_NEAR(static_cast<double>(updates.back().low_bin), 12.0, 1.0);
+  ASSERT_TRUE(Pump({panel}, {&server}, [&] { return panel->beat_settings().low_bin == updates.back().low_bin; }));
+
+  // The threshold thumb: to the top is 1.0.
+  size_t before = RealUpdates(server).size();
+  ImVec2 thumb = view.view().BeatThumbCentre(0, BeatGraph::kThreshold, panel->beat_graph().BarPosition(BeatGraph::kThreshold));
+  ImVec2 top = view.view().BeatThumbCentre(0, BeatGraph::kThreshold, 0);
+  view.Drag(ImVec2(std::round(thumb.x), std::round(thumb.y)), ImVec2(std::round(thumb.x), std::round(top.y) - 20.0f));
+  ASSERT_TRUE(Barrier(panel, &server));
+  updates = RealUpdates(server);
+  ASSERT_GT(updates.size(), before);
+  EXPECT_FLOAT_EQ(updates.back().threshold, 1.0f);
+}
+
 }  // namespace

@@ -74,7 +74,8 @@ TEST_F(EffectTest, LookupIsExactAndANewClassGoesToTheHead) {
 }
 
 TEST_F(EffectTest, BuiltInClassesFailToLoadWithATraceLineSoTheirEffectFailsToLoad) {
-  for (const char* name : {"VIDEOSTREAM", "IMAGE", "SOUNDSYNCER", "3DSCENE", "FILTER"}) {
+  // IMAGE and SOUNDSYNCER exist (their own tests).
+  for (const char* name : {"VIDEOSTREAM", "3DSCENE", "FILTER"}) {
     messages.clear();
     core::ResetRuntimeMessages();
     fx::FxScript script;

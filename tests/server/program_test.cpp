@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 
+#include <array>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -140,6 +141,58 @@ TEST(ServerProgram, HeadlessFramesAreDumpedBlack) {
   }
 }
 
+// The slide show of tests/fx/data (blue at script time 1.0-1.5 s, red at
+// 1.5-2.0 s, green at 2.0-2.5 s in the centre) played on a deck of a headless
+// Server at a fixed 25 frames a second, driven by vjctl.
+TEST(ServerProgram, AnImageSlideShowPlaysOnADeck) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  testing_support::MakeDirs(dir / "show/effects");
+  ChildResult copy = RunChild({"/bin/cp", "-r", std::string(VJ_SOURCE_DIR) + "/tests/fx/data/effects/slideshow",
+                               dir / "show/effects/SlideShow"});
+  ASSERT_EQ(copy.exit_code, 0) << copy.err;
+  Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--fps=25", "--root=" + dir / "show",
+                "--dump=" + dir / "frames"},
+               ProgramEnv(dir));
+  int port = WaitForPort(server);
+  ASSERT_GT(port, 0) << server.Stderr();
+  ChildResult load = Vjctl(port, {"load", "SLIDESHOW"});
+  ASSERT_EQ(load.exit_code, 0) << load.out << load.err;
+  ChildResult deck = Vjctl(port, {"deck", "1", "SLIDESHOW"});
+  ASSERT_EQ(deck.exit_code, 0) << deck.err;
+  // Frames are named by number; the deck was anchored within a frame or two
+  // of the count seen now.
+  size_t anchor = testing_support::ListDir(dir / "frames").size();
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] { return testing_support::ListDir(dir / "frames").size() > anchor + 70; }, 120.0));
+  server.Signal(SIGTERM);
+  ChildResult end = server.Wait(60.0);
+  ASSERT_EQ(end.exit_code, 0) << end.err;
+
+  auto centre = [&](size_t frame) {
+    Png png;
+    char name[32];
+    std::snprintf(name, sizeof name, "frames/%06zu.png", frame);
+    EXPECT_TRUE(ReadPng(dir / name, &png)) << name;
+    size_t at = (240 * static_cast<size_t>(png.width) + 320) * 3;
+    return png.rgb.size() > at + 2 ? std::array<int, 3>{png.rgb[at], png.rgb[at + 1], png.rgb[at + 2]}
+                                   : std::array<int, 3>{-1, -1, -1};
+  };
+  auto dominant = [](std::array<int, 3> c) {
+    if (c[0] > 200 && c[1] < 40 && c[2] < 40) return 'r';
+    if (c[1] > 200 && c[0] < 40 && c[2] < 40) return 'g';
+    if (c[2] > 200 && c[0] < 40 && c[1] < 40) return 'b';
+    return '?';
+  };
+  EXPECT_EQ(dominant(centre(anchor + 31)), 'b');  // 1.24 s
+  EXPECT_EQ(dominant(centre(anchor + 44)), 'r');  // 1.76 s
+  EXPECT_EQ(dominant(centre(anchor + 56)), 'g');  // 2.24 s
+  // The corner stays black: the pictures are 64 x 48 in the middle.
+  Png first;
+  ASSERT_TRUE(ReadPng(dir / "frames/000000.png", &first));
+  EXPECT_EQ(first.rgb[0] + first.rgb[1] + first.rgb[2], 0);
+}
+
 TEST(ServerProgram, FixedRateRunsDoNotWaitForTheWallClock) {
   TempDir dir;
   testing_support::MakeDirs(dir / "settings");
@@ -205,10 +258,63 @@ TEST(ServerProgram, OutputWindowKeepsItsPlaceUnderXvfb) {
   }
 }
 
+TEST(ServerProgram, APresetStartsTheShowWithoutAClient) {
+  TempDir dir;
+  std::string show = MakeShow(dir);
+  testing_support::MakeDirs(show + "/effects/Second/data");
+  testing_support::WriteFile(show + "/effects/Second/data/script.txt", "SYNCTIME 5\n");
+  // Binding Q of page 3: EMPTY on deck 2 with its settings, SECOND on deck 5.
+  std::string q = "<BIND> <KEY> \"Q\" </KEY>\n";
+  for (int deck = 0; deck < 6; ++deck) {
+    const char* effect = deck == 1 ? "EMPTY" : deck == 4 ? "SECOND" : "";
+    q += "<DECK> <DECKNUM> " + std::to_string(deck) + " </DECKNUM> <FADER> " + (deck == 1 ? "0.250000" : "1.000000") +
+         " </FADER> <MIXER> " + (deck == 1 ? "5" : "-1") + " </MIXER> <EFFECT> \"" + effect +
+         "\" </EFFECT> <AUTOBEAT> " + (deck == 1 ? "1" : "0") + " </AUTOBEAT> <SPEED> " +
+         (deck == 1 ? "1.000000" : "0.750000") + " </SPEED> </DECK>\n";
+  }
+  testing_support::WriteFile(dir / "show.HVR", "<BINDS>\n" + q + "<PAGE> 2 </PAGE> </BIND>\n</BINDS>\n");
+
+  Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--root=" + show, "--preset=" + dir / "show.HVR",
+                "--recall=3Q"},
+               ProgramEnv(dir));
+  int port = WaitForPort(server);
+  ASSERT_GT(port, 0) << server.Stdout() << server.Stderr();
+  ChildResult state = Vjctl(port, {"state"});
+  ASSERT_EQ(state.exit_code, 0) << state.err;
+  EXPECT_TRUE(Contains(state.out, "effect 0: EMPTY, loaded")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "effect 1: SECOND, loaded")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "deck 2: EMPTY (0), fader 0.250, speed 1.000, mixer ADDITIVE (5), beat START"))
+      << state.out;
+  EXPECT_TRUE(Contains(state.out, "deck 5: SECOND (1), fader 1.000")) << state.out;
+  EXPECT_TRUE(Contains(state.out, "deck 1: no effect")) << state.out;
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(60.0).exit_code, 0);
+
+  // Page 1's Q is empty: every deck stays empty. A missing file fails the
+  // start; the two options go together and the key must be a binding's.
+  ChildResult empty = RunChild({VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=2", "--root=" + show,
+                                "--preset=" + dir / "show.HVR", "--recall=q"},
+                               ProgramEnv(dir));
+  EXPECT_EQ(empty.exit_code, 0) << empty.err;
+  ChildResult missing = RunChild({VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=2", "--root=" + show,
+                                  "--preset=" + dir / "nothing.HVR", "--recall=Q"},
+                                 ProgramEnv(dir));
+  EXPECT_EQ(missing.exit_code, 1);
+  EXPECT_TRUE(Contains(missing.err, "Cannot read the preset file")) << missing.err;
+  for (std::vector<std::string> bad : {std::vector<std::string>{"--preset=" + dir / "show.HVR"},
+                                       std::vector<std::string>{"--recall=Q"},
+                                       std::vector<std::string>{"--preset=" + dir / "show.HVR", "--recall=QQ"},
+                                       std::vector<std::string>{"--preset=" + dir / "show.HVR", "--recall=Q3"}}) {
+    std::vector<std::string> args = {VJ_PROGRAM, "server", "--headless", "--port=0", "--frames=1"};
+    args.insert(args.end(), bad.begin(), bad.end());
+    EXPECT_EQ(RunChild(args, ProgramEnv(dir)).exit_code, 2) << bad.back();
+  }
+}
+
 TEST(ServerProgram, OptionsAreDocumentedAndChecked) {
   ChildResult help = RunChild({VJ_PROGRAM, "--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* part : {"--port=N", "--bind=ADDR", "--fps=F", "listening on PORT"})
+  for (const char* part : {"--port=N", "--bind=ADDR", "--fps=F", "listening on PORT", "--preset=FILE.HVR", "--recall=KEY"})
     EXPECT_TRUE(Contains(help.out, part)) << part;
   TempDir dir;
   for (const char* bad : {"--port=70000", "--port=-1", "--port=", "--fps=0", "--fps=-5", "--fps=abc", "--fps=nan",

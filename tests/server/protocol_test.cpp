@@ -476,7 +476,7 @@ TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
   const char* steps[] = {"SERVER: Starting up.\n",
                          "SERVER: Initializing display.\n",
                          "SERVER: 1 materials read from data/shaders/.\n",  // the NULL material
-                         "SERVER: Image manager: nothing to set up yet.\n",
+                         "SERVER: Initializing image manager.\n",
                          "SERVER: Metaballs: nothing to set up yet.\n",
                          "SERVER: Video stream system: nothing to set up yet.\n",
                          "SERVER: Listening on port "};
