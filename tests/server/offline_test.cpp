@@ -3,8 +3,8 @@
 // run renders the same pictures, byte for byte, every time.
 //
 // This runs the frame loop's steps in-process with the test-only SWATCH
-// class; the same check against the real program needs an effect class of
-// the program's own that draws without outside data.
+// class, with several mixers and beat modes at once; the real program's
+// offline run (a preset, the IMAGE effect) is checked in program_test.cpp.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
