@@ -20,51 +20,6 @@ struct ScratchTargets {
 };
 ScratchTargets g_scratch;
 
-struct ScreenVertex {
-  float x, y, z, rhw;
-  uint32_t diffuse;
-  float u, v;
-};
-static_assert(sizeof(ScreenVertex) == 28, "matches kFvfScreenVertex");
-
-// Stretches `texture` over the whole current target, opaque: the same
-// draw as a mixer's full-screen draw with alpha 1.
-void CopyToTarget(render::Device* device, const std::shared_ptr<render::BaseTexture>& texture, float width,
-                  float height) {
-  using namespace render;
-  SetRenderStateCached(RS_TEXTUREFACTOR, 0xFFFFFFFFu);
-  SetRenderStateCached(RS_ZENABLE, ZB_FALSE);
-  SetRenderStateCached(RS_ZWRITEENABLE, 0);
-  SetRenderStateCached(RS_CULLMODE, CULL_NONE);
-  SetRenderStateCached(RS_FILLMODE, FILL_SOLID);
-  SetRenderStateCached(RS_ALPHABLENDENABLE, 0);
-  SetStageStateCached(0, TSS_COLOROP, TOP_MODULATE);
-  SetStageStateCached(0, TSS_COLORARG1, TA_TEXTURE);
-  SetStageStateCached(0, TSS_COLORARG2, TA_DIFFUSE);
-  SetStageStateCached(0, TSS_ALPHAOP, TOP_SELECTARG1);
-  SetStageStateCached(0, TSS_ALPHAARG1, TA_TFACTOR);
-  SetStageStateCached(0, TSS_ADDRESSU, TADDRESS_CLAMP);
-  SetStageStateCached(0, TSS_ADDRESSV, TADDRESS_CLAMP);
-  SetStageStateCached(0, TSS_MINFILTER, TEXF_LINEAR);
-  SetStageStateCached(0, TSS_MAGFILTER, TEXF_LINEAR);
-  SetStageStateCached(0, TSS_MIPFILTER, TEXF_NONE);
-  SetStageStateCached(1, TSS_COLOROP, TOP_DISABLE);
-  device->SetTexture(0, texture);
-  device->SetFVF(kFvfScreenVertex);
-  // Corners on pixel edges (pixel centres are on integers), so each texel
-  // lands where it belongs.
-  const float l = -0.5f, t = -0.5f, r = width - 0.5f, b = height - 0.5f;
-  const ScreenVertex quad[4] = {
-      {l, t, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
-      {r, t, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 0.0f},
-      {r, b, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 1.0f},
-      {l, b, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 1.0f},
-  };
-  static const uint16_t kIndices[6] = {0, 2, 1, 0, 3, 2};
-  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
-  device->SetTexture(0, nullptr);
-}
-
 }  // namespace
 
 int CreateScratchTargets() {
@@ -124,8 +79,7 @@ bool RenderFrame(double now) {
   }
   // Whatever an effect left pushed goes too: the copy lands on the output.
   render::PopAllRenderTargets();
-  CopyToTarget(device, render::GetBaseTextureById(g_scratch.framebuffer), render::RenderTargetWidth(),
-               render::RenderTargetHeight());
+  DrawFullScreen(g_scratch.framebuffer, 1.0f);
   device->EndScene();
   device->Present();
   return drew;

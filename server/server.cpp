@@ -234,11 +234,7 @@ void HandleDeckUpdate(const net::DeckUpdateMessage& message) {
   if (mask & net::kMaskSpeed) {
     if (std::isfinite(update.speed)) {
       // Outside 0..1 the rate runs away and the offset with it.
-      float speed = std::clamp(update.speed, 0.0f, 1.0f);
-      // The effect time stays where it is; only its pace changes.
-      deck->time_offset +=
-          (g_server.clock - deck->start_time) * (SpeedRate(deck->record.speed) - SpeedRate(speed));
-      deck->record.speed = speed;
+      ChangeDeckSpeed(deck, std::clamp(update.speed, 0.0f, 1.0f), g_server.clock);
     } else {
       core::Trace("SERVER: Ignored a non-finite speed for deck %d.\n", update.deck);
     }

@@ -138,10 +138,15 @@ struct Deck {
 // nullptr outside 0..5.
 Deck* GetDeck(int index);
 inline double SpeedRate(float speed) { return (static_cast<double>(speed) - 0.5) * 4.0; }
-// The deck's effect time at `now` for a script of `length` seconds: wrapped
-// into 0..length (backwards included); 0 for a length of 0. The beat modes
-// hook in here.
+// The deck's effect time at `now` for a script of `length` seconds,
+// wrapped into 0..length (backwards included); 0 for a length of 0. First,
+// in a frame whose listener reports a beat (and while beats are not
+// disabled), START ON BEAT re-anchors the deck at time 0 and END ON BEAT at
+// length minus the tapped period.
 double DeckEffectTime(Deck* deck, double now, float length);
+// Stores a new speed, moving the time offset so the effect time at `now`
+// stays where it was. A non-finite speed changes nothing.
+void ChangeDeckSpeed(Deck* deck, float speed, double now);
 
 // ---------------------------------------------------------------------------
 // Output.

@@ -71,14 +71,80 @@ void ShutdownMaterials();
 void ShutdownRenderQueue();
 
 // ---------------------------------------------------------------------------
-// Mixers (mixers.cpp). Until the mixers draw, every deck is drawn as the
-// NULL mixer draws: straight into the current target.
+// Mixers (mixers.cpp). A deck's mixer lays its effect over what the decks
+// before it left in the scratch framebuffer. Mixers are stateless static
+// objects: everything they use comes from the deck, its beat listener and
+// the global time.
 // ---------------------------------------------------------------------------
+class Mixer {
+ public:
+  virtual ~Mixer() = default;
+  // Start and shutdown hooks; every mixer returns 0.
+  virtual int Init() { return 0; }
+  virtual int Shutdown() { return 0; }
+  // The keyword the Client shows.
+  virtual const char* GetName() const = 0;
+  // Draws the deck's effect into the scratch framebuffer, which is the
+  // current target. 0 or -1.
+  virtual int Mix(EffectEntry* entry, Deck* deck) = 0;
+  // The entry's script drawn into the current target. Render targets the
+  // effect leaves pushed are popped again.
+  virtual void RenderDeck(EffectEntry* entry);
+};
+
+// Index -1: the effect draws straight into the scratch framebuffer.
+class NullMixer final : public Mixer {
+ public:
+  const char* GetName() const override { return "NULL"; }
+  int Mix(EffectEntry* entry, Deck* deck) override;
+};
+
+// The ten listed mixers: the effect is drawn over a copy of the picture in
+// the scratch texture, which then goes back over the picture, blended
+// (f x copy + (1 - f) x picture) or added (picture + f x copy).
+class CompositeMixer : public Mixer {
+ public:
+  enum class Draw { kBlend, kAdditive };
+  int Mix(EffectEntry* entry, Deck* deck) override;
+  // The blend strength, unclamped.
+  virtual float Factor(const EffectEntry* entry, const Deck* deck) const = 0;
+  Draw draw() const { return draw_; }
+
+ protected:
+  explicit CompositeMixer(Draw draw) : draw_(draw) {}
+
+ private:
+  Draw draw_;
+};
+
+// Runs every mixer's Init (the NULL mixer first) and fills the list in
+// index order. 0 or -1.
 int StartMixers();
+// Empties the list and runs every mixer's Shutdown.
 void StopMixers();
-// Draws the deck's effect through its mixer (the NULL mixer for -1) into
-// the scratch framebuffer, which is the current target. 0 or -1.
+// -1: the NULL mixer; 0..9: the list's mixer; nullptr otherwise or while
+// the list is empty.
+Mixer* FindMixer(int index);
+CompositeMixer* ListedMixer(int index);
+// Draws the deck's effect through its mixer. 0 or -1.
 int MixDeck(Deck* deck, EffectEntry* entry);
+
+// The terms of the factors. Pulse: 1 at a beat, falling linearly to 0 over
+// kPulseSeconds after it (0 without a listener). Level: the listener's.
+inline constexpr double kPulseSeconds = 0.3;
+float BeatPulse(const fx::BeatListener* listener, double global_time);
+// Into 0..1 (NaN gives 0): what the texture factor's alpha byte can say.
+float ClampFactor(float factor);
+// The alpha byte of a factor: factor x 255 truncated, after clamping.
+uint32_t FactorAlphaByte(float factor);
+
+// The screen-filling draws. The quad's corners lie on pixel edges
+// (-0.5 .. size - 0.5), so a copy between targets of one size is exact and
+// repeated copies never drift or blur. Alpha exactly 1 draws opaque (no
+// blending); otherwise the texture factor's alpha weighs the texture over
+// the target. The additive draw always adds alpha x texture.
+void DrawFullScreen(render::TextureId texture, float alpha);
+void DrawFullScreenAdditive(render::TextureId texture, float alpha);
 
 // ---------------------------------------------------------------------------
 // Render step (render_frame.cpp).

@@ -2,12 +2,21 @@
 // renderer (materials, images, metaballs, video). The Server calls them in
 // their fixed places; until a part exists its step has nothing to do,
 // succeeds and says so in the trace.
-#include "server/server_internal.h"
-
+//
+// Materials: the Server's own material library holds the program's
+// data/shaders/. It sits at the bottom of the manager stack for as long as
+// the Server runs; each effect pushes its own library over it while it
+// loads and draws.
 #include "fx/fx.h"
+#include "render/render.h"
+#include "server/server_internal.h"
 
 namespace server::internal {
 namespace {
+
+render::ShaderManager g_materials;
+bool g_shader_system = false;
+bool g_materials_pushed = false;
 
 int NothingToDo(const char* step) {
   core::Trace("SERVER: %s: nothing to set up yet.\n", step);
@@ -16,9 +25,22 @@ int NothingToDo(const char* step) {
 
 }  // namespace
 
-int StaticInitMaterials() { return NothingToDo("Material manager static set-up"); }
-int InitMaterials() { return NothingToDo("Material manager"); }
-int ParseMaterialScripts() { return NothingToDo("Material scripts of data/shaders/"); }
+int StaticInitMaterials() {
+  if (render::InitShaderSystem() != 0) return -1;
+  g_shader_system = true;
+  return 0;
+}
+
+int InitMaterials() { return g_materials.Init(); }
+
+int ParseMaterialScripts() {
+  if (render::PushShaderManager(&g_materials) != 0) return -1;
+  g_materials_pushed = true;
+  if (g_materials.ParseShaderDirectory("data/shaders/") != 0) return -1;
+  core::Trace("SERVER: %d materials read from data/shaders/.\n", g_materials.ShaderCount());
+  return 0;
+}
+
 int InitImageManager() {
   core::Trace("SERVER: Initializing image manager.\n");
   return fx::StartImageManager();
@@ -26,11 +48,23 @@ int InitImageManager() {
 int InitMetaballs() { return NothingToDo("Metaballs"); }
 int InitVideoStreams() { return NothingToDo("Video stream system"); }
 
-void FlushRenderQueue() {}
+void FlushRenderQueue() {
+  if (g_shader_system) render::FlushRenderQueue();
+}
 
 void ShutdownVideo() {}
 void ShutdownImageManager() { fx::ShutdownImageManager(); }
-void ShutdownMaterials() {}
-void ShutdownRenderQueue() {}
+
+void ShutdownMaterials() {
+  if (g_materials_pushed && render::CurrentShaderManager() == &g_materials) render::PopShaderManager();
+  g_materials_pushed = false;
+  g_materials.Shutdown();
+}
+
+void ShutdownRenderQueue() {
+  if (!g_shader_system) return;
+  render::ShutdownShaderSystem();
+  g_shader_system = false;
+}
 
 }  // namespace server::internal

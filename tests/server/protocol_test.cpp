@@ -475,9 +475,7 @@ TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
   std::string trace = Trace();
   const char* steps[] = {"SERVER: Starting up.\n",
                          "SERVER: Initializing display.\n",
-                         "SERVER: Material manager static set-up: nothing to set up yet.\n",
-                         "SERVER: Material manager: nothing to set up yet.\n",
-                         "SERVER: Material scripts of data/shaders/: nothing to set up yet.\n",
+                         "SERVER: 1 materials read from data/shaders/.\n",  // the NULL material
                          "SERVER: Initializing image manager.\n",
                          "SERVER: Metaballs: nothing to set up yet.\n",
                          "SERVER: Video stream system: nothing to set up yet.\n",
@@ -492,8 +490,13 @@ TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
   EXPECT_GT(server::ServerPort(), 0);
   EXPECT_EQ(fx::BeatListeners().size(), 6u);
   for (int i = 0; i < 6; ++i) EXPECT_NE(server::GetDeck(i)->listener, nullptr);
+  // The Server's material library is the current one while it runs.
+  EXPECT_EQ(render::ShaderManagerDepth(), 1);
+  ASSERT_NE(render::CurrentShaderManager(), nullptr);
+  EXPECT_TRUE(render::CurrentShaderManager()->Initialized());
   int port = server::ServerPort();
   server::ShutdownServer();
+  EXPECT_EQ(render::ShaderManagerDepth(), 0);
   EXPECT_FALSE(server::ServerStarted());
   EXPECT_EQ(server::ServerTick(), 0);
   EXPECT_TRUE(fx::BeatListeners().empty());
@@ -517,6 +520,42 @@ TEST_F(ServerTest, PortInUseFailsTheStartWithAMessage) {
   EXPECT_FALSE(server::ServerStarted());
   EXPECT_EQ(render::GetDevice(), nullptr);  // what had started was released
   EXPECT_TRUE(fx::BeatListeners().empty());
+}
+
+// The program's own material scripts (the repository's data/, which the
+// build links beside the program) are read at start-up into the Server's
+// library; the install folder stands in for a show without data/shaders/.
+TEST_F(ServerTest, TheProgramsOwnMaterialScriptsParseAtStartUp) {
+  core::StopFileLayer();
+  core::StartFileLayer(dir.path(), VJ_SOURCE_DIR);
+  Start();
+  render::ShaderManager* materials = render::CurrentShaderManager();
+  ASSERT_NE(materials, nullptr);
+  EXPECT_GT(materials->ShaderCount(), 3);
+  for (const char* name : {"NULL", "WHITE", "ADDITIVE", "GLOW"}) EXPECT_GE(materials->FindShader(name), 0) << name;
+  // A frame flushes the render queue with the Server's library current.
+  render::DrawItem item;
+  item.shader = materials->FindShader("WHITE");
+  ASSERT_EQ(render::SubmitDrawItem(&item), 0);
+  EXPECT_EQ(render::QueuedItemCount(materials->GetShaderByHandle(item.shader)->priority), 1);
+  server::ServerTick();
+  for (int bucket = 0; bucket < render::kPriorityCount; ++bucket) EXPECT_EQ(render::QueuedItemCount(bucket), 0);
+}
+
+TEST_F(ServerTest, AFaultyMaterialScriptOfTheShowFailsTheStart) {
+  testing_support::MakeDirs(dir / "data/shaders");
+  testing_support::WriteFile(dir / "data/shaders/broken.txt", "<SHADER> <NAME> \"X\" </NAME>");
+  server::ServerOptions options;
+  options.headless = true;
+  options.port = 0;
+  options.bind_address = "127.0.0.1";
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(server::StartServer(options), -1);
+  std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_NE(err.find("Error parsing shaders"), std::string::npos) << err;
+  EXPECT_FALSE(server::ServerStarted());
+  EXPECT_EQ(render::ShaderManagerDepth(), 0);  // the library was taken down again
+  EXPECT_EQ(render::GetDevice(), nullptr);
 }
 
 TEST_F(ServerTest, TickWithoutDecksSleepsOnTheProgramClock) {

@@ -205,6 +205,32 @@ class ServerTest : public ::testing::Test {
 
   std::string Trace() const { return testing_support::ReadFile(trace_path); }
 
+  // Puts a catalogue effect (loaded on first use) on a deck, anchored at the
+  // Server clock, as a Client's request would, with a mixer and a fader.
+  void PutOnDeck(int deck_index, const std::string& name, int mixer = net::kNullMixer, float fader = 1.0f) {
+    server::EffectEntry* entry = server::FindEffect(EffectId(name));
+    ASSERT_NE(entry, nullptr) << name;
+    if (!entry->script) {
+      ASSERT_EQ(server::LoadEffect(entry), 0) << name;
+    }
+    server::Deck* deck = server::GetDeck(deck_index);
+    deck->record.effect_id = entry->id;
+    deck->record.mixer = mixer;
+    deck->record.fader = fader;
+    deck->start_time = server::ServerClock();
+    deck->time_offset = 0.0;
+  }
+
+  // One pass of the frame loop: the global time and the beat detector, then
+  // the Server's tick. `detect` false leaves the listeners as a test set
+  // them.
+  void Frame(bool detect = false) {
+    const double now = core::NowSeconds();
+    render::SetGlobalTime(static_cast<float>(now));
+    if (detect) fx::DetectBeats(now);
+    server::ServerTick();
+  }
+
   testing_support::TempDir dir;
   std::string trace_path;
   core::ManualClock clock;
