@@ -1,14 +1,16 @@
 // The bundled demo show through the real program: offline renders that
-// repeat bit for bit, the first binding moving at once, vjctl loading and
-// mixing every demo effect, and a show folder where broken effects sit
-// beside the good ones.
+// repeat bit for bit, the first binding moving at once, dumped frames that
+// follow the mixers' formulas, vjctl loading and mixing every demo effect,
+// and a show folder where broken effects sit beside the good ones.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -129,6 +131,60 @@ TEST(DemoShow, FirstBindingIsVisibleAndMovesWithinTheFirstSecond) {
   ASSERT_TRUE(ReadPng(dir / ("a/" + FrameName(24)), &late));
   EXPECT_GT(MeanLevel(late), 30.0) << "the first binding shows (almost) nothing after a second";
   EXPECT_GT(ChangedShare(early, late), 0.2) << "the first binding hardly moves within its first second";
+}
+
+TEST(DemoShow, DumpedFramesFollowTheMixersFormulas) {
+  // Four offline renders of SLIDES with LOGO over it, all at the same
+  // clock: the base alone (p), LOGO drawn straight over it (q), and LOGO
+  // through ALPHABLEND 0.6 and ADDITIVE 0.4. The dumped output of the
+  // mixers must be f q + (1 - f) p and p + f q, probe by probe (the
+  // stretch to 640 x 480 is linear, so it keeps the formulas).
+  TempDir dir;
+  auto bank = net::NewPresetBank();
+  struct Deck {
+    const char* effect;
+    int32_t mixer;
+    float fader;
+  };
+  const std::vector<std::vector<Deck>> bindings = {
+      {{"SLIDES", net::kNullMixer, 1.0f}},
+      {{"SLIDES", net::kNullMixer, 1.0f}, {"LOGO", net::kNullMixer, 1.0f}},
+      {{"SLIDES", net::kNullMixer, 1.0f}, {"LOGO", 0, 0.6f}},
+      {{"SLIDES", net::kNullMixer, 1.0f}, {"LOGO", 5, 0.4f}},
+  };
+  for (size_t b = 0; b < bindings.size(); ++b)
+    for (size_t i = 0; i < bindings[b].size(); ++i) {
+      net::DeckRecord& record = bank->bindings[0][b].decks[i];
+      net::SetRecordText(record.effect_name, bindings[b][i].effect);
+      record.mixer = bindings[b][i].mixer;
+      record.fader = bindings[b][i].fader;
+    }
+  ASSERT_EQ(net::SavePresetFile((dir / "mix.HVR").c_str(), *bank), 0);
+  constexpr int kFrames = 33;  // 1.28 s: the sunset in full, the logo grown in
+  Png picture[4];
+  for (int b = 0; b < 4; ++b) {
+    const std::string out = dir / ("frames" + std::to_string(b));
+    ChildResult result = RenderOffline(dir, out, std::string(1, char('A' + b)), kFrames, dir / "mix.HVR");
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    ASSERT_TRUE(ReadPng(out + "/" + FrameName(kFrames - 1), &picture[b]));
+    ASSERT_EQ(picture[b].rgb.size(), 640u * 480u * 3u);
+  }
+  const Png& p = picture[0];
+  const Png& q = picture[1];
+  ASSERT_GT(ChangedShare(p, q), 0.02) << "the logo drew nothing";
+  const double blend = std::floor(0.6f * 255.0f) / 255.0, add = std::floor(0.4f * 255.0f) / 255.0;
+  int probes = 0, differing = 0;
+  for (uint32_t y = 10; y < 480; y += 23)
+    for (uint32_t x = 7; x < 640; x += 29)
+      for (int c = 0; c < 3; ++c) {
+        const size_t i = (size_t(y) * 640 + x) * 3 + c;
+        const double pv = p.rgb[i], qv = q.rgb[i];
+        if (pv != qv) ++differing;
+        EXPECT_NEAR(picture[2].rgb[i], blend * qv + (1 - blend) * pv, 4.0) << "ALPHABLEND at " << x << ", " << y;
+        EXPECT_NEAR(picture[3].rgb[i], std::min(255.0, pv + add * qv), 4.0) << "ADDITIVE at " << x << ", " << y;
+        ++probes;
+      }
+  EXPECT_GT(differing, probes / 20) << "too few probes where the logo shows";
 }
 
 TEST(DemoShow, PresetBindsOnlyEffectsTheShowHas) {
