@@ -93,12 +93,10 @@ ControllerPanel::ControllerPanel() : bindings_(net::NewPresetBank()) {
 ControllerPanel::~ControllerPanel() { Disconnect(); }
 
 void ControllerPanel::SetStatus(const char* format, ...) {
-  char buffer[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof(buffer), format, args);
+  status_ = core::FormatMessageV(format, args);
   va_end(args);
-  status_ = buffer;
   ++changes_;
 }
 
