@@ -175,7 +175,7 @@ void ControllerPanel::Disconnect() {
   mixer_table_.clear();
   mixer_choices_.clear();
   beat_mode_choices_.clear();
-  frame_rate_text_ = "0";
+  frame_rate_text_.assign(1, '0');  // (a literal here trips a GCC 12 -Wrestrict false positive)
   state_ = LinkState::kDisconnected;
   SetStatus("Disconnected");
   core::Trace("CLIENT: Disconnected from %s:%i\n", host_.c_str(), port_);
