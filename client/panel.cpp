@@ -93,12 +93,10 @@ ControllerPanel::ControllerPanel() : bindings_(net::NewPresetBank()) {
 ControllerPanel::~ControllerPanel() { Disconnect(); }
 
 void ControllerPanel::SetStatus(const char* format, ...) {
-  char buffer[1024];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof(buffer), format, args);
+  status_ = core::FormatMessageV(format, args);
   va_end(args);
-  status_ = buffer;
   ++changes_;
 }
 
@@ -177,7 +175,7 @@ void ControllerPanel::Disconnect() {
   mixer_table_.clear();
   mixer_choices_.clear();
   beat_mode_choices_.clear();
-  frame_rate_text_ = "0";
+  frame_rate_text_.assign(1, '0');  // (a literal here trips a GCC 12 -Wrestrict false positive)
   state_ = LinkState::kDisconnected;
   SetStatus("Disconnected");
   core::Trace("CLIENT: Disconnected from %s:%i\n", host_.c_str(), port_);

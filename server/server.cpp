@@ -511,13 +511,11 @@ void ShutdownServer() {
 }
 
 void ServerLog(const char* format, ...) {
-  char buffer[1024];
   va_list args;
   va_start(args, format);
-  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  std::string text = core::FormatMessageV(format, args);
   va_end(args);
-  if (written < 0) buffer[0] = '\0';
-  SendLogText(buffer);
+  SendLogText(text.c_str());
 }
 
 bool ServerStarted() { return g_server.started; }

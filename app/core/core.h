@@ -44,6 +44,11 @@ bool MatchPatternNoCase(std::string_view pattern, std::string_view name);
 std::string FormatString(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string FormatStringV(const char* format, va_list args);
 
+// The program's message texts: formatted into 1024 bytes (at most 1023
+// characters, always terminated; empty when the formatting fails).
+inline constexpr size_t kMessageCapacity = 1024;
+std::string FormatMessageV(const char* format, va_list args);
+
 // ---------------------------------------------------------------------------
 // Clocks. Program time counts seconds from kClockEpoch at program start, in
 // double precision, so rules that read time 0 as "long ago" still hold and

@@ -81,29 +81,25 @@ void ShowMessageBox(const char* caption, const char* text) {
 }
 
 void ShowError(const char* format, ...) {
-  char buffer[1024];
   va_list args;
   va_start(args, format);
-  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  std::string text = FormatMessageV(format, args);
   va_end(args);
-  if (written < 0) buffer[0] = '\0';
   if (g_startup_finished) {
-    DeliverRuntimeMessage(buffer);
+    DeliverRuntimeMessage(text);
     return;
   }
-  ShowMessageBox("ERROR", buffer);
+  ShowMessageBox("ERROR", text.c_str());
 }
 
 void SetMessageListener(MessageListener listener) { g_listener = std::move(listener); }
 
 void RaiseRuntimeMessage(const char* format, ...) {
-  char buffer[1024];
   va_list args;
   va_start(args, format);
-  int written = std::vsnprintf(buffer, sizeof buffer, format, args);
+  std::string text = FormatMessageV(format, args);
   va_end(args);
-  if (written < 0) buffer[0] = '\0';
-  DeliverRuntimeMessage(buffer);
+  DeliverRuntimeMessage(text);
 }
 
 void ResetRuntimeMessages() { g_recent.clear(); }

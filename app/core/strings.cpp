@@ -56,6 +56,12 @@ std::string FormatStringV(const char* format, va_list args) {
   return out;
 }
 
+std::string FormatMessageV(const char* format, va_list args) {
+  char buffer[kMessageCapacity];
+  if (std::vsnprintf(buffer, sizeof buffer, format, args) < 0) buffer[0] = '\0';
+  return buffer;
+}
+
 std::string FormatString(const char* format, ...) {
   va_list args;
   va_start(args, format);

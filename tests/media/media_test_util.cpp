@@ -27,7 +27,7 @@ std::string MakeTga(int type, int depth, int descriptor, int width, int height, 
   s.push_back(static_cast<char>(id.size()));
   s.push_back(static_cast<char>(colour_map_type));
   s.push_back(static_cast<char>(type));
-  s.append(5, '\0');  // colour-map specification
+  s.append(5, '\0');  // colour-map fields
   s.append(4, '\0');  // origin
   Put16(&s, static_cast<uint32_t>(width));
   Put16(&s, static_cast<uint32_t>(height));
