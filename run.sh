@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs the tool: installs what is missing, builds build/, creates the
-# settings folder on first use, then starts build/vj with any arguments.
+# settings folder on first use, then starts build/vj with any arguments;
+# without arguments it plays the demo show (or, without a display, renders
+# it to pictures).
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/bootstrap.sh
@@ -12,8 +14,21 @@ cmake --build build -j "$(nproc)" --target vj
 settings="${VJ_SETTINGS_DIR:-${XDG_CONFIG_HOME:-$HOME/.config}/halvane/vj}"
 mkdir -p "$settings"
 
-if [[ $# -eq 0 && -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-  echo "run.sh: no display here; running the Server headless for 300 frames instead"
-  exec build/vj server --headless --frames=300
+if [[ $# -gt 0 ]]; then
+  exec build/vj "$@"
 fi
-exec build/vj "$@"
+
+# The demo show: the bundled effects, binding A of the demo preset.
+demo=(--preset=build/presets/demo.HVR --recall=A)
+if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+  exec build/vj "${demo[@]}"
+fi
+
+# No display: render the same show offline instead, 8 s at 25 fps in step
+# with the demo loop, into build/demo-frames/.
+frames=build/demo-frames
+echo "run.sh: no display here; rendering the demo show headless instead"
+rm -rf "$frames"
+build/vj server --headless --port=0 --fps=25 --frames=200 --dump="$frames" \
+  --audio-input=build/data/sounds/demo_beat.wav "${demo[@]}" >/dev/null
+echo "run.sh: 200 frames (8 s at 25 fps) are in $frames/ (000000.png ... 000199.png)"
