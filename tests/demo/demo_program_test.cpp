@@ -4,7 +4,6 @@
 // and a show folder where broken effects sit beside the good ones.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <png.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +21,10 @@ namespace {
 using testing_support::Child;
 using testing_support::ChildResult;
 using testing_support::RunChild;
+using testing_support::ReadRgbPng;
+using testing_support::RgbPng;
 using testing_support::TempDir;
+using testing_support::WaitForListeningPort;
 
 const std::string kBuild = VJ_BINARY_DIR;
 const std::string kDemoPreset = kBuild + "/presets/demo.HVR";
@@ -36,24 +38,6 @@ std::vector<std::string> ProgramEnv(const TempDir& dir) {
           "SDL_AUDIODRIVER=dummy"};
 }
 
-struct Png {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
-
-bool ReadPng(const std::string& path, Png* out) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGB;
-  out->width = image.width;
-  out->height = image.height;
-  out->rgb.resize(PNG_IMAGE_SIZE(image));
-  bool ok = png_image_finish_read(&image, nullptr, out->rgb.data(), 0, nullptr) != 0;
-  png_image_free(&image);
-  return ok;
-}
-
 std::string FrameName(int index) {
   char name[32];
   std::snprintf(name, sizeof name, "%06d.png", index);
@@ -61,7 +45,7 @@ std::string FrameName(int index) {
 }
 
 // Share of pixels whose colour differs by more than 24 in some channel.
-double ChangedShare(const Png& a, const Png& b) {
+double ChangedShare(const RgbPng& a, const RgbPng& b) {
   if (a.rgb.size() != b.rgb.size() || a.rgb.empty()) return 0.0;
   size_t changed = 0;
   for (size_t i = 0; i + 2 < a.rgb.size(); i += 3)
@@ -73,7 +57,7 @@ double ChangedShare(const Png& a, const Png& b) {
   return double(changed) / double(a.rgb.size() / 3);
 }
 
-double MeanLevel(const Png& png) {
+double MeanLevel(const RgbPng& png) {
   if (png.rgb.empty()) return 0.0;
   double sum = 0.0;
   for (uint8_t v : png.rgb) sum += v;
@@ -108,17 +92,17 @@ TEST(DemoShow, OfflineRenderGivesTheSameFramesEveryTime) {
   ASSERT_EQ(testing_support::ListDir(dir / "one").size(), size_t(kFrames));
   ASSERT_EQ(testing_support::ListDir(dir / "two").size(), size_t(kFrames));
   for (int i = 0; i < kFrames; ++i) {
-    Png a, b;
-    ASSERT_TRUE(ReadPng(dir / ("one/" + FrameName(i)), &a)) << i;
-    ASSERT_TRUE(ReadPng(dir / ("two/" + FrameName(i)), &b)) << i;
+    RgbPng a, b;
+    ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(i)), &a)) << i;
+    ASSERT_TRUE(ReadRgbPng(dir / ("two/" + FrameName(i)), &b)) << i;
     EXPECT_EQ(a.width, 640u);
     EXPECT_EQ(a.height, 480u);
     EXPECT_TRUE(a.rgb == b.rgb) << "frame " << i << " differs between two renders";
   }
   // ... and the show moves: the last frame is not the first.
-  Png first, last;
-  ASSERT_TRUE(ReadPng(dir / ("one/" + FrameName(5)), &first));
-  ASSERT_TRUE(ReadPng(dir / ("one/" + FrameName(kFrames - 1)), &last));
+  RgbPng first, last;
+  ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(5)), &first));
+  ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(kFrames - 1)), &last));
   EXPECT_GT(ChangedShare(first, last), 0.05);
 }
 
@@ -126,9 +110,9 @@ TEST(DemoShow, FirstBindingIsVisibleAndMovesWithinTheFirstSecond) {
   TempDir dir;
   ChildResult result = RenderOffline(dir, dir / "a", "A", 25);
   ASSERT_EQ(result.exit_code, 0) << result.err;
-  Png early, late;
-  ASSERT_TRUE(ReadPng(dir / ("a/" + FrameName(3)), &early));
-  ASSERT_TRUE(ReadPng(dir / ("a/" + FrameName(24)), &late));
+  RgbPng early, late;
+  ASSERT_TRUE(ReadRgbPng(dir / ("a/" + FrameName(3)), &early));
+  ASSERT_TRUE(ReadRgbPng(dir / ("a/" + FrameName(24)), &late));
   EXPECT_GT(MeanLevel(late), 30.0) << "the first binding shows (almost) nothing after a second";
   EXPECT_GT(ChangedShare(early, late), 0.2) << "the first binding hardly moves within its first second";
 }
@@ -136,7 +120,7 @@ TEST(DemoShow, FirstBindingIsVisibleAndMovesWithinTheFirstSecond) {
 // Whether p + f q may reach white anywhere within three pixels of (x, y).
 // The stretch averages neighbouring pixels of the 512 x 512 picture, so the
 // brightest p and q nearby bound what was added before it.
-bool SaturatesNear(const Png& p, const Png& q, double f, uint32_t x, uint32_t y, int c) {
+bool SaturatesNear(const RgbPng& p, const RgbPng& q, double f, uint32_t x, uint32_t y, int c) {
   double brightest_p = 0, brightest_q = 0;
   for (uint32_t v = y < 3 ? 0 : y - 3; v <= std::min<uint32_t>(479, y + 3); ++v)
     for (uint32_t u = x < 3 ? 0 : x - 3; u <= std::min<uint32_t>(639, x + 3); ++u) {
@@ -175,16 +159,16 @@ TEST(DemoShow, DumpedFramesFollowTheMixersFormulas) {
     }
   ASSERT_EQ(net::SavePresetFile((dir / "mix.HVR").c_str(), *bank), 0);
   constexpr int kFrames = 33;  // 1.28 s: the sunset in full, the logo grown in
-  Png picture[4];
+  RgbPng picture[4];
   for (int b = 0; b < 4; ++b) {
     const std::string out = dir / ("frames" + std::to_string(b));
     ChildResult result = RenderOffline(dir, out, std::string(1, char('A' + b)), kFrames, dir / "mix.HVR");
     ASSERT_EQ(result.exit_code, 0) << result.err;
-    ASSERT_TRUE(ReadPng(out + "/" + FrameName(kFrames - 1), &picture[b]));
+    ASSERT_TRUE(ReadRgbPng(out + "/" + FrameName(kFrames - 1), &picture[b]));
     ASSERT_EQ(picture[b].rgb.size(), 640u * 480u * 3u);
   }
-  const Png& p = picture[0];
-  const Png& q = picture[1];
+  const RgbPng& p = picture[0];
+  const RgbPng& q = picture[1];
   ASSERT_GT(ChangedShare(p, q), 0.02) << "the logo drew nothing";
   const double blend = std::floor(0.6f * 255.0f) / 255.0, add = std::floor(0.4f * 255.0f) / 255.0;
   int probes = 0, differing = 0, additive_probes = 0;
@@ -231,22 +215,6 @@ TEST(DemoShow, PresetBindsOnlyEffectsTheShowHas) {
   EXPECT_NE(net::RecordText(bank->bindings[0][0].decks[0].effect_name), "");
 }
 
-// The port from the Server's "listening on PORT" line, or -1.
-int WaitForPort(const Child& child) {
-  int port = -1;
-  testing_support::WaitUntil(
-      [&] {
-        std::string out = child.Stdout();
-        size_t at = out.find("listening on ");
-        size_t end = at == std::string::npos ? at : out.find('\n', at);
-        if (end == std::string::npos) return false;
-        port = std::atoi(out.substr(at + 13, end - at - 13).c_str());
-        return true;
-      },
-      30.0);
-  return port;
-}
-
 ChildResult Vjctl(int port, std::vector<std::string> words) {
   std::vector<std::string> args = {VJCTL_PROGRAM, "--host", "127.0.0.1", "--port=" + std::to_string(port),
                                    "--timeout=30"};
@@ -257,7 +225,7 @@ ChildResult Vjctl(int port, std::vector<std::string> words) {
 TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
   TempDir dir;
   Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--bind=127.0.0.1"}, ProgramEnv(dir));
-  int port = WaitForPort(server);
+  int port = WaitForListeningPort(server);
   ASSERT_GT(port, 0) << server.Stderr();
 
   for (const char* name : kDemoEffects) {
@@ -343,7 +311,7 @@ TEST(DemoShow, BrokenEffectsFailAloneAndTheOthersLoadAndPlay) {
   const std::string show = MakeBrokenShow(dir);
   Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--bind=127.0.0.1", "--root=" + show},
                ProgramEnv(dir));
-  int port = WaitForPort(server);
+  int port = WaitForListeningPort(server);
   ASSERT_GT(port, 0) << server.Stderr();
 
   for (const char* name : {"BADJPEG", "BADSCRIPT", "NOIMAGE"}) {
@@ -384,9 +352,9 @@ TEST(DemoShow, BrokenEffectsFailAloneAndTheOthersLoadAndPlay) {
   for (const char* name : {"BADJPEG", "BADSCRIPT", "NOIMAGE"})
     EXPECT_THAT(render.err, testing::HasSubstr(std::string("Failed to load effect ") + name));
   ASSERT_EQ(testing_support::ListDir(dir / "frames").size(), 20u);
-  Png early, late;
-  ASSERT_TRUE(ReadPng(dir / ("frames/" + FrameName(2)), &early));
-  ASSERT_TRUE(ReadPng(dir / ("frames/" + FrameName(19)), &late));
+  RgbPng early, late;
+  ASSERT_TRUE(ReadRgbPng(dir / ("frames/" + FrameName(2)), &early));
+  ASSERT_TRUE(ReadRgbPng(dir / ("frames/" + FrameName(19)), &late));
   EXPECT_GT(MeanLevel(late), 30.0);
   EXPECT_GT(ChangedShare(early, late), 0.05);
 }

@@ -1,7 +1,6 @@
 // The real program as a Server child process, driven by vjctl.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <png.h>
 
 #include <array>
 #include <chrono>
@@ -17,7 +16,10 @@ namespace {
 using testing_support::Child;
 using testing_support::ChildResult;
 using testing_support::RunChild;
+using testing_support::ReadRgbPng;
+using testing_support::RgbPng;
 using testing_support::TempDir;
+using testing_support::WaitForListeningPort;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
@@ -36,22 +38,6 @@ std::string MakeShow(const TempDir& dir) {
   return dir / "show";
 }
 
-// The port from the Server's "listening on PORT" line, or -1.
-int WaitForPort(const Child& child) {
-  int port = -1;
-  testing_support::WaitUntil(
-      [&] {
-        std::string out = child.Stdout();
-        size_t at = out.find("listening on ");
-        size_t end = at == std::string::npos ? at : out.find('\n', at);
-        if (end == std::string::npos) return false;
-        port = std::atoi(out.substr(at + 13, end - at - 13).c_str());
-        return true;
-      },
-      30.0);
-  return port;
-}
-
 ChildResult Vjctl(int port, std::vector<std::string> words) {
   std::vector<std::string> args = {VJCTL_PROGRAM, "--host", "127.0.0.1", "--port=" + std::to_string(port),
                                    "--timeout=20"};
@@ -59,30 +45,12 @@ ChildResult Vjctl(int port, std::vector<std::string> words) {
   return RunChild(args, {}, 60.0);
 }
 
-struct Png {
-  uint32_t width = 0, height = 0;
-  std::vector<uint8_t> rgb;
-};
-
-bool ReadPng(const std::string& path, Png* out) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
-  image.format = PNG_FORMAT_RGB;
-  out->width = image.width;
-  out->height = image.height;
-  out->rgb.resize(PNG_IMAGE_SIZE(image));
-  bool ok = png_image_finish_read(&image, nullptr, out->rgb.data(), 0, nullptr) != 0;
-  png_image_free(&image);
-  return ok;
-}
-
 TEST(ServerProgram, VjctlDrivesAHeadlessServerAndSigtermEndsIt) {
   TempDir dir;
   std::string show = MakeShow(dir);
   Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--root=" + show, "--trace=" + dir / "trace"},
                ProgramEnv(dir));
-  int port = WaitForPort(server);
+  int port = WaitForListeningPort(server);
   ASSERT_GT(port, 0) << server.Stdout() << server.Stderr();
   EXPECT_EQ(server.Stdout(), "listening on " + std::to_string(port) + "\n");  // exactly one line
 
@@ -133,8 +101,8 @@ TEST(ServerProgram, HeadlessFramesAreDumpedBlack) {
   ASSERT_EQ(r.exit_code, 0) << r.err;
   EXPECT_THAT(testing_support::ListDir(dir / "frames"), testing::ElementsAre("000000.png", "000001.png", "000002.png"));
   for (const char* name : {"000000.png", "000001.png", "000002.png"}) {
-    Png png;
-    ASSERT_TRUE(ReadPng(dir / ("frames/" + std::string(name)), &png)) << name;
+    RgbPng png;
+    ASSERT_TRUE(ReadRgbPng(dir / ("frames/" + std::string(name)), &png)) << name;
     EXPECT_EQ(png.width, 640u);
     EXPECT_EQ(png.height, 480u);
     size_t lit = 0;
@@ -156,7 +124,7 @@ TEST(ServerProgram, AnImageSlideShowPlaysOnADeck) {
   Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--fps=25", "--root=" + dir / "show",
                 "--dump=" + dir / "frames"},
                ProgramEnv(dir));
-  int port = WaitForPort(server);
+  int port = WaitForListeningPort(server);
   ASSERT_GT(port, 0) << server.Stderr();
   ChildResult load = Vjctl(port, {"load", "SLIDESHOW"});
   ASSERT_EQ(load.exit_code, 0) << load.out << load.err;
@@ -172,10 +140,10 @@ TEST(ServerProgram, AnImageSlideShowPlaysOnADeck) {
   ASSERT_EQ(end.exit_code, 0) << end.err;
 
   auto centre = [&](size_t frame) {
-    Png png;
+    RgbPng png;
     char name[32];
     std::snprintf(name, sizeof name, "frames/%06zu.png", frame);
-    EXPECT_TRUE(ReadPng(dir / name, &png)) << name;
+    EXPECT_TRUE(ReadRgbPng(dir / name, &png)) << name;
     size_t at = (240 * static_cast<size_t>(png.width) + 320) * 3;
     return png.rgb.size() > at + 2 ? std::array<int, 3>{png.rgb[at], png.rgb[at + 1], png.rgb[at + 2]}
                                    : std::array<int, 3>{-1, -1, -1};
@@ -190,8 +158,8 @@ TEST(ServerProgram, AnImageSlideShowPlaysOnADeck) {
   EXPECT_EQ(dominant(centre(anchor + 44)), 'r');  // 1.76 s
   EXPECT_EQ(dominant(centre(anchor + 56)), 'g');  // 2.24 s
   // The corner stays black: the pictures are 64 x 48 in the middle.
-  Png first;
-  ASSERT_TRUE(ReadPng(dir / "frames/000000.png", &first));
+  RgbPng first;
+  ASSERT_TRUE(ReadRgbPng(dir / "frames/000000.png", &first));
   EXPECT_EQ(first.rgb[0] + first.rgb[1] + first.rgb[2], 0);
 }
 
@@ -262,7 +230,7 @@ TEST(ServerProgram, TwoServersShareTheMachineAndBindKeepsToOneAddress) {
   testing_support::MakeDirs(dir / "settings");
   Child first({VJ_PROGRAM, "server", "--headless", "--port=0", "--bind=127.0.0.1"}, ProgramEnv(dir));
   Child second({VJ_PROGRAM, "server", "--headless", "--port=0"}, ProgramEnv(dir));
-  int port1 = WaitForPort(first), port2 = WaitForPort(second);
+  int port1 = WaitForListeningPort(first), port2 = WaitForListeningPort(second);
   ASSERT_GT(port1, 0);
   ASSERT_GT(port2, 0);
   EXPECT_NE(port1, port2);
@@ -326,7 +294,7 @@ TEST(ServerProgram, APresetStartsTheShowWithoutAClient) {
   Child server({VJ_PROGRAM, "server", "--headless", "--port=0", "--root=" + show, "--preset=" + dir / "show.HVR",
                 "--recall=3Q"},
                ProgramEnv(dir));
-  int port = WaitForPort(server);
+  int port = WaitForListeningPort(server);
   ASSERT_GT(port, 0) << server.Stdout() << server.Stderr();
   ChildResult state = Vjctl(port, {"state"});
   ASSERT_EQ(state.exit_code, 0) << state.err;

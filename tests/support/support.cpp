@@ -15,6 +15,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
 extern char** environ;
 
 namespace testing_support {
@@ -183,6 +185,34 @@ bool WaitUntil(const std::function<bool()>& ready, double seconds) {
     PauseBriefly();
   }
   return true;
+}
+
+int WaitForListeningPort(const Child& child, double seconds) {
+  int port = -1;
+  WaitUntil(
+      [&] {
+        std::string out = child.Stdout();
+        size_t at = out.find("listening on ");
+        size_t end = at == std::string::npos ? at : out.find('\n', at);
+        if (end == std::string::npos) return false;
+        port = std::atoi(out.substr(at + 13, end - at - 13).c_str());
+        return true;
+      },
+      seconds);
+  return port;
+}
+
+bool ReadRgbPng(const std::string& path, RgbPng* out) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+  image.format = PNG_FORMAT_RGB;
+  out->width = image.width;
+  out->height = image.height;
+  out->rgb.resize(PNG_IMAGE_SIZE(image));
+  bool ok = png_image_finish_read(&image, nullptr, out->rgb.data(), 0, nullptr) != 0;
+  png_image_free(&image);
+  return ok;
 }
 
 }  // namespace testing_support

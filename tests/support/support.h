@@ -1,6 +1,7 @@
 // Helpers shared by the tests: temporary folders, files, child processes.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -65,5 +66,16 @@ ChildResult RunChild(const std::vector<std::string>& args, const std::vector<std
 // Polls `ready` every few milliseconds until it returns true or `seconds`
 // of wall time pass. For waiting on another process only.
 bool WaitUntil(const std::function<bool()>& ready, double seconds);
+
+// The port from a Server child's "listening on PORT" line, or -1 when the
+// line does not come within `seconds`.
+int WaitForListeningPort(const Child& child, double seconds = 30.0);
+
+// An 8-bit RGB picture read from a PNG file (any PNG is converted).
+struct RgbPng {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+};
+bool ReadRgbPng(const std::string& path, RgbPng* out);
 
 }  // namespace testing_support
