@@ -13,6 +13,12 @@ cmake --build build -j "$(nproc)" --target vj
 # The installer's step: the settings root must exist before the first start.
 settings="${VJ_SETTINGS_DIR:-${XDG_CONFIG_HOME:-$HOME/.config}/halvane/vj}"
 mkdir -p "$settings"
+# On the very first start, put the Client beside the 640 x 480 output window
+# instead of on top of it (both would open at 0, 0); later starts reopen
+# where they were closed.
+if [[ ! -e "$settings/values" ]]; then
+  printf 'number\tClientX\t660\nnumber\tClientY\t0\n' > "$settings/values"
+fi
 
 if [[ $# -gt 0 ]]; then
   exec build/vj "$@"
