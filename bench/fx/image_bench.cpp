@@ -15,7 +15,6 @@
 //                        12 tiles each; then Unload gives the pictures back
 //                        so the next load reads them again
 #include <benchmark/benchmark.h>
-#include <jpeglib.h>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +25,7 @@
 #include <vector>
 
 #include "app/core/core.h"
+#include "bench/support/jpeg_out.h"
 #include "fx/fx.h"
 #include "render/render.h"
 
@@ -59,30 +59,6 @@ std::vector<uint8_t> PhotoLike(uint32_t width, uint32_t height, int variant) {
   return rgb;
 }
 
-bool WriteJpeg(const std::string& path, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgb) {
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, out);
-  info.image_width = width;
-  info.image_height = height;
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<size_t>(info.next_scanline) * width * 3]);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return std::fclose(out) == 0;
-}
-
 std::string SlideName(int i) {
   char name[8];
   std::snprintf(name, sizeof name, "P%02d", i);
@@ -95,9 +71,9 @@ int SetUp() {
   g_folder = folder;
   std::filesystem::create_directories(g_folder + "/show/data/images");
   const std::string images = g_folder + "/show/data/images/";
-  if (!WriteJpeg(images + "FULLHD.jpg", kFullWidth, kFullHeight, PhotoLike(kFullWidth, kFullHeight, 0))) return -1;
+  if (!bench_support::WriteJpeg(images + "FULLHD.jpg", kFullWidth, kFullHeight, PhotoLike(kFullWidth, kFullHeight, 0))) return -1;
   for (int i = 0; i < kSlides; ++i)
-    if (!WriteJpeg(images + SlideName(i) + ".jpg", kSlideWidth, kSlideHeight, PhotoLike(kSlideWidth, kSlideHeight, i)))
+    if (!bench_support::WriteJpeg(images + SlideName(i) + ".jpg", kSlideWidth, kSlideHeight, PhotoLike(kSlideWidth, kSlideHeight, i)))
       return -1;
   core::StartFileLayer(g_folder);
   if (render::InitDirect3D(0, render::DisplayBackend::kHeadless) != 0 ||

@@ -22,9 +22,9 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 
 #include "app/core/core.h"
+#include "bench/support/jpeg_out.h"
 #include "media/media.h"
 
 extern char** environ;
@@ -64,30 +64,6 @@ std::vector<uint8_t> PhotoLike(uint32_t width, uint32_t height) {
       p[2] = static_cast<uint8_t>(std::clamp(sky + hills * 0.3 + texture * 0.5 - ring + n, 0.0, 255.0));
     }
   return rgb;
-}
-
-bool WriteJpeg(const std::string& path, uint32_t width, uint32_t height, const std::vector<uint8_t>& rgb) {
-  FILE* out = std::fopen(path.c_str(), "wb");
-  if (!out) return false;
-  jpeg_compress_struct info;
-  jpeg_error_mgr errors;
-  info.err = jpeg_std_error(&errors);
-  jpeg_create_compress(&info);
-  jpeg_stdio_dest(&info, out);
-  info.image_width = width;
-  info.image_height = height;
-  info.input_components = 3;
-  info.in_color_space = JCS_RGB;
-  jpeg_set_defaults(&info);
-  jpeg_set_quality(&info, 90, TRUE);
-  jpeg_start_compress(&info, TRUE);
-  while (info.next_scanline < height) {
-    JSAMPROW row = const_cast<JSAMPROW>(&rgb[static_cast<size_t>(info.next_scanline) * width * 3]);
-    jpeg_write_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_compress(&info);
-  jpeg_destroy_compress(&info);
-  return std::fclose(out) == 0;
 }
 
 // One djpeg process decoding `file` to /dev/null. Returns its exit status.
@@ -207,8 +183,8 @@ int main(int argc, char** argv) {
   char pattern[] = "/tmp/vjbench-XXXXXX";
   if (!mkdtemp(pattern)) return 1;
   g_folder = pattern;
-  if (!WriteJpeg(g_folder + "/photo.jpg", kWidth, kHeight, PhotoLike(kWidth, kHeight)) ||
-      !WriteJpeg(g_folder + "/tiny.jpg", 8, 8, PhotoLike(8, 8))) {
+  if (!bench_support::WriteJpeg(g_folder + "/photo.jpg", kWidth, kHeight, PhotoLike(kWidth, kHeight)) ||
+      !bench_support::WriteJpeg(g_folder + "/tiny.jpg", 8, 8, PhotoLike(8, 8))) {
     std::fprintf(stderr, "cannot write the test pictures in %s\n", g_folder.c_str());
     return 1;
   }
