@@ -16,6 +16,7 @@
 #include "client/client.h"
 #include "fx/fx.h"
 #include "net/net.h"
+#include "show/preset.h"
 #include "render/render.h"
 #include "server/server.h"
 
@@ -125,7 +126,7 @@ int QeAppInit() {
     server_options.vsync = g_app.options.fps <= 0.0;
     if (!g_app.options.preset_file.empty()) {
       server_options.preset_file = g_app.options.preset_file;
-      net::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);
+      show::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);
     }
     if (server::StartServer(server_options) != 0) {
       core::ShowError("Failed to initialize server");

@@ -8,6 +8,7 @@
 
 #include "app/core/core.h"
 #include "net/net.h"
+#include "show/preset.h"
 
 namespace app {
 namespace {
@@ -100,7 +101,7 @@ const OptionSpec kOptionSpecs[] = {
     {"recall", true,
      [](Options* o, const std::string& v) {
        o->recall_key = v;
-       return net::ParseBindingKey(v, nullptr, nullptr) == 0;
+       return show::ParseBindingKey(v, nullptr, nullptr) == 0;
      }},
     {"fps", true,
      [](Options* o, const std::string& v) {

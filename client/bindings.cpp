@@ -13,24 +13,24 @@ namespace client {
 namespace {
 
 bool ValidBinding(int page, int letter) {
-  return page >= 0 && page < net::kPresetPages && letter >= 0 && letter < net::kPresetLetters;
+  return page >= 0 && page < show::kPresetPages && letter >= 0 && letter < show::kPresetLetters;
 }
 
 }  // namespace
 
 void ControllerPanel::ResetBindings() {
-  net::ResetPresetBank(bindings_.get());
+  show::ResetPresetBank(bindings_.get());
   current_page_ = 0;
 }
 
-const net::Binding& ControllerPanel::binding(int page, int letter) const {
+const show::Binding& ControllerPanel::binding(int page, int letter) const {
   if (!ValidBinding(page, letter)) page = letter = 0;
   return bindings_->bindings[page][letter];
 }
 
 void ControllerPanel::StoreBinding(int page, int letter) {
   if (!ValidBinding(page, letter)) return;
-  net::Binding& binding = bindings_->bindings[page][letter];
+  show::Binding& binding = bindings_->bindings[page][letter];
   for (size_t i = 0; i < deck_table_.size() && i < static_cast<size_t>(net::kDeckCount); ++i) {
     uint32_t reserved = binding.decks[i].reserved;
     binding.decks[i] = deck_table_[i];
@@ -52,7 +52,7 @@ void ControllerPanel::RecallBinding(int page, int letter, bool unload_empty) {
   }
   core::Trace("CLIENT: recall binding %c on page %d%s\n", 'A' + letter, page + 1,
               unload_empty ? "" : " (keeping empty decks)");
-  for (const net::RecallStep& step : net::PlanRecall(bindings_->bindings[page][letter], effects, unload_empty)) {
+  for (const show::RecallStep& step : show::PlanRecall(bindings_->bindings[page][letter], effects, unload_empty)) {
     Send(net::SetDeckEffectMessage(step.effect_id, step.deck));
     Send(net::DeckUpdateMessage(step.update));
   }
@@ -63,12 +63,12 @@ void ControllerPanel::HandleKeys(const KeyboardState& keys) {
   previous_keys_ = keys;
   // In the order of the key table: a digit and a letter pressed together
   // choose the page first.
-  for (int page = 0; page < net::kPresetPages; ++page)
+  for (int page = 0; page < show::kPresetPages; ++page)
     if (keys.page_keys[page] && !previous.page_keys[page]) {
       current_page_ = page;
       ++changes_;
     }
-  for (int letter = 0; letter < net::kPresetLetters; ++letter) {
+  for (int letter = 0; letter < show::kPresetLetters; ++letter) {
     if (!keys.letters[letter] || previous.letters[letter]) continue;
     if (keys.ctrl)
       StoreBinding(current_page_, letter);
@@ -78,7 +78,7 @@ void ControllerPanel::HandleKeys(const KeyboardState& keys) {
 }
 
 int ControllerPanel::SavePreset(const std::string& path) {
-  if (net::SavePresetFile(path.c_str(), *bindings_) != 0) {
+  if (show::SavePresetFile(path.c_str(), *bindings_) != 0) {
     // The file layer wrote to a temporary file: whatever was at `path`
     // before is still there.
     Alert(core::FormatString("Could not save the preset file %s", path.c_str()));
@@ -89,8 +89,8 @@ int ControllerPanel::SavePreset(const std::string& path) {
 }
 
 int ControllerPanel::LoadPreset(const std::string& path) {
-  net::PresetReport report;
-  if (net::LoadPresetFile(path.c_str(), bindings_.get(), &report) != 0) {
+  show::PresetReport report;
+  if (show::LoadPresetFile(path.c_str(), bindings_.get(), &report) != 0) {
     Alert(core::FormatString("Could not read the preset file %s; the bindings are unchanged", path.c_str()));
     return -1;
   }

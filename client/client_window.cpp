@@ -5,7 +5,7 @@
 
 #include "app/core/core.h"
 #include "client/client.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 
 namespace client {
 namespace {

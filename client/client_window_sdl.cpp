@@ -22,7 +22,7 @@
 #include "client/client.h"
 #include "client/draw_gl.h"
 #include "client/view.h"
-#include "render/render.h"
+#include "render/gl_context.h"
 
 namespace client {
 namespace {

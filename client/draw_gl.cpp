@@ -14,7 +14,7 @@
 
 #include "app/core/core.h"
 #include "client/view.h"
-#include "render/render.h"
+#include "render/gl_context.h"
 
 namespace client {
 

@@ -29,7 +29,7 @@ int WatchKeys(void*, SDL_Event* event) {
   return 0;
 }
 
-constexpr SDL_Scancode kPageKeys[net::kPresetPages] = {
+constexpr SDL_Scancode kPageKeys[show::kPresetPages] = {
     SDL_SCANCODE_1, SDL_SCANCODE_2, SDL_SCANCODE_3, SDL_SCANCODE_4, SDL_SCANCODE_5,
     SDL_SCANCODE_6, SDL_SCANCODE_7, SDL_SCANCODE_8, SDL_SCANCODE_9, SDL_SCANCODE_0};
 
@@ -58,8 +58,8 @@ KeyboardState ReadKeyboard() {
   KeyboardState keys;
   keys.space = down(SDL_SCANCODE_SPACE);
   keys.backspace = down(SDL_SCANCODE_BACKSPACE);
-  for (int page = 0; page < net::kPresetPages; ++page) keys.page_keys[page] = down(kPageKeys[page]);
-  for (int letter = 0; letter < net::kPresetLetters; ++letter)
+  for (int page = 0; page < show::kPresetPages; ++page) keys.page_keys[page] = down(kPageKeys[page]);
+  for (int letter = 0; letter < show::kPresetLetters; ++letter)
     keys.letters[letter] = down(SDL_GetScancodeFromKey(static_cast<SDL_Keycode>(SDLK_a + letter)));
   SDL_Keymod mods = SDL_GetModState();
   keys.ctrl = (mods & KMOD_CTRL) != 0;

@@ -14,7 +14,7 @@
 
 #include "app/core/core.h"
 #include "client/client.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 
 namespace client {
 
@@ -80,7 +80,7 @@ bool WasSelected(const std::vector<ListItem>& items, int32_t number) {
 
 }  // namespace
 
-ControllerPanel::ControllerPanel() : bindings_(net::NewPresetBank()) {
+ControllerPanel::ControllerPanel() : bindings_(show::NewPresetBank()) {
   // Until a Server says otherwise the decks show their defaults.
   for (int deck = 0; deck < kPanelDecks; ++deck) {
     net::DeckRecord record = net::DefaultDeckRecord(deck);

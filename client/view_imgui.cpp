@@ -20,7 +20,7 @@
 
 #include "app/core/core.h"
 #include "client/view.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 
 namespace client {
 namespace {

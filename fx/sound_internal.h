@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "fx/fx.h"
+#include "fx/timing.h"
 
 namespace fx {
 

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "app/core/core.h"
-#include "net/net.h"
+#include "net/link.h"
 
 namespace net {
 namespace {

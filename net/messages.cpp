@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "app/core/core.h"
-#include "net/net.h"
+#include "net/wire.h"
 
 namespace net {
 namespace {

@@ -14,7 +14,7 @@
 // Sends go through a per-connection queue: the kernel takes what it can and
 // the rest waits for the next Flush(). Sends use MSG_NOSIGNAL so a vanished
 // peer is an error return, never SIGPIPE.
-#include "net/net.h"
+#include "net/socket.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

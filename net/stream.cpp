@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "net/net.h"
+#include "net/wire.h"
 
 namespace net {
 namespace {

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "render/driver_pin.h"
-#include "render/render.h"
+#include "render/gl_context.h"
 
 namespace render {
 namespace {

@@ -4,7 +4,7 @@
 #include <SDL.h>
 
 #include "render/driver_pin.h"
-#include "render/render.h"
+#include "render/gl_context.h"
 
 namespace render {
 namespace {

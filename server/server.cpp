@@ -18,6 +18,7 @@
 
 #include "app/core/core.h"
 #include "render/render.h"
+#include "show/preset.h"
 #include "server/server_internal.h"
 
 namespace server {
@@ -41,7 +42,7 @@ struct ServerState {
   internal::OutputWindow window;
   Deck decks[kDeckCount];
   // The start-up preset's binding, until the first tick recalls it.
-  std::optional<net::Binding> startup_recall;
+  std::optional<show::Binding> startup_recall;
   // Frame-rate report.
   uint32_t last_report_ms = 0;
   uint32_t frames = 0;
@@ -263,20 +264,20 @@ void HandleMessage(net::NetMessage* message) {
 int PrepareStartupRecall(const ServerOptions& options) {
   g_server.startup_recall.reset();
   if (options.preset_file.empty()) return 0;
-  if (options.recall_page < 0 || options.recall_page >= net::kPresetPages || options.recall_letter < 0 ||
-      options.recall_letter >= net::kPresetLetters) {
+  if (options.recall_page < 0 || options.recall_page >= show::kPresetPages || options.recall_letter < 0 ||
+      options.recall_letter >= show::kPresetLetters) {
     core::ShowError("No such preset binding: page %d, letter %d", options.recall_page + 1, options.recall_letter);
     return -1;
   }
-  std::unique_ptr<net::PresetBank> bank = net::NewPresetBank();
-  net::PresetReport report;
-  if (net::LoadPresetFile(options.preset_file.c_str(), bank.get(), &report) != 0) {
+  std::unique_ptr<show::PresetBank> bank = show::NewPresetBank();
+  show::PresetReport report;
+  if (show::LoadPresetFile(options.preset_file.c_str(), bank.get(), &report) != 0) {
     core::ShowError("Cannot read the preset file %s", options.preset_file.c_str());
     return -1;
   }
   if (report.binds_skipped > 0)
     core::Trace("SERVER: %d malformed bindings of %s skipped.\n", report.binds_skipped, options.preset_file.c_str());
-  const net::Binding& binding = bank->bindings[options.recall_page][options.recall_letter];
+  const show::Binding& binding = bank->bindings[options.recall_page][options.recall_letter];
   for (const net::DeckRecord& record : binding.decks) {
     std::string_view name = net::RecordText(record.effect_name);
     if (name.empty()) continue;
@@ -304,11 +305,11 @@ int PrepareStartupRecall(const ServerOptions& options) {
 // The recall itself, through the same handling as the Client's messages:
 // each named, loaded effect goes on its deck from its beginning with the
 // binding's settings; decks of empty bindings are cleared.
-void RecallStartupPreset(const net::Binding& binding) {
+void RecallStartupPreset(const show::Binding& binding) {
   std::vector<net::EffectRecord> effects;
   effects.reserve(static_cast<size_t>(EffectCount()));
   for (int id = 0; id < EffectCount(); ++id) effects.push_back(FindEffect(id)->Record());
-  for (const net::RecallStep& step : net::PlanRecall(binding, effects, true)) {
+  for (const show::RecallStep& step : show::PlanRecall(binding, effects, true)) {
     HandleSetDeckEffect(net::SetDeckEffectMessage(step.effect_id, step.deck));
     HandleDeckUpdate(net::DeckUpdateMessage(step.update));
   }
@@ -480,7 +481,7 @@ int ServerTick() {
   if (g_server.quit_requested) return 0;
   // The clocks run from the first tick: decks start from there.
   if (g_server.startup_recall) {
-    net::Binding binding = *g_server.startup_recall;
+    show::Binding binding = *g_server.startup_recall;
     g_server.startup_recall.reset();
     RecallStartupPreset(binding);
   }

@@ -11,6 +11,7 @@
 
 #include "app/core/core.h"
 #include "fx/fx.h"
+#include "show/preset.h"
 #include "tests/client/panel_fixture.h"
 
 namespace {
@@ -35,7 +36,7 @@ KeyboardState Keys(const std::string& down = "", bool ctrl = false, bool shift =
   KeyboardState keys;
   for (char c : down) {
     if (c >= 'A' && c <= 'Z') keys.letters[c - 'A'] = true;
-    if (c >= '0' && c <= '9') keys.page_keys[net::PageOfKey(c)] = true;
+    if (c >= '0' && c <= '9') keys.page_keys[show::PageOfKey(c)] = true;
     if (c == ' ') keys.space = true;
     if (c == '\b') keys.backspace = true;
   }
@@ -57,11 +58,11 @@ class Presets : public ::testing::Test {
     core::StopFileLayer();
   }
   // A preset file whose binding [page][letter] is filled by `fill`.
-  std::string PresetWith(int page, int letter, const std::function<void(net::Binding*)>& fill) {
-    auto bank = net::NewPresetBank();
+  std::string PresetWith(int page, int letter, const std::function<void(show::Binding*)>& fill) {
+    auto bank = show::NewPresetBank();
     fill(&bank->bindings[page][letter]);
     std::string path = dir / "test.HVR";
-    EXPECT_EQ(net::SavePresetFile(path.c_str(), *bank), 0);
+    EXPECT_EQ(show::SavePresetFile(path.c_str(), *bank), 0);
     return path;
   }
   // One tick of the panel with `keys`, then everything it sent has arrived.
@@ -80,8 +81,8 @@ TEST_F(Presets, AFreshPanelSavesTheDefaultBindings) {
   ASSERT_EQ(panel.SavePreset(dir / "fresh.HVR"), 0);
   std::string text = ReadFile(dir / "fresh.HVR");
   // It is the bank's file, byte for byte, and begins as the format does.
-  auto bank = net::NewPresetBank();
-  ASSERT_EQ(net::SavePresetFile((dir / "reference.HVR").c_str(), *bank), 0);
+  auto bank = show::NewPresetBank();
+  ASSERT_EQ(show::SavePresetFile((dir / "reference.HVR").c_str(), *bank), 0);
   EXPECT_EQ(text, ReadFile(dir / "reference.HVR"));
   const std::string head =
       "<BINDS>\n\t<BIND>\n\t\t<KEY>\n\t\t\t\"A\"\n\t\t</KEY>\n\t\t<DECK>\n\t\t\t<DECKNUM>\n\t\t\t\t0\n\t\t\t</DECKNUM>\n"
@@ -107,7 +108,7 @@ TEST_F(Presets, PageThreeThenQRecallsTheBindingOfPageThree) {
   TestServer server;
   server.effects[0].loaded = true;  // TUNNEL
   server.decks[4].effect_id = 0;    // something to clear
-  std::string path = PresetWith(2, kQ, [](net::Binding* b) {
+  std::string path = PresetWith(2, kQ, [](show::Binding* b) {
     Name(&b->decks[0], "TUNNEL");
     b->decks[0].fader = 0.25f;
     b->decks[0].mixer = 5;
@@ -159,7 +160,7 @@ TEST_F(Presets, ShiftKeepsDecksWhoseBindingIsEmpty) {
   server.decks[3].effect_id = 1;
   net::SetRecordText(server.decks[3].effect_name, "PLASMA");
   server.decks[3].fader = 0.3f;
-  std::string path = PresetWith(0, kQ, [](net::Binding* b) { Name(&b->decks[0], "TUNNEL"); });
+  std::string path = PresetWith(0, kQ, [](show::Binding* b) { Name(&b->decks[0], "TUNNEL"); });
   ControllerPanel panel;
   ASSERT_EQ(panel.LoadPreset(path), 0);
   ASSERT_TRUE(ConnectAndWaitForState(&panel, &server));
@@ -194,7 +195,7 @@ TEST_F(Presets, CtrlQStoresTheDecksAsTheServerReportedThem) {
   // Storing sends nothing.
   EXPECT_EQ(CountReceived(server, net::MSG_SET_DECK_EFFECT), 0);
   EXPECT_TRUE(RealUpdates(server).empty());
-  const net::Binding& stored = panel.binding(2, kQ);
+  const show::Binding& stored = panel.binding(2, kQ);
   for (int i = 0; i < 6; ++i) {
     const net::DeckRecord& want = panel.deck_table()[static_cast<size_t>(i)];
     EXPECT_EQ(stored.decks[i].deck, want.deck);
@@ -251,7 +252,7 @@ TEST_F(Presets, AnEffectThatIsNotLoadedLeavesItsDeckAlone) {
   server.effects[0].loaded = true;  // TUNNEL; PLASMA is not loaded
   server.decks[1].effect_id = 0;
   server.decks[1].fader = 0.4f;
-  std::string path = PresetWith(0, kQ, [](net::Binding* b) {
+  std::string path = PresetWith(0, kQ, [](show::Binding* b) {
     Name(&b->decks[1], "PLASMA");
     b->decks[1].fader = 0.9f;
     Name(&b->decks[2], "MISSING");  // not in the catalogue at all
@@ -411,7 +412,7 @@ TEST_F(Presets, LoadingReplacesEveryBindingAndGoesBackToPageOne) {
   Press(&panel, &server, Keys("5B", true));  // stored into [4][B]
   EXPECT_EQ(panel.current_page(), 4);
   EXPECT_FLOAT_EQ(panel.binding(4, 1).decks[0].fader, 0.2f);
-  std::string path = PresetWith(7, 3, [](net::Binding* b) { Name(&b->decks[5], "STROBE"); });
+  std::string path = PresetWith(7, 3, [](show::Binding* b) { Name(&b->decks[5], "STROBE"); });
   ASSERT_EQ(panel.LoadPreset(path), 0);
   EXPECT_EQ(panel.current_page(), 0);
   EXPECT_EQ(net::RecordText(panel.binding(7, 3).decks[5].effect_name), "STROBE");
@@ -437,7 +438,7 @@ TEST_F(Presets, AnInterruptedSaveLeavesTheOldFileIntact) {
   ASSERT_EQ(panel.SavePreset(path), 0);
   std::string before = ReadFile(path);
   // Now the decks differ, and the save runs out of room part way.
-  std::string other = PresetWith(0, 0, [](net::Binding* b) { Name(&b->decks[0], "NEW"); });
+  std::string other = PresetWith(0, 0, [](show::Binding* b) { Name(&b->decks[0], "NEW"); });
   ASSERT_EQ(panel.LoadPreset(other), 0);
   struct rlimit saved {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -539,9 +540,9 @@ TEST_F(Dialog, SavesTheTypedNameAndRemembersItAsLastPreset) {
 
 TEST_F(Dialog, LoadsAChosenFileAndRefusesAMissingOne) {
   testing_support::MakeDirs(dir / "presets");
-  auto bank = net::NewPresetBank();
+  auto bank = show::NewPresetBank();
   net::SetRecordText(bank->bindings[1][2].decks[3].effect_name, "AURORA");
-  ASSERT_EQ(net::SavePresetFile((dir / "presets/Set.HVR").c_str(), *bank), 0);
+  ASSERT_EQ(show::SavePresetFile((dir / "presets/Set.HVR").c_str(), *bank), 0);
   ControllerPanel panel;
   PresetDialog dialog;
   dialog.Open(&panel, PresetDialog::Mode::kLoad);

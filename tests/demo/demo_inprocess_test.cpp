@@ -14,6 +14,7 @@
 #include "client/client.h"
 #include "fx/fx.h"
 #include "net/net.h"
+#include "show/preset.h"
 #include "render/render.h"
 #include "server/server.h"
 #include "tests/support/support.h"
@@ -256,7 +257,7 @@ TEST_F(DemoPanel, PanelLoadsTheDemoAndRecallsThePreset) {
   // The demo preset, binding D: four decks.
   ASSERT_EQ(panel.LoadPreset(std::string(VJ_SOURCE_DIR) + "/presets/demo.HVR"), 0);
   panel.RecallBinding(0, 'D' - 'A', true);
-  const net::Binding& binding = panel.binding(0, 'D' - 'A');
+  const show::Binding& binding = panel.binding(0, 'D' - 'A');
   auto deck_matches = [&](int i) {
     const server::Deck* deck = server::GetDeck(i);
     std::string name(net::RecordText(binding.decks[i].effect_name));

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "net/net.h"
+#include "show/preset.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -138,7 +139,7 @@ TEST(DemoShow, DumpedFramesFollowTheMixersFormulas) {
   // mixers must be f q + (1 - f) p and p + f q, probe by probe (the
   // stretch to 640 x 480 is linear, so it keeps the formulas).
   TempDir dir;
-  auto bank = net::NewPresetBank();
+  auto bank = show::NewPresetBank();
   struct Deck {
     const char* effect;
     int32_t mixer;
@@ -157,7 +158,7 @@ TEST(DemoShow, DumpedFramesFollowTheMixersFormulas) {
       record.mixer = bindings[b][i].mixer;
       record.fader = bindings[b][i].fader;
     }
-  ASSERT_EQ(net::SavePresetFile((dir / "mix.HVR").c_str(), *bank), 0);
+  ASSERT_EQ(show::SavePresetFile((dir / "mix.HVR").c_str(), *bank), 0);
   constexpr int kFrames = 33;  // 1.28 s: the sunset in full, the logo grown in
   RgbPng picture[4];
   for (int b = 0; b < 4; ++b) {
@@ -194,14 +195,14 @@ TEST(DemoShow, DumpedFramesFollowTheMixersFormulas) {
 TEST(DemoShow, PresetBindsOnlyEffectsTheShowHas) {
   // The preset parses as the Client writes it and every name it binds is
   // a folder of effects/.
-  auto bank = net::NewPresetBank();
-  net::PresetReport report;
-  ASSERT_EQ(net::LoadPresetFile((std::string(VJ_SOURCE_DIR) + "/presets/demo.HVR").c_str(), bank.get(), &report), 0);
-  EXPECT_EQ(report.binds_read, net::kPresetPages * net::kPresetLetters);
+  auto bank = show::NewPresetBank();
+  show::PresetReport report;
+  ASSERT_EQ(show::LoadPresetFile((std::string(VJ_SOURCE_DIR) + "/presets/demo.HVR").c_str(), bank.get(), &report), 0);
+  EXPECT_EQ(report.binds_read, show::kPresetPages * show::kPresetLetters);
   EXPECT_EQ(report.binds_skipped, 0);
   int named = 0;
   for (const auto& page : bank->bindings)
-    for (const net::Binding& binding : page)
+    for (const show::Binding& binding : page)
       for (const net::DeckRecord& deck : binding.decks) {
         std::string name(net::RecordText(deck.effect_name));
         if (name.empty()) continue;
@@ -339,14 +340,14 @@ TEST(DemoShow, BrokenEffectsFailAloneAndTheOthersLoadAndPlay) {
 
   // The same show started from a preset that names broken and good effects
   // side by side: the start goes on, the good decks play.
-  auto bank = net::NewPresetBank();
+  auto bank = show::NewPresetBank();
   const char* decks[] = {"BADSCRIPT", "SLIDES", "BADJPEG", "WARP", "NOIMAGE", "LOGO"};
   for (int i = 0; i < net::kDeckCount; ++i) {
     net::DeckRecord& record = bank->bindings[0][0].decks[i];
     net::SetRecordText(record.effect_name, decks[i]);
     record.mixer = i == 0 ? net::kNullMixer : 0;  // ALPHABLEND over the first
   }
-  ASSERT_EQ(net::SavePresetFile((dir / "broken.HVR").c_str(), *bank), 0);
+  ASSERT_EQ(show::SavePresetFile((dir / "broken.HVR").c_str(), *bank), 0);
   ChildResult render = RenderOffline(dir, dir / "frames", "A", 20, dir / "broken.HVR", {"--root=" + show});
   ASSERT_EQ(render.exit_code, 0) << render.err;
   for (const char* name : {"BADJPEG", "BADSCRIPT", "NOIMAGE"})

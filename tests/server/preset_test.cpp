@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "show/preset.h"
 #include "tests/server/server_fixture.h"
 
 namespace {
@@ -23,14 +24,14 @@ class StartupPreset : public ServerTest {
     options.bind_address = "127.0.0.1";
     options.vsync = false;
     options.preset_file = preset;
-    EXPECT_EQ(net::ParseBindingKey(key, &options.recall_page, &options.recall_letter), 0);
+    EXPECT_EQ(show::ParseBindingKey(key, &options.recall_page, &options.recall_letter), 0);
     int result = server::StartServer(options);
     core::MarkStartupFinished(true);
     return result;
   }
-  std::string SaveBank(const net::PresetBank& bank) {
+  std::string SaveBank(const show::PresetBank& bank) {
     std::string path = dir / "show.HVR";
-    EXPECT_EQ(net::SavePresetFile(path.c_str(), bank), 0);
+    EXPECT_EQ(show::SavePresetFile(path.c_str(), bank), 0);
     return path;
   }
 };
@@ -39,8 +40,8 @@ TEST_F(StartupPreset, LoadsTheBindingsEffectsAndPutsThemOnTheDecksOnTheFirstTick
   MakeEffect("Tunnel", "tunnel");
   MakeEffect("Plasma", "plasma");
   MakeEffect("Unused", "unused");
-  auto bank = net::NewPresetBank();
-  net::Binding& q3 = bank->bindings[2]['Q' - 'A'];
+  auto bank = show::NewPresetBank();
+  show::Binding& q3 = bank->bindings[2]['Q' - 'A'];
   net::SetRecordText(q3.decks[0].effect_name, "TUNNEL");
   q3.decks[0].fader = 0.4f;
   q3.decks[0].mixer = 5;
@@ -102,8 +103,8 @@ TEST_F(StartupPreset, LoadsTheBindingsEffectsAndPutsThemOnTheDecksOnTheFirstTick
 
 TEST_F(StartupPreset, EmptyBindingsClearTheirDecksWithTheirSettings) {
   MakeEffect("Tunnel", "tunnel");
-  auto bank = net::NewPresetBank();
-  net::Binding& a = bank->bindings[0][0];
+  auto bank = show::NewPresetBank();
+  show::Binding& a = bank->bindings[0][0];
   net::SetRecordText(a.decks[5].effect_name, "TUNNEL");
   a.decks[2].fader = 0.3f;  // no effect, but settings
   a.decks[2].mixer = 2;

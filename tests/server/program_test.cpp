@@ -9,6 +9,7 @@
 #include <set>
 
 #include "net/net.h"
+#include "show/preset.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -174,8 +175,8 @@ TEST(ServerProgram, AFixedRateRunFromAPresetRendersTheSameFramesEveryTime) {
   ChildResult copy = RunChild({"/bin/cp", "-r", std::string(VJ_SOURCE_DIR) + "/tests/fx/data/effects/slideshow",
                                dir / "show/effects/SlideShow"});
   ASSERT_EQ(copy.exit_code, 0) << copy.err;
-  auto bank = net::NewPresetBank();
-  net::Binding& a = bank->bindings[0][0];
+  auto bank = show::NewPresetBank();
+  show::Binding& a = bank->bindings[0][0];
   net::SetRecordText(a.decks[0].effect_name, "SLIDESHOW");
   a.decks[0].mixer = 0;  // ALPHABLEND
   a.decks[0].fader = 1.0f;
@@ -186,7 +187,7 @@ TEST(ServerProgram, AFixedRateRunFromAPresetRendersTheSameFramesEveryTime) {
   a.decks[2].speed = 1.0f;
   a.decks[2].beat_mode = net::kBeatStartOnBeat;
   const std::string preset = dir / "show.HVR";
-  ASSERT_EQ(net::SavePresetFile(preset.c_str(), *bank), 0);
+  ASSERT_EQ(show::SavePresetFile(preset.c_str(), *bank), 0);
 
   constexpr int kFrames = 60;  // 2.4 s at 25 frames a second
   for (const char* run : {"one", "two"}) {

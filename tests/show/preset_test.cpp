@@ -11,7 +11,8 @@
 #include <limits>
 
 #include "app/core/core.h"
-#include "net/net.h"
+#include "net/wire.h"
+#include "show/preset.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -71,8 +72,8 @@ void ExpectDefault(const net::DeckRecord& record, int deck) {
 }
 
 TEST_F(PresetFile, AFreshBankIsWrittenByteForByte) {
-  auto bank = net::NewPresetBank();
-  ASSERT_EQ(net::SavePresetFile((dir / "fresh.HVR").c_str(), *bank), 0);
+  auto bank = show::NewPresetBank();
+  ASSERT_EQ(show::SavePresetFile((dir / "fresh.HVR").c_str(), *bank), 0);
   std::string want = "<BINDS>\n";
   for (int page = 0; page < 10; ++page)
     for (char letter = 'A'; letter <= 'Z'; ++letter) want += DefaultBindText(letter, page);
@@ -84,14 +85,14 @@ TEST_F(PresetFile, AFreshBankIsWrittenByteForByte) {
   size_t binds = 0;
   for (size_t at = got.find("<BIND>"); at != std::string::npos; at = got.find("<BIND>", at + 1)) ++binds;
   EXPECT_EQ(binds, 260u);
-  ASSERT_EQ(net::SavePresetFile((dir / "again.HVR").c_str(), *bank), 0);
+  ASSERT_EQ(show::SavePresetFile((dir / "again.HVR").c_str(), *bank), 0);
   EXPECT_EQ(ReadFile(dir / "again.HVR"), want);
   // No temporary file stays behind.
   EXPECT_EQ(testing_support::ListDir(dir.path()), (std::vector<std::string>{"again.HVR", "fresh.HVR"}));
 }
 
 TEST_F(PresetFile, SaveThenLoadKeepsEveryField) {
-  auto bank = net::NewPresetBank();
+  auto bank = show::NewPresetBank();
   // Distinct values everywhere, so a field read into the wrong place shows.
   for (int page = 0; page < 10; ++page)
     for (int letter = 0; letter < 26; ++letter)
@@ -109,12 +110,12 @@ TEST_F(PresetFile, SaveThenLoadKeepsEveryField) {
         r.threshold = 0.3f;     // not stored
       }
   net::SetRecordText(bank->bindings[9][25].decks[5].effect_name, std::string(63, 'X'));
-  ASSERT_EQ(net::SavePresetFile((dir / "full.hvr").c_str(), *bank), 0);
+  ASSERT_EQ(show::SavePresetFile((dir / "full.hvr").c_str(), *bank), 0);
 
-  auto loaded = net::NewPresetBank();
+  auto loaded = show::NewPresetBank();
   loaded->bindings[0][0].decks[0].fader = 0.123f;  // replaced by the load
-  net::PresetReport report;
-  ASSERT_EQ(net::LoadPresetFile((dir / "FULL.HVR").c_str(), loaded.get(), &report), 0);  // any case
+  show::PresetReport report;
+  ASSERT_EQ(show::LoadPresetFile((dir / "FULL.HVR").c_str(), loaded.get(), &report), 0);  // any case
   EXPECT_EQ(report.binds_read, 260);
   EXPECT_EQ(report.binds_skipped, 0);
   for (int page = 0; page < 10; ++page)
@@ -144,8 +145,8 @@ TEST_F(PresetFile, MissingSpeedIsOnePointZeroAndMissingAutobeatIsFree) {
                        return DeckText(j, "0.250000", 1, "", "<AUTOBEAT> 2 </AUTOBEAT> <SPEED> 0.600000 </SPEED>");
                      }) +
                      "</BINDS>\n";
-  auto bank = net::NewPresetBank();
-  ASSERT_EQ(net::ParsePresetText(text.c_str(), bank.get()), 0);
+  auto bank = show::NewPresetBank();
+  ASSERT_EQ(show::ParsePresetText(text.c_str(), bank.get()), 0);
   for (int j = 0; j < 6; ++j) {
     const net::DeckRecord& q = bank->bindings[2][16].decks[j];
     EXPECT_EQ(q.speed, 1.0f) << j;  // twice normal speed
@@ -212,9 +213,9 @@ TEST_F(PresetFile, MalformedBindsAreSkippedOneByOne) {
   text += BindText("\"Z\"", 4, [&](int j) { return j == 2 ? std::string("<NOTADECK> </NOTADECK>") : good(j); });
   text += "</BINDS>\n";
 
-  auto bank = net::NewPresetBank();
-  net::PresetReport report;
-  ASSERT_EQ(net::ParsePresetText(text.c_str(), bank.get(), &report), 0);
+  auto bank = show::NewPresetBank();
+  show::PresetReport report;
+  ASSERT_EQ(show::ParsePresetText(text.c_str(), bank.get(), &report), 0);
   EXPECT_EQ(report.binds_read, 1);
   EXPECT_EQ(report.binds_skipped, static_cast<int>(bad.size()));
   for (int page = 0; page < 10; ++page)
@@ -225,7 +226,7 @@ TEST_F(PresetFile, MalformedBindsAreSkippedOneByOne) {
         ExpectDefault(bank->bindings[page][letter].decks[j], j);
       }
     }
-  const net::Binding& z = bank->bindings[4][25];
+  const show::Binding& z = bank->bindings[4][25];
   for (int j = 0; j < 6; ++j) {
     if (j == 2) {
       ExpectDefault(z.decks[j], 2);
@@ -237,32 +238,32 @@ TEST_F(PresetFile, MalformedBindsAreSkippedOneByOne) {
   // An effect name of exactly 63 characters is fine.
   std::string longest = "<BINDS>" + BindText("\"H\"", 0, [&](int j) { return DeckText(j, "1.0", 2, std::string(63, 'N').c_str()); }) +
                         "</BINDS>";
-  ASSERT_EQ(net::ParsePresetText(longest.c_str(), bank.get(), &report), 0);
+  ASSERT_EQ(show::ParsePresetText(longest.c_str(), bank.get(), &report), 0);
   EXPECT_EQ(report.binds_read, 1);
   EXPECT_EQ(net::RecordText(bank->bindings[0][7].decks[0].effect_name).size(), 63u);
 }
 
 TEST_F(PresetFile, UnreadableFilesChangeNothingAndEmptyOnesReset) {
-  auto bank = net::NewPresetBank();
+  auto bank = show::NewPresetBank();
   bank->bindings[3][3].decks[3].fader = 0.25f;
   WriteFile(dir / "broken.HVR", "<BINDS> <BIND> <KEY> \"A\" </KEY>");  // unclosed
-  EXPECT_EQ(net::LoadPresetFile((dir / "broken.HVR").c_str(), bank.get()), -1);
-  EXPECT_EQ(net::LoadPresetFile((dir / "missing.HVR").c_str(), bank.get()), -1);
+  EXPECT_EQ(show::LoadPresetFile((dir / "broken.HVR").c_str(), bank.get()), -1);
+  EXPECT_EQ(show::LoadPresetFile((dir / "missing.HVR").c_str(), bank.get()), -1);
   EXPECT_EQ(bank->bindings[3][3].decks[3].fader, 0.25f);
   // Parsed but without BINDS: the bank is reset.
   WriteFile(dir / "other.HVR", "<SHADER> <NAME> \"x\" </NAME> </SHADER>");
-  ASSERT_EQ(net::LoadPresetFile((dir / "other.HVR").c_str(), bank.get()), 0);
+  ASSERT_EQ(show::LoadPresetFile((dir / "other.HVR").c_str(), bank.get()), 0);
   ExpectDefault(bank->bindings[3][3].decks[3], 3);
 }
 
 TEST_F(PresetFile, AFailedSaveLeavesTheOldFileIntact) {
-  auto old_bank = net::NewPresetBank();
+  auto old_bank = show::NewPresetBank();
   net::SetRecordText(old_bank->bindings[0][0].decks[0].effect_name, "OLD");
   std::string path = dir / "show.HVR";
-  ASSERT_EQ(net::SavePresetFile(path.c_str(), *old_bank), 0);
+  ASSERT_EQ(show::SavePresetFile(path.c_str(), *old_bank), 0);
   std::string before = ReadFile(path);
 
-  auto new_bank = net::NewPresetBank();
+  auto new_bank = show::NewPresetBank();
   net::SetRecordText(new_bank->bindings[0][0].decks[0].effect_name, "NEW");
   // The save dies part way: files may not grow past 16 KiB (a bank is far
   // larger), as when the disk fills up.
@@ -272,7 +273,7 @@ TEST_F(PresetFile, AFailedSaveLeavesTheOldFileIntact) {
   struct rlimit small = saved;
   small.rlim_cur = 16 * 1024;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  int result = net::SavePresetFile(path.c_str(), *new_bank);
+  int result = show::SavePresetFile(path.c_str(), *new_bank);
   setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, old_handler);
 
@@ -280,24 +281,24 @@ TEST_F(PresetFile, AFailedSaveLeavesTheOldFileIntact) {
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_EQ(testing_support::ListDir(dir.path()), (std::vector<std::string>{"show.HVR"}));
   // The writer is usable again afterwards.
-  ASSERT_EQ(net::SavePresetFile(path.c_str(), *new_bank), 0);
-  auto check = net::NewPresetBank();
-  ASSERT_EQ(net::LoadPresetFile(path.c_str(), check.get()), 0);
+  ASSERT_EQ(show::SavePresetFile(path.c_str(), *new_bank), 0);
+  auto check = show::NewPresetBank();
+  ASSERT_EQ(show::LoadPresetFile(path.c_str(), check.get()), 0);
   EXPECT_EQ(net::RecordText(check->bindings[0][0].decks[0].effect_name), "NEW");
   // A folder that does not exist: nothing written, -1.
-  EXPECT_EQ(net::SavePresetFile((dir / "nowhere/show.HVR").c_str(), *new_bank), -1);
+  EXPECT_EQ(show::SavePresetFile((dir / "nowhere/show.HVR").c_str(), *new_bank), -1);
 }
 
 TEST_F(PresetFile, UnwritableValuesAreSavedSoTheBindStillLoads) {
-  auto bank = net::NewPresetBank();
+  auto bank = show::NewPresetBank();
   net::DeckRecord& r = bank->bindings[1][1].decks[1];
   r.fader = std::numeric_limits<float>::quiet_NaN();
   r.speed = std::numeric_limits<float>::infinity();
   net::SetRecordText(r.effect_name, "BAD\"NAME\n");
-  ASSERT_EQ(net::SavePresetFile((dir / "odd.HVR").c_str(), *bank), 0);
-  auto loaded = net::NewPresetBank();
-  net::PresetReport report;
-  ASSERT_EQ(net::LoadPresetFile((dir / "odd.HVR").c_str(), loaded.get(), &report), 0);
+  ASSERT_EQ(show::SavePresetFile((dir / "odd.HVR").c_str(), *bank), 0);
+  auto loaded = show::NewPresetBank();
+  show::PresetReport report;
+  ASSERT_EQ(show::LoadPresetFile((dir / "odd.HVR").c_str(), loaded.get(), &report), 0);
   EXPECT_EQ(report.binds_skipped, 0);
   const net::DeckRecord& b = loaded->bindings[1][1].decks[1];
   EXPECT_EQ(b.fader, 1.0f);
@@ -306,22 +307,22 @@ TEST_F(PresetFile, UnwritableValuesAreSavedSoTheBindStillLoads) {
 }
 
 TEST(PresetKeys, PagesAndBindingKeys) {
-  EXPECT_EQ(net::PageOfKey('1'), 0);
-  EXPECT_EQ(net::PageOfKey('9'), 8);
-  EXPECT_EQ(net::PageOfKey('0'), 9);
-  EXPECT_EQ(net::PageOfKey('a'), -1);
+  EXPECT_EQ(show::PageOfKey('1'), 0);
+  EXPECT_EQ(show::PageOfKey('9'), 8);
+  EXPECT_EQ(show::PageOfKey('0'), 9);
+  EXPECT_EQ(show::PageOfKey('a'), -1);
   int page = -5, letter = -5;
-  ASSERT_EQ(net::ParseBindingKey("Q", &page, &letter), 0);
+  ASSERT_EQ(show::ParseBindingKey("Q", &page, &letter), 0);
   EXPECT_EQ(page, 0);
   EXPECT_EQ(letter, 16);
-  ASSERT_EQ(net::ParseBindingKey("3Q", &page, &letter), 0);
+  ASSERT_EQ(show::ParseBindingKey("3Q", &page, &letter), 0);
   EXPECT_EQ(page, 2);
   EXPECT_EQ(letter, 16);
-  ASSERT_EQ(net::ParseBindingKey("0a", &page, &letter), 0);
+  ASSERT_EQ(show::ParseBindingKey("0a", &page, &letter), 0);
   EXPECT_EQ(page, 9);
   EXPECT_EQ(letter, 0);
   for (const char* bad : {"", "QQ", "33", "3", "Q3", "3QQ", "é", "-Q", " Q"})
-    EXPECT_EQ(net::ParseBindingKey(bad, &page, &letter), -1) << bad;
+    EXPECT_EQ(show::ParseBindingKey(bad, &page, &letter), -1) << bad;
 }
 
 net::EffectRecord Effect(int32_t id, const char* name, bool loaded) {
@@ -333,7 +334,7 @@ net::EffectRecord Effect(int32_t id, const char* name, bool loaded) {
 }
 
 TEST(PresetRecall, PlansSendsPerDeckInOrder) {
-  net::Binding binding;
+  show::Binding binding;
   for (int j = 0; j < 6; ++j) binding.decks[j] = net::DefaultDeckRecord(j);
   net::SetRecordText(binding.decks[0].effect_name, "TUNNEL");
   binding.decks[0].fader = 0.4f;
@@ -346,7 +347,7 @@ TEST(PresetRecall, PlansSendsPerDeckInOrder) {
   binding.decks[5].deck = 1;  // settings go to the deck the record names
   std::vector<net::EffectRecord> effects = {Effect(0, "PLASMA", false), Effect(1, "TUNNEL", true)};
 
-  std::vector<net::RecallStep> steps = net::PlanRecall(binding, effects, true);
+  std::vector<show::RecallStep> steps = show::PlanRecall(binding, effects, true);
   // Deck 0 gets TUNNEL; decks 1 and 5 have no name and are cleared; 2, 3, 4 stay.
   ASSERT_EQ(steps.size(), 3u);
   EXPECT_EQ(steps[0].effect_id, 1);
@@ -365,12 +366,12 @@ TEST(PresetRecall, PlansSendsPerDeckInOrder) {
   EXPECT_EQ(steps[2].update.change_mask, 27u);
 
   // Without unloading empty decks only the named, loaded effect moves.
-  steps = net::PlanRecall(binding, effects, false);
+  steps = show::PlanRecall(binding, effects, false);
   ASSERT_EQ(steps.size(), 1u);
   EXPECT_EQ(steps[0].deck, 0);
   // Once PLASMA is loaded, deck 2 gets it.
   effects[0].loaded = true;
-  steps = net::PlanRecall(binding, effects, false);
+  steps = show::PlanRecall(binding, effects, false);
   ASSERT_EQ(steps.size(), 2u);
   EXPECT_EQ(steps[1].effect_id, 0);
   EXPECT_EQ(steps[1].deck, 2);

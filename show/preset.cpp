@@ -20,10 +20,21 @@
 #include <cstring>
 
 #include "app/core/core.h"
-#include "net/net.h"
+#include "net/wire.h"
+#include "show/preset.h"
 #include "text/text.h"
 
-namespace net {
+namespace show {
+
+using net::DeckRecord;
+using net::DefaultDeckRecord;
+using net::EffectRecord;
+using net::kBeatFree;
+using net::kDeckCount;
+using net::kMaskServerReply;
+using net::RecordText;
+using net::SetRecordText;
+
 namespace {
 
 // A quote cannot stand inside a quoted string of the tag syntax, and a
@@ -263,4 +274,4 @@ std::vector<RecallStep> PlanRecall(const Binding& binding, const std::vector<Eff
   return steps;
 }
 
-}  // namespace net
+}  // namespace show

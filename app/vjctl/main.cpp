@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "net/net.h"
+#include "net/link.h"
 
 namespace {
 
