@@ -13,12 +13,15 @@
 #include "app/core/core.h"
 #include "app/platform.h"
 #include "app/splash.h"
-#include "client/client.h"
-#include "fx/fx.h"
-#include "net/net.h"
-#include "show/preset.h"
-#include "render/render.h"
+#include "client/dialogs.h"
+#include "client/window.h"
+#include "fx/effect.h"
+#include "fx/timing.h"
+#include "net/socket.h"
+#include "render/display.h"
+#include "render/layer.h"
 #include "server/server.h"
+#include "show/preset.h"
 
 namespace app {
 namespace {

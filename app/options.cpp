@@ -7,7 +7,7 @@
 #include <cstdlib>
 
 #include "app/core/core.h"
-#include "net/net.h"
+#include "net/socket.h"
 #include "show/preset.h"
 
 namespace app {

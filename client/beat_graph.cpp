@@ -8,7 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "client/client.h"
+#include "client/panel.h"
+#include "client/window.h"
 
 namespace client {
 namespace {

@@ -7,7 +7,7 @@
 // a letter recalls it once. The process-wide space bar and Backspace are
 // the window's (ClientWindow::Tick), so that two panels do not tap twice.
 #include "app/core/core.h"
-#include "client/client.h"
+#include "client/panel.h"
 
 namespace client {
 namespace {

@@ -4,7 +4,9 @@
 #include <algorithm>
 
 #include "app/core/core.h"
-#include "client/client.h"
+#include "client/dialogs.h"
+#include "client/panel.h"
+#include "client/window.h"
 #include "fx/timing.h"
 
 namespace client {

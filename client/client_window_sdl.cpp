@@ -19,9 +19,10 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "client/client.h"
 #include "client/draw_gl.h"
+#include "client/panel.h"
 #include "client/view.h"
+#include "client/window.h"
 #include "render/gl_context.h"
 
 namespace client {

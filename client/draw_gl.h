@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "client/client.h"
+#include "client/window.h"
 
 namespace client {
 

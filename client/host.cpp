@@ -1,7 +1,7 @@
 #include <cstddef>
 
 #include "app/core/core.h"
-#include "client/client.h"
+#include "client/panel.h"
 
 namespace client {
 namespace {

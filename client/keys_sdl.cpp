@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <array>
 
-#include "client/client.h"
+#include "client/panel.h"
 
 namespace client {
 namespace {

@@ -6,7 +6,8 @@
 // along the bottom.
 #include <algorithm>
 
-#include "client/client.h"
+#include "client/panel.h"
+#include "client/window.h"
 
 namespace client {
 namespace {

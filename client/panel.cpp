@@ -13,7 +13,8 @@
 #include <cstdio>
 
 #include "app/core/core.h"
-#include "client/client.h"
+#include "client/panel.h"
+#include "client/window.h"
 #include "fx/timing.h"
 
 namespace client {

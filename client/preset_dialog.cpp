@@ -10,7 +10,8 @@
 #include <system_error>
 
 #include "app/core/core.h"
-#include "client/client.h"
+#include "client/dialogs.h"
+#include "client/panel.h"
 
 namespace client {
 namespace {

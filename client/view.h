@@ -7,7 +7,8 @@
 #include <map>
 #include <string>
 
-#include "client/client.h"
+#include "client/panel.h"
+#include "client/window.h"
 
 struct ImFont;
 struct ImVec2;

@@ -12,9 +12,11 @@
 #include <cstring>
 
 #include "app/core/core.h"
+#include "fx/effect.h"
 #include "fx/effects_internal.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/timing.h"
+#include "render/layer.h"
+#include "render/materials.h"
 
 namespace fx {
 namespace {

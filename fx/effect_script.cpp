@@ -22,8 +22,8 @@
 #include <new>
 
 #include "app/core/core.h"
+#include "fx/effect.h"
 #include "fx/effects_internal.h"
-#include "fx/fx.h"
 
 namespace fx {
 namespace {

@@ -14,8 +14,10 @@
 #include <string_view>
 
 #include "app/core/core.h"
+#include "fx/effect.h"
 #include "fx/effects_internal.h"
-#include "fx/fx.h"
+#include "fx/image_effect.h"
+#include "fx/timing.h"
 
 namespace fx {
 namespace {

@@ -21,9 +21,12 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/image_effect.h"
 #include "media/media.h"
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 
 namespace fx {
 namespace {

@@ -12,9 +12,13 @@
 #include <string_view>
 
 #include "app/core/core.h"
+#include "fx/effect.h"
 #include "fx/effects_internal.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/timing.h"
+#include "render/device.h"
+#include "render/layer.h"
+#include "render/materials.h"
+#include "render/values.h"
 
 namespace fx {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 

@@ -16,9 +16,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "render/device.h"
+#include "render/display.h"
+#include "render/gl_context.h"
 #include "render/gl_state.h"
+#include "render/layer.h"
 #include "render/program.h"
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 

@@ -11,7 +11,10 @@
 #include <algorithm>
 
 #include "render/defaults.h"
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

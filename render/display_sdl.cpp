@@ -1,7 +1,8 @@
 // The adapter's modes as SDL reports them for display N.
 #include <SDL.h>
 
-#include "render/render.h"
+#include "render/display.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

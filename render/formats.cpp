@@ -1,5 +1,6 @@
 // Format, vertex-format and matrix helpers (no GL here).
-#include "render/render.h"
+#include "render/device.h"
+#include "render/values.h"
 
 namespace render {
 

@@ -18,8 +18,12 @@
 #include <cmath>
 #include <memory>
 
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
 #include "render/layer_internal.h"
-#include "render/render.h"
+#include "render/materials.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

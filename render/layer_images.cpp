@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "media/media.h"
+#include "render/device.h"
+#include "render/layer.h"
 #include "render/layer_internal.h"
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

@@ -5,7 +5,8 @@
 
 #include <memory>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/layer.h"
 
 namespace render::layer {
 

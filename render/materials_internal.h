@@ -1,7 +1,9 @@
 // Internal to render: what the material files share.
 #pragma once
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/materials.h"
+#include "render/values.h"
 
 namespace render {
 

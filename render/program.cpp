@@ -11,7 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

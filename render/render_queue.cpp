@@ -12,8 +12,12 @@
 #include <new>
 #include <vector>
 
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
 #include "render/materials_internal.h"
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

@@ -8,8 +8,11 @@
 #include <new>
 
 #include "media/media.h"
+#include "render/device.h"
+#include "render/layer.h"
+#include "render/materials.h"
 #include "render/materials_internal.h"
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

@@ -7,8 +7,12 @@
 // device sees the full fixed-function picture once it honours them.
 #include <cmath>
 
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
 #include "render/materials_internal.h"
-#include "render/render.h"
+#include "render/values.h"
 
 namespace render {
 namespace {

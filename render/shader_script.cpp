@@ -9,7 +9,9 @@
 #include <cmath>
 #include <new>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/materials.h"
+#include "render/values.h"
 #include "text/text.h"
 
 namespace render {

@@ -6,7 +6,7 @@
 // milliseconds after a few hours of show.
 #include <cmath>
 
-#include "fx/fx.h"
+#include "fx/timing.h"
 #include "server/server.h"
 
 namespace server {

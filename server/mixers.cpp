@@ -12,8 +12,11 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/timing.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 #include "server/server_internal.h"
 
 namespace server {

@@ -6,8 +6,12 @@
 // copy depends on the output.
 #include <cmath>
 
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
+#include "render/values.h"
 #include "server/server_internal.h"
 
 namespace server::internal {

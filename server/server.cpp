@@ -17,9 +17,12 @@
 #include <optional>
 
 #include "app/core/core.h"
-#include "render/render.h"
-#include "show/preset.h"
+#include "net/link.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
 #include "server/server_internal.h"
+#include "show/preset.h"
 
 namespace server {
 namespace {

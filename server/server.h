@@ -21,9 +21,10 @@
 #include <string>
 #include <vector>
 
-#include "fx/fx.h"
-#include "net/net.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "fx/timing.h"
+#include "net/wire.h"
+#include "render/layer.h"
 
 namespace server {
 

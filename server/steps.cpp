@@ -7,8 +7,8 @@
 // data/shaders/. It sits at the bottom of the manager stack for as long as
 // the Server runs; each effect pushes its own library over it while it
 // loads and draws.
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/image_effect.h"
+#include "render/materials.h"
 #include "server/server_internal.h"
 
 namespace server::internal {

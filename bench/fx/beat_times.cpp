@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 #include "tests/fx/click_track.h"
 
 int main(int argc, char** argv) {

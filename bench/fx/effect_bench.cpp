@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/effect.h"
 
 namespace {
 

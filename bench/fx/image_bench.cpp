@@ -26,8 +26,11 @@
 
 #include "app/core/core.h"
 #include "bench/support/jpeg_out.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/image_effect.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 #include "tests/fx/click_track.h"
 
 namespace {

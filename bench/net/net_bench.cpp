@@ -20,7 +20,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include "net/net.h"
+#include "net/link.h"
+#include "net/socket.h"
+#include "net/wire.h"
 #include "tests/net/fake_server.h"
 
 namespace {

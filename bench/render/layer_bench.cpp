@@ -11,7 +11,10 @@
 #include <vector>
 
 #include "media/media.h"
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 
 namespace {
 

@@ -15,7 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
+#include "render/values.h"
 
 namespace {
 

@@ -10,7 +10,12 @@
 #include <cstring>
 #include <vector>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/gl_context.h"
+#include "render/layer.h"
+#include "render/test_hooks.h"
+#include "render/values.h"
 
 namespace {
 

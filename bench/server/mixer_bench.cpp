@@ -26,8 +26,12 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "fx/timing.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/gl_context.h"
+#include "render/layer.h"
 #include "server/server.h"
 #include "tests/server/swatch.h"
 #include "tests/support/support.h"

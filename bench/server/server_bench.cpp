@@ -22,8 +22,10 @@
 #include <benchmark/benchmark.h>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
-#include "net/net.h"
+#include "fx/timing.h"
+#include "net/link.h"
+#include "net/socket.h"
+#include "net/wire.h"
 #include "server/server.h"
 #include "tests/support/support.h"
 

@@ -7,7 +7,7 @@
 #include <limits>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 #include "tests/client/panel_fixture.h"
 
 namespace {

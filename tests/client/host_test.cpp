@@ -2,7 +2,8 @@
 // placement helpers of the Client window.
 #include <gtest/gtest.h>
 
-#include "client/client.h"
+#include "client/panel.h"
+#include "client/window.h"
 
 namespace {
 

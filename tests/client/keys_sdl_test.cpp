@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "client/client.h"
+#include "client/panel.h"
 
 namespace {
 

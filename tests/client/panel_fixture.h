@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
-#include "client/client.h"
+#include "client/dialogs.h"
+#include "client/panel.h"
+#include "client/window.h"
 #include "tests/net/fake_server.h"
 #include "tests/support/support.h"
 

@@ -11,8 +11,8 @@
 #include <imgui.h>
 
 #include "client/draw_gl.h"
-#include "fx/fx.h"
 #include "client/view.h"
+#include "fx/timing.h"
 #include "tests/client/panel_fixture.h"
 #include "tests/client/png_out.h"
 

@@ -10,7 +10,7 @@
 #include <csignal>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 #include "show/preset.h"
 #include "tests/client/panel_fixture.h"
 

@@ -11,12 +11,16 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "client/client.h"
-#include "fx/fx.h"
-#include "net/net.h"
-#include "show/preset.h"
-#include "render/render.h"
+#include "client/panel.h"
+#include "fx/effect.h"
+#include "fx/timing.h"
+#include "net/wire.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 #include "server/server.h"
+#include "show/preset.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "net/net.h"
+#include "net/wire.h"
 #include "show/preset.h"
 #include "tests/support/support.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/effect.h"
 #include "tests/support/support.h"
 
 namespace fx_test {

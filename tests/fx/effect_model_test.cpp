@@ -5,7 +5,7 @@
 #include <climits>
 #include <cstring>
 
-#include "render/render.h"
+#include "render/layer.h"
 #include "tests/fx/effect_fixture.h"
 
 namespace {

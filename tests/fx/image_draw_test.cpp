@@ -15,9 +15,12 @@
 #include <jpeglib.h>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/effect.h"
+#include "fx/image_effect.h"
 #include "media/media.h"
-#include "render/render.h"
+#include "render/device.h"
+#include "render/layer.h"
+#include "render/values.h"
 #include "tests/fx/image_fixture.h"
 
 namespace {

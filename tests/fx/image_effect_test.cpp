@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/effect.h"
+#include "fx/image_effect.h"
+#include "fx/timing.h"
 #include "tests/fx/image_fixture.h"
 #include "tests/fx/sound_fixture.h"
 

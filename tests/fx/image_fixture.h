@@ -12,8 +12,12 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/image_effect.h"
+#include "fx/timing.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 #include "tests/fx/effect_fixture.h"
 #include "tests/support/support.h"
 

@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "render/materials.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
+#include "fx/timing.h"
 
 namespace fx_test {
 

@@ -11,8 +11,13 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "fx/timing.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
+#include "render/values.h"
 #include "tests/fx/sound_fixture.h"
 #include "tests/support/support.h"
 

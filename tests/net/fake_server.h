@@ -11,7 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/net.h"
+#include "net/link.h"
+#include "net/socket.h"
+#include "net/wire.h"
 
 namespace testing_support {
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "net/net.h"
+#include "net/link.h"
+#include "net/socket.h"
+#include "net/wire.h"
 #include "tests/support/support.h"
 
 namespace testing_support {

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "net/net.h"
+#include "net/wire.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "render/test_hooks.h"
 #include "tests/render/render_test_util.h"
 
 namespace {

@@ -7,7 +7,10 @@
 #include <cstdio>
 
 #include "render/defaults.h"
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/test_hooks.h"
+#include "render/values.h"
 #include "tests/support/support.h"
 
 namespace {

@@ -9,7 +9,10 @@
 
 #include "app/core/core.h"
 #include "media/media.h"
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 #include "tests/render/render_test_util.h"
 
 namespace {

@@ -7,7 +7,11 @@
 #include <cstring>
 #include <memory>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
+#include "render/values.h"
 #include "tests/render/material_fixture.h"
 #include "tests/render/render_test_util.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "render/render.h"
+#include "render/materials.h"
 #include "tests/support/support.h"
 
 namespace material_test {

@@ -1,5 +1,6 @@
 // ApplyPass, checked by the states it leaves in the display's state caches
 // and on the device.
+#include "render/display.h"
 #include "tests/render/material_fixture.h"
 
 namespace {

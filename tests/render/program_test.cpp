@@ -5,7 +5,7 @@
 #include <unordered_set>
 
 #include "render/program.h"
-#include "render/render.h"
+#include "render/values.h"
 
 namespace {
 

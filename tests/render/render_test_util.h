@@ -9,7 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/layer.h"
+#include "render/values.h"
 
 namespace render_test {
 

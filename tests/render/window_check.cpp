@@ -15,7 +15,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/values.h"
 
 namespace {
 

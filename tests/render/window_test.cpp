@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 
 
-#include "render/render.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/gl_context.h"
+#include "render/values.h"
 #include "tests/render/render_test_util.h"
 #include "tests/support/support.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <set>
 
-#include "net/net.h"
+#include "net/wire.h"
 #include "show/preset.h"
 #include "tests/support/support.h"
 

@@ -10,9 +10,15 @@
 #include <vector>
 
 #include "app/core/core.h"
-#include "fx/fx.h"
-#include "net/net.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "fx/timing.h"
+#include "net/link.h"
+#include "net/socket.h"
+#include "net/wire.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/materials.h"
+#include "render/values.h"
 #include "server/server.h"
 #include "tests/support/support.h"
 

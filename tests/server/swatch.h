@@ -21,8 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "fx/fx.h"
-#include "render/render.h"
+#include "fx/effect.h"
+#include "render/device.h"
+#include "render/display.h"
+#include "render/layer.h"
+#include "render/values.h"
 
 namespace server_test {
 
