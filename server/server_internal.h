@@ -1,9 +1,12 @@
 // Internal to the server module: the pieces server.cpp strings together.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "app/core/core.h"
+#include "net/link.h"
+#include "show/preset.h"
 #include "server/server.h"
 
 namespace server::internal {
@@ -53,6 +56,74 @@ int OpenOutputWindow(OutputWindow* window);
 void SaveOutputWindowPosition(const OutputWindow& window);
 // The Server's output window object (it has no window when headless).
 OutputWindow* GetOutputWindow();
+
+// ---------------------------------------------------------------------------
+// The Server's state (server.cpp) and its Client link (client_link.cpp).
+// ---------------------------------------------------------------------------
+// Messages taken per tick at most, so a flooding peer cannot hold the frame.
+inline constexpr int kMaxMessagesPerTick = 4096;
+
+struct ServerState {
+  ServerOptions options;
+  bool started = false;
+  bool quit_requested = false;
+  bool client_connected = false;
+  bool drew_deck = false;
+  bool window_open = false;
+  double clock = 0.0;
+  net::ListenSocket listener;
+  net::Connection connections[2];
+  int current = 0;  // which of `connections` is the Client's
+  net::Link link;
+  OutputWindow window;
+  Deck decks[kDeckCount];
+  // The start-up preset's binding, until the first tick recalls it.
+  std::optional<show::Binding> startup_recall;
+  // Frame-rate report.
+  uint32_t last_report_ms = 0;
+  uint32_t frames = 0;
+  float rate = 0.0f;
+
+  ServerState() {
+    for (int i = 0; i < kDeckCount; ++i) decks[i].record = net::DefaultDeckRecord(i);
+  }
+  net::Connection& client() { return connections[current]; }
+};
+
+// The one Server.
+extern ServerState g_server;
+
+// A deck back to its defaults, keeping its beat listener.
+void ResetDeck(int index);
+
+// Sends to the Client if one is connected. A failed send closes the
+// connection; the tick notices it after the message loop.
+void Send(const net::NetMessage& message);
+// The log event's own trace line is written when it is sent.
+void SendLogText(const char* text);
+void DisconnectClient();
+void RestartFrameCount();
+// 0 when nothing went wrong (a connection taken or none pending), -1 when a
+// pending connection could not be accepted.
+int AcceptNewcomer();
+// Counts a frame and sends the frame rate about once a second.
+void CountFrame();
+// Every message from the Client goes through here; the start-up recall
+// uses the two deck handlers too.
+void HandleMessage(net::NetMessage* message);
+void HandleSetDeckEffect(const net::SetDeckEffectMessage& message);
+void HandleDeckUpdate(const net::DeckUpdateMessage& message);
+
+// ---------------------------------------------------------------------------
+// The start-up preset (startup_recall.cpp).
+// ---------------------------------------------------------------------------
+// Reads the preset file and loads the effects its binding names. 0, or -1
+// when the file cannot be read.
+int PrepareStartupRecall(const ServerOptions& options);
+// The recall itself, through the same handling as the Client's messages:
+// each named, loaded effect goes on its deck from its beginning with the
+// binding's settings; decks of empty bindings are cleared.
+void RecallStartupPreset(const show::Binding& binding);
 
 // ---------------------------------------------------------------------------
 // Start-up steps other parts of the program fill (steps.cpp). Each returns
