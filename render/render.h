@@ -794,7 +794,7 @@ uint64_t ProgramBuildCount();
 
 // ===========================================================================
 // 8. Render device layer. Drawing code names textures, depth surfaces and
-// buffers by small integer ids (slot indices of id tables, -1 for none),
+// buffers by integer ids (id table slots with generations, -1 for none),
 // streams immediate geometry through one shared dynamic vertex buffer and
 // one dynamic index buffer, and draws into textures through a stack of
 // render targets whose bottom entry is the device's back buffer. Main
@@ -952,9 +952,9 @@ void SetGlobalTime(float seconds);
 // ShaderManager, handed out by name with reference counts, and drawn pass by
 // pass, directly (ApplyPass) or through the sorted render queue.
 //
-// Managers are stacked; the top one is current. A ShaderHandle is an index
-// into the current manager's shader table, a TextureHandle an index into its
-// texture table, so owners draw only with their own manager pushed.
+// Managers are stacked; the top one is current. A ShaderHandle is an id in
+// the current manager's shader table, a TextureHandle an id in its texture
+// table, so owners draw only with their own manager pushed.
 // ===========================================================================
 
 using ShaderHandle = int32_t;   // -1: none
