@@ -122,9 +122,9 @@ float ImageEffect::position_y(int32_t slot) const {
 }
 
 void ImageEffect::ReleaseTextures() {
-  // Ids from a manager that has been shut down since are no longer ours.
-  if (manager_generation_ == ImageManagerGeneration())
-    for (int id : textures_) ReleaseImageTexture(id);
+  // Ids from a manager that has been shut down since are dead: giving them
+  // back does nothing.
+  for (int id : textures_) ReleaseImageTexture(id);
   textures_.clear();
 }
 
@@ -169,7 +169,6 @@ int ImageEffect::Load(const char* name, const char* arguments) {
   frame_length_ = length;
   textures_.assign(static_cast<size_t>(count), -1);
   positions_.assign(static_cast<size_t>(count), Position{});
-  manager_generation_ = ImageManagerGeneration();
   for (int32_t i = 0; i < count; ++i) {
     std::string_view file = NextArgument(&p);
     if (file == "_") continue;  // a blank slot

@@ -43,12 +43,9 @@ enum ImageBlend : int32_t {
 int StartImageManager();
 // Server shutdown step, before the render layer goes: releases every tile
 // whatever its references. References still held afterwards are ignored
-// when given back (see ImageManagerGeneration).
+// when given back: their ids never name a picture loaded later.
 void ShutdownImageManager();
 bool ImageManagerRunning();
-// Changes with every start and shutdown, so a holder can tell whether the
-// ids it keeps still belong to the running manager.
-uint32_t ImageManagerGeneration();
 
 // Loads the picture at `path` (through the file layer, relative to the
 // current base folder; without a TGA/BMP/JPG extension the loader tries
@@ -162,7 +159,6 @@ class ImageEffect final : public FxInstance {
   float raw_start_frequency_ = 0.0f, raw_end_frequency_ = 0.0f;
   bool raw_sound_fade_ = false, beat_sound_fade_ = false;
   bool alpha_invert_ = false;
-  uint32_t manager_generation_ = 0;  // of the manager the ids came from
   // Commands replay every frame: each bad one is reported once.
   std::vector<std::string> reported_;
 };

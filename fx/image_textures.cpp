@@ -1,17 +1,17 @@
 // Image textures: pictures cut into 256 x 256 tiles, shared by file, drawn
 // as one screen-space quad per tile.
 //
-// Design: a small table of records (slot index = id, free slots reused)
-// with a reference count each. The key of a record is the picture's file
-// identity -- the folder resolved on disk plus the upper-cased file name as
-// the loader looks it up -- so identical files share one record while two
-// effects' same-named pictures never do. The whole picture is converted
-// once into the tile format; each tile is then a rectangle copy into the
-// locked level of a one-level texture, with its last column and row
-// repeated into the unused part so linear filtering at a partial edge never
-// reads the empty texels. A generation number changes with every start and
-// shutdown, so references given back after a shutdown are recognised as
-// stale by their holders.
+// Design: a pool of records (core::ObjectPool ids) with a reference count
+// each. The key of a record is the picture's file identity -- the folder
+// resolved on disk plus the upper-cased file name as the loader looks it
+// up -- so identical files share one record while two effects' same-named
+// pictures never do. The whole picture is converted once into the tile
+// format; each tile is then a rectangle copy into the locked level of a
+// one-level texture, with its last column and row repeated into the unused
+// part so linear filtering at a partial edge never reads the empty texels.
+// The pool outlives shutdowns and starts, so the ids of released pictures
+// -- also those released all at once by a shutdown -- stay dead and can
+// never reach a picture loaded later.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -32,7 +32,6 @@ namespace fx {
 namespace {
 
 struct Record {
-  bool used = false;
   int references = 0;
   std::string key;
   uint32_t width = 0, height = 0;
@@ -44,23 +43,21 @@ struct Record {
 
 struct Manager {
   bool running = false;
-  uint32_t generation = 1;
-  std::vector<Record> records;
+  core::ObjectPool<Record> records;
 } g_images;
 
 constexpr uint32_t kTile = static_cast<uint32_t>(kImageTileSize);
 
-Record* Find(int id) {
-  if (id < 0 || static_cast<size_t>(id) >= g_images.records.size()) return nullptr;
-  Record& record = g_images.records[static_cast<size_t>(id)];
-  return record.used ? &record : nullptr;
-}
+Record* Find(int id) { return g_images.records.Get(id); }
 
-void ReleaseTiles(Record* record) {
+// Gives the record's tiles back and frees its id.
+void ReleaseRecord(int id) {
+  Record* record = Find(id);
+  if (!record) return;
   // After the render layer went its ids may already name other textures.
   if (render::RenderLayerReady())
     for (render::TextureId tile : record->tiles) render::ReleaseTexture(tile);
-  *record = Record();
+  g_images.records.Release(id);
 }
 
 bool TilePixelFormat(render::Format format, media::PixelFormat* pixel_format) {
@@ -176,22 +173,17 @@ int StartImageManager() {
     core::Trace("IMAGES: no render layer, the image manager cannot start\n");
     return -1;
   }
-  g_images.records.clear();
   g_images.running = true;
-  ++g_images.generation;
   return 0;
 }
 
 void ShutdownImageManager() {
-  for (Record& record : g_images.records)
-    if (record.used) ReleaseTiles(&record);
-  g_images.records.clear();
-  if (g_images.running) ++g_images.generation;
+  // One by one rather than Clear(), which would hand the same ids out again.
+  for (auto it = g_images.records.begin(); it != g_images.records.end(); ++it) ReleaseRecord(it.id());
   g_images.running = false;
 }
 
 bool ImageManagerRunning() { return g_images.running; }
-uint32_t ImageManagerGeneration() { return g_images.generation; }
 
 int LoadImageTexture(const char* path) {
   if (!g_images.running || !path) return -1;
@@ -200,11 +192,11 @@ int LoadImageTexture(const char* path) {
     core::Trace("IMAGES: no folder for %s\n", path);
     return -1;
   }
-  for (size_t i = 0; i < g_images.records.size(); ++i) {
-    Record& record = g_images.records[i];
-    if (record.used && record.key == key) {
+  for (auto it = g_images.records.begin(); it != g_images.records.end(); ++it) {
+    Record& record = *it;
+    if (record.key == key) {
       ++record.references;
-      return static_cast<int>(i);
+      return it.id();
     }
   }
   media::Image image;
@@ -212,36 +204,30 @@ int LoadImageTexture(const char* path) {
     core::Trace("IMAGES: cannot load %s\n", path);
     return -1;
   }
-  size_t slot = 0;
-  while (slot < g_images.records.size() && g_images.records[slot].used) ++slot;
-  if (slot == g_images.records.size()) g_images.records.emplace_back();
-  Record& record = g_images.records[slot];
-  record.used = true;
+  const int id = g_images.records.Add(Record{});
+  if (id < 0) return -1;
+  Record& record = *Find(id);  // valid until the next Add
   record.key = key;
   record.alpha = image.format.bits == 8 ? image.palette && media::HasAlpha(image.palette->format)
                                         : media::HasAlpha(image.format);
   if (MakeTiles(image, render::ChooseImageTextureFormat(image), &record) != 0) {
     core::Trace("IMAGES: cannot make textures for %s\n", path);
-    ReleaseTiles(&record);
+    ReleaseRecord(id);
     return -1;
   }
   record.references = 1;
-  core::Trace("IMAGES: %s is %ux%u in %u tiles, id %zu\n", key.c_str(), record.width, record.height,
-              record.columns * record.rows, slot);
-  return static_cast<int>(slot);
+  core::Trace("IMAGES: %s is %ux%u in %u tiles, id %d\n", key.c_str(), record.width, record.height,
+              record.columns * record.rows, id);
+  return id;
 }
 
 void ReleaseImageTexture(int id) {
   Record* record = Find(id);
   if (!record) return;
-  if (--record->references <= 0) ReleaseTiles(record);
+  if (--record->references <= 0) ReleaseRecord(id);
 }
 
-int ImageTextureCount() {
-  int count = 0;
-  for (const Record& record : g_images.records) count += record.used ? 1 : 0;
-  return count;
-}
+int ImageTextureCount() { return g_images.records.Count(); }
 
 bool GetImageTextureInfo(int id, ImageTextureInfo* info) {
   const Record* record = Find(id);

@@ -4,7 +4,8 @@
 // Design: all state sits in one LayerState made by InitRenderLayer and
 // dropped by ShutdownRenderLayer, so a shut-down layer holds nothing and
 // every call before or after fails cleanly. The tables are ObjectPools:
-// ids are slot indices, the most recently released id is reused first.
+// an id carries its slot's generation, so an id released (or released
+// twice) fails even after another object took its slot.
 // Table entries hold shared pointers; whoever binds an object to the
 // device keeps it alive on its own, so releasing an id never leaves the
 // device with a dangling object.
@@ -323,7 +324,7 @@ TextureId CreateDepthSurface(uint32_t width, uint32_t height, Format target_form
 void ReleaseTexture(TextureId id) {
   if (!g_layer || g_layer->textures.Release(id) != 0) return;
   // A released aux target is made again on its next use, never confused
-  // with whatever reuses its id.
+  // with whatever reuses its slot.
   for (TextureId& aux : g_layer->aux_render)
     if (aux == id) aux = kNoId;
   if (g_layer->aux_depth == id) g_layer->aux_depth = kNoId;

@@ -1,5 +1,5 @@
 // The render device layer. Drawing code names textures, depth surfaces and
-// buffers by small integer ids (-1 for none), streams immediate geometry
+// buffers by integer ids (-1 for none), streams immediate geometry
 // through one shared dynamic vertex buffer and one dynamic index buffer, and
 // draws into textures through a stack of render targets whose bottom entry
 // is the device's back buffer. Also: textures made from images, and the two
@@ -28,7 +28,7 @@ namespace render {
 
 // ===========================================================================
 // Render device layer. Drawing code names textures, depth surfaces and
-// buffers by small integer ids (slot indices of id tables, -1 for none),
+// buffers by integer ids (id table slots with generations, -1 for none),
 // streams immediate geometry through one shared dynamic vertex buffer and
 // one dynamic index buffer, and draws into textures through a stack of
 // render targets whose bottom entry is the device's back buffer. Main

@@ -36,9 +36,9 @@ namespace render {
 // ShaderManager, handed out by name with reference counts, and drawn pass by
 // pass, directly (ApplyPass) or through the sorted render queue.
 //
-// Managers are stacked; the top one is current. A ShaderHandle is an index
-// into the current manager's shader table, a TextureHandle an index into its
-// texture table, so owners draw only with their own manager pushed.
+// Managers are stacked; the top one is current. A ShaderHandle is an id in
+// the current manager's shader table, a TextureHandle an id in its texture
+// table, so owners draw only with their own manager pushed.
 // ===========================================================================
 
 using ShaderHandle = int32_t;   // -1: none

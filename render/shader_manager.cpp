@@ -75,8 +75,10 @@ ShaderManager::~ShaderManager() {
 
 int ShaderManager::Init() {
   Shutdown();
+  // The shader table starts afresh, as the NULL shader must be handle 0
+  // (kNullShader). The texture table is kept, emptied by Shutdown, so
+  // texture handles of an earlier start stay dead.
   shaders_ = core::ObjectPool<Shader>();
-  textures_ = core::ObjectPool<TextureEntry>();
   if (g_start_hook) g_start_hook();
   if (CreateBuiltinShader("NULL", BUILTIN_UNTEXTURED) != kNullShader) {
     Shutdown();
@@ -95,9 +97,12 @@ void ShaderManager::Shutdown() {
       ReleasePassTextures(&shader);
     }
   shaders_.Clear();
-  // Whatever a caller resolved by hand and never gave back.
-  for (TextureEntry& entry : textures_) ReleaseTexture(entry.texture);
-  textures_.Clear();
+  // Whatever a caller resolved by hand and never gave back; one by one
+  // rather than Clear(), which would hand the same handles out again.
+  for (auto it = textures_.begin(); it != textures_.end(); ++it) {
+    ReleaseTexture((*it).texture);
+    textures_.Release(it.id());
+  }
   mirrored = false;
   initialized_ = false;
 }

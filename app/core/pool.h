@@ -1,12 +1,23 @@
 // Slot pools and growable arrays: the two containers every module shares.
 // Included through app/core/core.h; other modules never include this file.
 //
-// ObjectPool<T> hands out small integer ids that stay valid until released:
-// an item's id is its slot index. Slots form two doubly linked chains over
-// one array: the free chain (a released slot goes to its head, so the most
-// recently released id is the first one reused) and the used chain, kept in
-// insertion order, which is the iteration order. A new pool has one slot; a
-// full pool doubles. Growth moves the items, so pointers from Get() are
+// ObjectPool<T> hands out non-negative integer ids that stay valid until
+// released. An id packs the slot index (low kPoolIndexBits bits) with the
+// slot's generation (the kPoolGenerationBits bits above; the sign bit stays
+// clear, so no id is negative and none is -1). Releasing an item advances
+// its slot's generation, so an id kept after its release -- released again,
+// used, or pointing at a slot that now holds another item -- fails every
+// pool operation instead of reaching that item. Every slot starts at
+// generation 0: a fresh pool (and a Clear()ed one) hands out 0, 1, 2, ...
+// for the first use of each slot. A generation wraps after
+// kPoolGenerations releases of its slot; only an id kept through that many
+// reuses of one slot can alias again.
+//
+// Slots form two doubly linked chains over one array: the free chain (a
+// released slot goes to its head, so the most recently released slot is
+// the first one reused) and the used chain, kept in insertion order, which
+// is the iteration order. A new pool has one slot; a full pool doubles, up
+// to kPoolMaxSlots. Growth moves the items, so pointers from Get() are
 // valid only until the next Add(); ids are what callers keep.
 //
 // GrowableArray<T> is an ordered list with capacity 1 at the first add,
@@ -23,6 +34,20 @@
 #include <utility>
 
 namespace core {
+
+// The layout of ObjectPool ids.
+inline constexpr int kPoolIndexBits = 20;
+inline constexpr int kPoolGenerationBits = 11;
+static_assert(kPoolIndexBits + kPoolGenerationBits == 31, "ids use every bit but the sign bit");
+inline constexpr int kPoolMaxSlots = 1 << kPoolIndexBits;
+inline constexpr int kPoolGenerations = 1 << kPoolGenerationBits;
+
+// The slot index inside an ObjectPool id (-1 for negative ids), for code
+// that keeps its own per-slot data beside a pool. Ids that differ only in
+// generation share an index, so such data must be reset on every Add.
+constexpr int PoolIndex(int id) { return id < 0 ? -1 : id & (kPoolMaxSlots - 1); }
+// The generation inside an ObjectPool id (-1 for negative ids).
+constexpr int PoolGeneration(int id) { return id < 0 ? -1 : id >> kPoolIndexBits; }
 
 template <typename T>
 class ObjectPool {
@@ -49,62 +74,77 @@ class ObjectPool {
   template <typename... Args>
   int Emplace(Args&&... args) {
     if (free_head_ < 0 && !Grow()) return -1;
-    int id = free_head_;
-    Slot& slot = slots_[id];
+    int index = free_head_;
+    Slot& slot = slots_[index];
     ::new (static_cast<void*>(slot.storage)) T(std::forward<Args>(args)...);
-    Unlink(&free_head_, nullptr, id);
+    Unlink(&free_head_, nullptr, index);
     slot.used = true;
     // Append to the used chain: iteration follows insertion order.
     slot.prev = used_tail_;
     slot.next = -1;
     if (used_tail_ >= 0)
-      slots_[used_tail_].next = id;
+      slots_[used_tail_].next = index;
     else
-      used_head_ = id;
-    used_tail_ = id;
+      used_head_ = index;
+    used_tail_ = index;
     ++count_;
-    return id;
+    return IdOf(index);
   }
 
-  // Destroys the item and frees its id. -1 for an id that is not in use.
+  // Destroys the item and frees its slot; the id (and every copy of it)
+  // is dead from now on. -1 for an id that is not in use.
   int Release(int id) {
-    if (!IsUsed(id)) return -1;
-    Slot& slot = slots_[id];
-    Item(id)->~T();
+    int index = SlotOf(id);
+    if (index < 0) return -1;
+    Slot& slot = slots_[index];
+    Item(index)->~T();
     slot.used = false;
-    Unlink(&used_head_, &used_tail_, id);
+    slot.generation = static_cast<uint16_t>((slot.generation + 1) & (kPoolGenerations - 1));
+    Unlink(&used_head_, &used_tail_, index);
     slot.prev = -1;
     slot.next = free_head_;
-    if (free_head_ >= 0) slots_[free_head_].prev = id;
-    free_head_ = id;
+    if (free_head_ >= 0) slots_[free_head_].prev = index;
+    free_head_ = index;
     --count_;
     return 0;
   }
 
-  // Releases every item; ids restart from 0 in ascending order.
+  // Releases every item; ids restart from 0 in ascending order (every
+  // generation back to 0), so ids from before the Clear() may name new
+  // items. Release the items one by one to keep old ids failing.
   void Clear() {
-    for (int id = used_head_; id >= 0;) {
-      int next = slots_[id].next;
-      Item(id)->~T();
-      slots_[id].used = false;
-      id = next;
+    for (int index = used_head_; index >= 0;) {
+      int next = slots_[index].next;
+      Item(index)->~T();
+      slots_[index].used = false;
+      index = next;
     }
     used_head_ = used_tail_ = -1;
     count_ = 0;
     ChainFree(0);
   }
 
-  bool IsUsed(int id) const { return id >= 0 && id < capacity_ && slots_[id].used; }
-  T* Get(int id) { return IsUsed(id) ? Item(id) : nullptr; }
-  const T* Get(int id) const { return IsUsed(id) ? Item(id) : nullptr; }
+  bool IsUsed(int id) const { return SlotOf(id) >= 0; }
+  T* Get(int id) {
+    int index = SlotOf(id);
+    return index >= 0 ? Item(index) : nullptr;
+  }
+  const T* Get(int id) const {
+    int index = SlotOf(id);
+    return index >= 0 ? Item(index) : nullptr;
+  }
 
   int Count() const { return count_; }
+  // Slots, used or not. Not a bound on ids: compare PoolIndex(id) with it.
   int Capacity() const { return capacity_; }
 
   // Walks the ids in insertion order: First(), then Next(id) until -1.
   // Take Next() before releasing the current id.
-  int First() const { return used_head_; }
-  int Next(int id) const { return IsUsed(id) ? slots_[id].next : -1; }
+  int First() const { return IdOf(used_head_); }
+  int Next(int id) const {
+    int index = SlotOf(id);
+    return index >= 0 ? IdOf(slots_[index].next) : -1;
+  }
 
   // Range-for over the items in insertion order. The iterator reads the
   // following id before yielding, so releasing the current item inside the
@@ -130,26 +170,43 @@ class ObjectPool {
   };
   using iterator = Iter<ObjectPool, T&>;
   using const_iterator = Iter<const ObjectPool, const T&>;
-  iterator begin() { return iterator(this, used_head_); }
+  iterator begin() { return iterator(this, First()); }
   iterator end() { return iterator(this, -1); }
-  const_iterator begin() const { return const_iterator(this, used_head_); }
+  const_iterator begin() const { return const_iterator(this, First()); }
   const_iterator end() const { return const_iterator(this, -1); }
 
  private:
+  // Chains link slot indices; only ids cross the interface.
   struct Slot {
     alignas(T) unsigned char storage[sizeof(T)];
     int prev;
     int next;
     bool used;
+    uint16_t generation;
   };
+  static_assert(kPoolGenerations - 1 <= UINT16_MAX, "a generation fits its slot field");
 
-  T* Item(int id) { return std::launder(reinterpret_cast<T*>(slots_[id].storage)); }
-  const T* Item(int id) const {
-    return std::launder(reinterpret_cast<const T*>(slots_[id].storage));
+  // The id of the item in slot `index` (-1 for -1).
+  int IdOf(int index) const {
+    return index < 0 ? -1 : (static_cast<int>(slots_[index].generation) << kPoolIndexBits) | index;
   }
 
-  void Unlink(int* head, int* tail, int id) {
-    Slot& slot = slots_[id];
+  // The slot of a live id, or -1: the index must be in range, its slot in
+  // use and of the id's generation.
+  int SlotOf(int id) const {
+    int index = PoolIndex(id);
+    if (index < 0 || index >= capacity_) return -1;
+    const Slot& slot = slots_[index];
+    return slot.used && slot.generation == PoolGeneration(id) ? index : -1;
+  }
+
+  T* Item(int index) { return std::launder(reinterpret_cast<T*>(slots_[index].storage)); }
+  const T* Item(int index) const {
+    return std::launder(reinterpret_cast<const T*>(slots_[index].storage));
+  }
+
+  void Unlink(int* head, int* tail, int index) {
+    Slot& slot = slots_[index];
     if (slot.prev >= 0)
       slots_[slot.prev].next = slot.next;
     else
@@ -160,20 +217,24 @@ class ObjectPool {
       *tail = slot.prev;
   }
 
-  // Makes slots [first, capacity_) the free chain, lowest id first.
+  // Makes slots [first, capacity_) the free chain, lowest index first, all
+  // at generation 0.
   void ChainFree(int first) {
     for (int i = first; i < capacity_; ++i) {
       slots_[i].used = false;
+      slots_[i].generation = 0;
       slots_[i].prev = i > first ? i - 1 : -1;
       slots_[i].next = i + 1 < capacity_ ? i + 1 : -1;
     }
     free_head_ = first < capacity_ ? first : -1;
   }
 
-  // Doubles the slot array (one slot for a new pool). Only called with an
-  // empty free chain, so the new slots become the whole free chain.
+  // Doubles the slot array (one slot for a new pool) up to kPoolMaxSlots,
+  // beyond which an index would spill into the generation bits. Only
+  // called with an empty free chain, so the new slots become the whole
+  // free chain.
   bool Grow() {
-    if (capacity_ > INT32_MAX / 2) return false;
+    if (capacity_ >= kPoolMaxSlots) return false;
     int capacity = capacity_ == 0 ? 1 : capacity_ * 2;
     Slot* slots = static_cast<Slot*>(::operator new(sizeof(Slot) * static_cast<size_t>(capacity),
                                                     std::align_val_t(alignof(Slot)), std::nothrow));
@@ -184,6 +245,7 @@ class ObjectPool {
       to.prev = from.prev;
       to.next = from.next;
       to.used = from.used;
+      to.generation = from.generation;
       if (from.used) {
         ::new (static_cast<void*>(to.storage)) T(std::move(*Item(i)));
         Item(i)->~T();
@@ -203,7 +265,7 @@ class ObjectPool {
 
   void Destroy() {
     if (!slots_) return;
-    for (int id = used_head_; id >= 0; id = slots_[id].next) Item(id)->~T();
+    for (int index = used_head_; index >= 0; index = slots_[index].next) Item(index)->~T();
     FreeSlots(slots_);
     slots_ = nullptr;
     capacity_ = count_ = 0;
@@ -222,6 +284,7 @@ class ObjectPool {
   Slot* slots_ = nullptr;
   int capacity_ = 0;
   int count_ = 0;
+  // Slot indices, -1 for an empty chain.
   int free_head_ = -1;
   int used_head_ = -1;
   int used_tail_ = -1;

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/core/core.h"
@@ -16,6 +20,14 @@ std::vector<int> Ids(const core::ObjectPool<T>& pool) {
   return ids;
 }
 
+// The slot indices of the ids, in iteration order.
+template <typename T>
+std::vector<int> Indices(const core::ObjectPool<T>& pool) {
+  std::vector<int> indices;
+  for (int id : Ids(pool)) indices.push_back(core::PoolIndex(id));
+  return indices;
+}
+
 template <typename T>
 std::vector<T> Items(const core::ObjectPool<T>& pool) {
   std::vector<T> items;
@@ -27,7 +39,7 @@ std::vector<T> Items(const core::ObjectPool<T>& pool) {
 // ObjectPool
 // ---------------------------------------------------------------------------
 
-TEST(ObjectPool, IdsAreSlotIndicesAndTheLastReleasedIsReusedFirst) {
+TEST(ObjectPool, FirstUsesGiveSlotIndicesAndTheLastReleasedSlotIsReusedFirst) {
   core::ObjectPool<int> pool;
   EXPECT_EQ(pool.Capacity(), 1);
   EXPECT_EQ(pool.Add(10), 0);
@@ -35,13 +47,15 @@ TEST(ObjectPool, IdsAreSlotIndicesAndTheLastReleasedIsReusedFirst) {
   EXPECT_EQ(pool.Add(12), 2);
   EXPECT_EQ(pool.Release(1), 0);
   EXPECT_EQ(pool.Release(0), 0);
-  EXPECT_EQ(pool.Add(20), 0);
-  EXPECT_EQ(pool.Add(21), 1);
+  int a = pool.Add(20);
+  int b = pool.Add(21);
+  EXPECT_EQ(core::PoolIndex(a), 0);
+  EXPECT_EQ(core::PoolIndex(b), 1);
   EXPECT_EQ(pool.Add(22), 3);  // then the fresh slot left from growing to 4
   EXPECT_EQ(pool.Add(23), 4);  // grows to 8
   EXPECT_EQ(pool.Capacity(), 8);
-  EXPECT_EQ(*pool.Get(0), 20);
-  EXPECT_EQ(*pool.Get(1), 21);
+  EXPECT_EQ(*pool.Get(a), 20);
+  EXPECT_EQ(*pool.Get(b), 21);
   EXPECT_EQ(*pool.Get(2), 12);
 }
 
@@ -63,13 +77,16 @@ TEST(ObjectPool, IterationFollowsInsertionOrderAcrossReleases) {
   pool.Release(1);
   pool.Release(3);
   EXPECT_EQ(Ids(pool), (std::vector<int>{0, 2, 4}));
-  EXPECT_EQ(pool.Add("f"), 3);  // reuses the slot released last...
-  EXPECT_EQ(pool.Add("g"), 1);
+  int f = pool.Add("f");
+  int g = pool.Add("g");
+  EXPECT_EQ(core::PoolIndex(f), 3);  // reuses the slot released last...
+  EXPECT_EQ(core::PoolIndex(g), 1);
   // ...but iterates in the order of adding.
-  EXPECT_EQ(Ids(pool), (std::vector<int>{0, 2, 4, 3, 1}));
+  EXPECT_EQ(Indices(pool), (std::vector<int>{0, 2, 4, 3, 1}));
+  EXPECT_EQ(Ids(pool), (std::vector<int>{0, 2, 4, f, g}));
   EXPECT_EQ(Items(pool), (std::vector<std::string>{"a", "c", "e", "f", "g"}));
   pool.Release(0);
-  pool.Release(1);
+  pool.Release(g);
   EXPECT_EQ(Items(pool), (std::vector<std::string>{"c", "e", "f"}));
 }
 
@@ -130,15 +147,21 @@ TEST(ObjectPool, OwnsItsItems) {
 TEST(ObjectPool, MatchesASimpleModelUnderRandomUse) {
   core::ObjectPool<int> pool;
   std::vector<int> order;     // model: ids in insertion order
-  std::vector<int> released;  // model: free ids, most recent last
+  std::vector<int> released;  // model: released ids, most recent last
   int next_fresh = 0;
   std::mt19937 rng(3);
   for (int step = 0; step < 5000; ++step) {
     if (order.empty() || rng() % 3 != 0) {
-      int expected = released.empty() ? next_fresh++ : released.back();
-      if (!released.empty()) released.pop_back();
-      ASSERT_EQ(pool.Add(step), expected);
-      order.push_back(expected);
+      int id = pool.Add(step);
+      if (released.empty()) {
+        ASSERT_EQ(id, next_fresh++);
+      } else {
+        // The slot released last, under an id of its own.
+        ASSERT_EQ(core::PoolIndex(id), core::PoolIndex(released.back()));
+        ASSERT_NE(id, released.back());
+        released.pop_back();
+      }
+      order.push_back(id);
     } else {
       size_t pick = rng() % order.size();
       ASSERT_EQ(pool.Release(order[pick]), 0);
@@ -148,6 +171,81 @@ TEST(ObjectPool, MatchesASimpleModelUnderRandomUse) {
     ASSERT_EQ(pool.Count(), static_cast<int>(order.size()));
   }
   EXPECT_EQ(Ids(pool), order);
+}
+
+TEST(ObjectPool, StaleIdsFailEveryOperation) {
+  core::ObjectPool<int> pool;
+  int first = pool.Add(1);
+  int stale = pool.Add(2);
+  int last = pool.Add(3);
+  ASSERT_EQ(pool.Release(stale), 0);
+  struct Case {
+    const char* when;
+    bool reuse;  // another item takes the slot first
+  };
+  for (const Case& c : {Case{"released", false}, Case{"slot reused", true}}) {
+    SCOPED_TRACE(c.when);
+    int fresh = c.reuse ? pool.Add(4) : -1;
+    if (c.reuse) {
+      ASSERT_EQ(core::PoolIndex(fresh), core::PoolIndex(stale));
+      ASSERT_NE(fresh, stale);
+    }
+    const int count = pool.Count();
+    EXPECT_EQ(pool.Get(stale), nullptr);
+    EXPECT_EQ(std::as_const(pool).Get(stale), nullptr);
+    EXPECT_FALSE(pool.IsUsed(stale));
+    EXPECT_EQ(pool.Next(stale), -1);
+    EXPECT_EQ(pool.Release(stale), -1);
+    EXPECT_EQ(pool.Count(), count);
+    std::vector<int> expected = {first, last};
+    if (c.reuse) expected.push_back(fresh);
+    EXPECT_EQ(Ids(pool), expected);
+    if (c.reuse) {
+      EXPECT_EQ(*pool.Get(fresh), 4);  // untouched by the stale release
+      EXPECT_EQ(pool.Release(fresh), 0);
+    }
+  }
+}
+
+TEST(ObjectPool, GenerationsWrapWithoutNegativeOrRepeatedIds) {
+  core::ObjectPool<int> pool;
+  std::set<int> seen;
+  int id = pool.Add(0);
+  seen.insert(id);
+  // Every generation of one slot gives a distinct non-negative id.
+  for (int use = 1; use < core::kPoolGenerations; ++use) {
+    ASSERT_EQ(pool.Release(id), 0);
+    int next = pool.Add(use);
+    ASSERT_GE(next, 0);
+    ASSERT_TRUE(seen.insert(next).second) << next;
+    ASSERT_EQ(pool.Get(id), nullptr);
+    id = next;
+  }
+  // Only after that many reuses does the first id come round again.
+  ASSERT_EQ(pool.Release(id), 0);
+  EXPECT_EQ(pool.Add(0), 0);
+}
+
+TEST(ObjectPool, IdsAtTheTopOfTheIndexSpaceStayNonNegative) {
+  core::ObjectPool<char> pool;
+  int top = -1;
+  for (int i = 0; i < core::kPoolMaxSlots; ++i) {
+    top = pool.Add('x');
+    if (top != i) FAIL() << "add " << i << " gave " << top;
+  }
+  // No room left: the pool refuses rather than let an index reach the
+  // generation bits.
+  EXPECT_EQ(pool.Add('y'), -1);
+  EXPECT_EQ(pool.Count(), core::kPoolMaxSlots);
+  int highest = top;
+  for (int use = 1; use < core::kPoolGenerations; ++use) {
+    ASSERT_EQ(pool.Release(top), 0);
+    top = pool.Add('z');
+    ASSERT_GE(top, 0);
+    highest = std::max(highest, top);
+  }
+  EXPECT_EQ(highest, INT_MAX);  // the last generation of the last slot
+  EXPECT_EQ(core::PoolIndex(-1), -1);
 }
 
 // ---------------------------------------------------------------------------

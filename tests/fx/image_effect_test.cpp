@@ -525,9 +525,12 @@ TEST_F(ImageEffectTest, ShutdownReleasesEverythingAndStaleHoldersLeaveNewPicture
   ASSERT_EQ(fx::StartImageManager(), 0);
   auto new_holder = LoadIn("fx", "1 1 RED");
   ASSERT_NE(new_holder, nullptr);
-  EXPECT_EQ(new_holder->texture(0), old_holder->texture(0));  // the same slot again
-  old_holder.reset();
+  // The same slot again, under a new id: the old holder's id names nothing.
+  EXPECT_EQ(core::PoolIndex(new_holder->texture(0)), core::PoolIndex(old_holder->texture(0)));
+  EXPECT_NE(new_holder->texture(0), old_holder->texture(0));
   fx::ImageTextureInfo info;
+  EXPECT_FALSE(fx::GetImageTextureInfo(old_holder->texture(0), &info));
+  old_holder.reset();
   ASSERT_TRUE(fx::GetImageTextureInfo(new_holder->texture(0), &info));
   EXPECT_EQ(info.references, 1);
   new_holder->Start(0.0f);
@@ -537,14 +540,12 @@ TEST_F(ImageEffectTest, ShutdownReleasesEverythingAndStaleHoldersLeaveNewPicture
 TEST_F(ImageEffectTest, ImageManagerNeedsTheRenderLayer) {
   fx::ShutdownImageManager();
   fx::ShutdownImageManager();  // twice is harmless
-  uint32_t generation = fx::ImageManagerGeneration();
   render::ShutdownRenderLayer();
   EXPECT_EQ(fx::StartImageManager(), -1);
   EXPECT_FALSE(fx::ImageManagerRunning());
   EXPECT_EQ(fx::LoadImageTexture("fx/data/images/RED"), -1);
   ASSERT_EQ(render::InitRenderLayer(), 0);
   ASSERT_EQ(fx::StartImageManager(), 0);
-  EXPECT_NE(fx::ImageManagerGeneration(), generation);
   int id = fx::LoadImageTexture("fx/data/images/RED");
   EXPECT_GE(id, 0);
   EXPECT_EQ(fx::LoadImageTexture("FX/DATA/IMAGES/red"), id);  // one file, one picture
@@ -561,7 +562,15 @@ TEST_F(ImageEffectTest, ImageManagerNeedsTheRenderLayer) {
   EXPECT_EQ(fx::ImageTextureCount(), 0);
   EXPECT_FALSE(fx::GetImageTextureInfo(id, &info));
   fx::ReleaseImageTexture(id);  // already gone: ignored
-  EXPECT_EQ(fx::LoadImageTexture("fx/data/images/RED"), id);
+  // Loading again reuses the slot under a new id, which the old one
+  // cannot give back.
+  int again = fx::LoadImageTexture("fx/data/images/RED");
+  EXPECT_EQ(core::PoolIndex(again), core::PoolIndex(id));
+  EXPECT_NE(again, id);
+  fx::ReleaseImageTexture(id);
+  ASSERT_TRUE(fx::GetImageTextureInfo(again, &info));
+  EXPECT_EQ(info.references, 1);
+  EXPECT_FALSE(fx::GetImageTextureInfo(id, &info));
 }
 
 }  // namespace

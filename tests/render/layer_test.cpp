@@ -190,7 +190,7 @@ TEST_F(LayerTest, StartUpMakesTheSharedBuffersAuxTargetsAndBottomEntry) {
   EXPECT_EQ(RenderTargetHeight(), static_cast<float>(kBackHeight));
 }
 
-TEST_F(LayerTest, IdsComeInOrderAndTheLastReleasedIsReusedFirst) {
+TEST_F(LayerTest, IdsComeInOrderAndTheLastReleasedSlotIsReusedFirst) {
   TextureId a = CreateTexture(8, 8, FMT_A8R8G8B8, 1);
   TextureId b = CreateTexture(8, 8, FMT_A8R8G8B8, 1);
   TextureId c = CreateTexture(8, 8, FMT_A8R8G8B8, 1);
@@ -200,8 +200,8 @@ TEST_F(LayerTest, IdsComeInOrderAndTheLastReleasedIsReusedFirst) {
   ReleaseTexture(b);
   ReleaseTexture(a);
   EXPECT_EQ(GetTextureById(a), nullptr);
-  EXPECT_EQ(CreateTexture(8, 8, FMT_A8R8G8B8, 1), a);
-  EXPECT_EQ(CreateTexture(8, 8, FMT_A8R8G8B8, 1), b);
+  EXPECT_EQ(core::PoolIndex(CreateTexture(8, 8, FMT_A8R8G8B8, 1)), a);
+  EXPECT_EQ(core::PoolIndex(CreateTexture(8, 8, FMT_A8R8G8B8, 1)), b);
   // The table doubles as it fills; ids keep counting up.
   for (int i = 6; i < 40; ++i) EXPECT_EQ(CreateTexture(4, 4, FMT_R5G6B5, 1), i);
   EXPECT_EQ(TextureCount(), 40);
@@ -218,15 +218,76 @@ TEST_F(LayerTest, IdsComeInOrderAndTheLastReleasedIsReusedFirst) {
   EXPECT_EQ(RemoveVertexBuffer(v1), 0);
   EXPECT_EQ(RemoveVertexBuffer(v1), -1);
   EXPECT_EQ(GetVertexBufferById(v1), nullptr);
-  EXPECT_EQ(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED), v1);
-  EXPECT_EQ(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED), v2);
+  EXPECT_EQ(core::PoolIndex(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED)), v1);
+  EXPECT_EQ(core::PoolIndex(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED)), v2);
   EXPECT_EQ(VertexBufferCount(), 3);
   int i1 = AddIndexBuffer(60, 0, FMT_INDEX16, POOL_MANAGED);
   EXPECT_EQ(i1, 1);
   EXPECT_EQ(GetIndexBufferById(i1)->GetDesc().size, 60u);
   EXPECT_EQ(RemoveIndexBuffer(i1), 0);
   EXPECT_EQ(IndexBufferCount(), 1);
-  EXPECT_EQ(AddIndexBuffer(60, 0, FMT_INDEX32, POOL_MANAGED), i1);
+  EXPECT_EQ(core::PoolIndex(AddIndexBuffer(60, 0, FMT_INDEX32, POOL_MANAGED)), i1);
+}
+
+// Each kind of id the layer hands out, as the stale-id checks use it.
+struct IdKind {
+  const char* name;
+  int (*make)();
+  int (*release)(int id);   // 0, or -1 when nothing was released
+  bool (*reaches)(int id);  // the id names a live object
+};
+
+int ReleaseCountingTextures(int id) {
+  int before = TextureCount();
+  ReleaseTexture(id);
+  return TextureCount() < before ? 0 : -1;
+}
+
+const IdKind kIdKinds[] = {
+    {"texture", [] { return CreateTexture(8, 8, FMT_X8R8G8B8, 1); }, ReleaseCountingTextures,
+     [](int id) { return GetTextureById(id) != nullptr || GetBaseTextureById(id) != nullptr; }},
+    {"render texture", [] { return CreateRenderTexture(8, 8, FMT_X8R8G8B8, 1); }, ReleaseCountingTextures,
+     [](int id) {
+       if (PushRenderTarget(id, kNoId) != 0) return false;
+       PopRenderTarget();
+       return true;
+     }},
+    {"depth surface", [] { return CreateDepthSurface(8, 8, FMT_X8R8G8B8); }, ReleaseCountingTextures,
+     [](int id) { return GetDepthSurfaceById(id) != nullptr; }},
+    {"vertex buffer", [] { return AddVertexBuffer(360, USAGE_DYNAMIC, kFvfRenderVertex, POOL_DEFAULT); },
+     RemoveVertexBuffer,
+     [](int id) {
+       void* data = nullptr;
+       if (GetVertexBufferById(id) == nullptr || AppendDynamicVertices(id, 36, &data) < 0) return false;
+       UnlockDynamicVertices(id);
+       return true;
+     }},
+    {"index buffer", [] { return AddIndexBuffer(60, USAGE_DYNAMIC, FMT_INDEX16, POOL_DEFAULT); }, RemoveIndexBuffer,
+     [](int id) {
+       void* data = nullptr;
+       if (GetIndexBufferById(id) == nullptr || AppendDynamicIndices(id, 6, &data) < 0) return false;
+       UnlockDynamicIndices(id);
+       return true;
+     }},
+};
+
+TEST_F(LayerTest, StaleIdsFailEvenWhenAnotherObjectTookTheirSlot) {
+  for (const IdKind& kind : kIdKinds) {
+    SCOPED_TRACE(kind.name);
+    int stale = kind.make();
+    ASSERT_GE(stale, 0);
+    ASSERT_TRUE(kind.reaches(stale));
+    EXPECT_EQ(kind.release(stale), 0);
+    EXPECT_EQ(kind.release(stale), -1);  // released twice
+    EXPECT_FALSE(kind.reaches(stale));   // used after release
+    int fresh = kind.make();             // takes the freed slot
+    ASSERT_EQ(core::PoolIndex(fresh), core::PoolIndex(stale));
+    EXPECT_NE(fresh, stale);
+    EXPECT_FALSE(kind.reaches(stale));
+    EXPECT_EQ(kind.release(stale), -1);  // leaves the new object alone
+    EXPECT_TRUE(kind.reaches(fresh));
+    EXPECT_EQ(kind.release(fresh), 0);
+  }
 }
 
 TEST_F(LayerTest, AccessorsAnswerOnlyForTheirKindAndReleaseIgnoresStrangers) {
@@ -297,9 +358,11 @@ TEST_F(LayerTest, AuxTargetsAreMadeAgainWhenReleased) {
   TextureId aux = AuxRenderTexture(1);
   ReleaseTexture(aux);
   EXPECT_EQ(GetTextureById(aux), nullptr);
-  // Another texture takes the freed id; the aux target is a new one.
+  // Another texture takes the freed slot; the aux target is a new one.
   TextureId other = CreateTexture(8, 8, FMT_X8R8G8B8, 1);
-  EXPECT_EQ(other, aux);
+  EXPECT_EQ(core::PoolIndex(other), core::PoolIndex(aux));
+  ReleaseTexture(aux);  // the old id cannot release the newcomer
+  EXPECT_NE(GetTextureById(other), nullptr);
   TextureId again = AuxRenderTexture(1);
   ASSERT_GE(again, 0);
   EXPECT_NE(again, other);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "app/core/core.h"
 #include "render/device.h"
 #include "render/display.h"
 #include "render/layer.h"
@@ -195,6 +196,43 @@ TEST_F(DrawTest, TexturesAreSharedByNameWithCounts) {
   ASSERT_EQ(manager_.GetShader("a"), a);
   EXPECT_EQ(render::TextureCount(), before + 1);
   manager_.Shutdown();
+  EXPECT_EQ(render::TextureCount(), before);
+}
+
+TEST_F(DrawTest, StaleTextureHandlesNeverReachANewerEntry) {
+  Write("data/textures/OLD.tga", SolidTga(4, 0xff0000ff));
+  Write("data/textures/NEW.tga", SolidTga(4, 0xff00ff00));
+  const int before = render::TextureCount();
+  TextureHandle stale = manager_.ResolveTexture("old");
+  ASSERT_GE(stale, 0);
+  manager_.ReleaseTextureHandle(stale);
+  EXPECT_EQ(manager_.GetTextureEntry(stale), nullptr);
+  manager_.ReleaseTextureHandle(stale);  // released twice: nothing happens
+  EXPECT_EQ(manager_.TextureCount(), 0);
+
+  struct Case {
+    const char* when;
+    bool restart;  // Shutdown and Init between the release and the reuse
+  };
+  for (const Case& c : {Case{"slot reused", false}, Case{"slot reused after a restart", true}}) {
+    SCOPED_TRACE(c.when);
+    if (c.restart) {
+      manager_.Shutdown();
+      ASSERT_EQ(manager_.Init(), 0);
+    }
+    TextureHandle fresh = manager_.ResolveTexture("new");
+    ASSERT_EQ(core::PoolIndex(fresh), core::PoolIndex(stale));
+    EXPECT_NE(fresh, stale);
+    EXPECT_EQ(manager_.GetTextureEntry(stale), nullptr);
+    manager_.ReleaseTextureHandle(stale);  // leaves the new entry its count and texture
+    ASSERT_NE(manager_.GetTextureEntry(fresh), nullptr);
+    EXPECT_EQ(manager_.GetTextureEntry(fresh)->count, 1);
+    EXPECT_EQ(render::TextureCount(), before + 1);
+    stale = fresh;
+    if (!c.restart) manager_.ReleaseTextureHandle(fresh);
+  }
+  manager_.Shutdown();
+  EXPECT_EQ(manager_.GetTextureEntry(stale), nullptr);  // Shutdown released it
   EXPECT_EQ(render::TextureCount(), before);
 }
 
