@@ -56,9 +56,6 @@ struct LayerState {
   Device* device = nullptr;
   bool display_device = false;  // the display's device: its mode says what the adapter offers
   uint32_t max_texture_width = 0, max_texture_height = 0;
-  core::ObjectPool<TextureEntry> textures;
-  core::ObjectPool<BufferEntry<VertexBuffer>> vertex_buffers;
-  core::ObjectPool<BufferEntry<IndexBuffer>> index_buffers;
   core::GrowableArray<TargetEntry> targets;  // the last entry is the top
   int shared_vertex_buffer = kNoId;
   int shared_index_buffer = kNoId;
@@ -67,7 +64,17 @@ struct LayerState {
   float target_width = 0.0f, target_height = 0.0f;
 };
 
+// The id tables outlive a shutdown of the layer, emptied entry by entry, so
+// their generations keep counting: an id from before a restart never names
+// an object made after it.
+struct LayerTables {
+  core::ObjectPool<TextureEntry> textures;
+  core::ObjectPool<BufferEntry<VertexBuffer>> vertex_buffers;
+  core::ObjectPool<BufferEntry<IndexBuffer>> index_buffers;
+};
+
 std::unique_ptr<LayerState> g_layer;
+LayerTables g_tables;
 // One flag for both shared buffers: the first append of a frame consumes it.
 bool g_discard = false;
 uint32_t g_last_lock_flags = 0;
@@ -194,7 +201,7 @@ TextureId AddTextureEntry(std::shared_ptr<Texture> texture, std::shared_ptr<Cube
   if (!g_layer) return kNoId;
   int set = (texture ? 1 : 0) + (cube ? 1 : 0) + (depth ? 1 : 0);
   if (set != 1) return kNoId;
-  return g_layer->textures.Add(TextureEntry{std::move(cube), std::move(texture), std::move(depth)});
+  return g_tables.textures.Add(TextureEntry{std::move(cube), std::move(texture), std::move(depth)});
 }
 
 }  // namespace layer
@@ -253,7 +260,10 @@ void ShutdownRenderLayer() {
   RemoveIndexBuffer(s.shared_index_buffer);
   for (TextureId& id : s.aux_render) ReleaseTexture(id);
   ReleaseTexture(s.aux_depth);
-  g_layer.reset();  // the bottom entry, the stack and the three tables
+  g_tables.textures.ReleaseAll();
+  g_tables.vertex_buffers.ReleaseAll();
+  g_tables.index_buffers.ReleaseAll();
+  g_layer.reset();  // the bottom entry and the stack
 }
 
 bool RenderLayerReady() { return g_layer != nullptr; }
@@ -322,7 +332,7 @@ TextureId CreateDepthSurface(uint32_t width, uint32_t height, Format target_form
 }
 
 void ReleaseTexture(TextureId id) {
-  if (!g_layer || g_layer->textures.Release(id) != 0) return;
+  if (!g_layer || g_tables.textures.Release(id) != 0) return;
   // A released aux target is made again on its next use, never confused
   // with whatever reuses its slot.
   for (TextureId& aux : g_layer->aux_render)
@@ -332,19 +342,19 @@ void ReleaseTexture(TextureId id) {
 
 std::shared_ptr<Texture> GetTextureById(TextureId id) {
   if (!g_layer) return nullptr;
-  const TextureEntry* entry = g_layer->textures.Get(id);
+  const TextureEntry* entry = g_tables.textures.Get(id);
   return entry ? entry->texture : nullptr;
 }
 
 std::shared_ptr<CubeTexture> GetCubeTextureById(TextureId id) {
   if (!g_layer) return nullptr;
-  const TextureEntry* entry = g_layer->textures.Get(id);
+  const TextureEntry* entry = g_tables.textures.Get(id);
   return entry ? entry->cube : nullptr;
 }
 
 std::shared_ptr<BaseTexture> GetBaseTextureById(TextureId id) {
   if (!g_layer) return nullptr;
-  const TextureEntry* entry = g_layer->textures.Get(id);
+  const TextureEntry* entry = g_tables.textures.Get(id);
   if (!entry) return nullptr;
   if (entry->texture) return entry->texture;
   return entry->cube;
@@ -352,11 +362,11 @@ std::shared_ptr<BaseTexture> GetBaseTextureById(TextureId id) {
 
 std::shared_ptr<Surface> GetDepthSurfaceById(TextureId id) {
   if (!g_layer) return nullptr;
-  const TextureEntry* entry = g_layer->textures.Get(id);
+  const TextureEntry* entry = g_tables.textures.Get(id);
   return entry ? entry->depth : nullptr;
 }
 
-int TextureCount() { return g_layer ? g_layer->textures.Count() : 0; }
+int TextureCount() { return g_layer ? g_tables.textures.Count() : 0; }
 
 TextureId AuxRenderTexture(int index) {
   if (!g_layer || index < 0 || index > 1) return kNoId;
@@ -380,44 +390,44 @@ int AddVertexBuffer(uint32_t bytes, uint32_t usage, uint32_t fvf, Pool pool) {
   if (!g_layer) return kNoId;
   std::shared_ptr<VertexBuffer> buffer = g_layer->device->CreateVertexBuffer(bytes, usage | USAGE_WRITEONLY, fvf, pool);
   if (!buffer) return kNoId;
-  return g_layer->vertex_buffers.Add(BufferEntry<VertexBuffer>{std::move(buffer), bytes, 0});
+  return g_tables.vertex_buffers.Add(BufferEntry<VertexBuffer>{std::move(buffer), bytes, 0});
 }
 
 int AddIndexBuffer(uint32_t bytes, uint32_t usage, Format format, Pool pool) {
   if (!g_layer) return kNoId;
   std::shared_ptr<IndexBuffer> buffer = g_layer->device->CreateIndexBuffer(bytes, usage | USAGE_WRITEONLY, format, pool);
   if (!buffer) return kNoId;
-  return g_layer->index_buffers.Add(BufferEntry<IndexBuffer>{std::move(buffer), bytes, 0});
+  return g_tables.index_buffers.Add(BufferEntry<IndexBuffer>{std::move(buffer), bytes, 0});
 }
 
-int RemoveVertexBuffer(int id) { return g_layer ? g_layer->vertex_buffers.Release(id) : -1; }
-int RemoveIndexBuffer(int id) { return g_layer ? g_layer->index_buffers.Release(id) : -1; }
+int RemoveVertexBuffer(int id) { return g_layer ? g_tables.vertex_buffers.Release(id) : -1; }
+int RemoveIndexBuffer(int id) { return g_layer ? g_tables.index_buffers.Release(id) : -1; }
 
 std::shared_ptr<VertexBuffer> GetVertexBufferById(int id) {
   if (!g_layer) return nullptr;
-  const BufferEntry<VertexBuffer>* entry = g_layer->vertex_buffers.Get(id);
+  const BufferEntry<VertexBuffer>* entry = g_tables.vertex_buffers.Get(id);
   return entry ? entry->buffer : nullptr;
 }
 
 std::shared_ptr<IndexBuffer> GetIndexBufferById(int id) {
   if (!g_layer) return nullptr;
-  const BufferEntry<IndexBuffer>* entry = g_layer->index_buffers.Get(id);
+  const BufferEntry<IndexBuffer>* entry = g_tables.index_buffers.Get(id);
   return entry ? entry->buffer : nullptr;
 }
 
-int VertexBufferCount() { return g_layer ? g_layer->vertex_buffers.Count() : 0; }
-int IndexBufferCount() { return g_layer ? g_layer->index_buffers.Count() : 0; }
+int VertexBufferCount() { return g_layer ? g_tables.vertex_buffers.Count() : 0; }
+int IndexBufferCount() { return g_layer ? g_tables.index_buffers.Count() : 0; }
 int SharedVertexBuffer() { return g_layer ? g_layer->shared_vertex_buffer : kNoId; }
 int SharedIndexBuffer() { return g_layer ? g_layer->shared_index_buffer : kNoId; }
 
 int AppendDynamicVertices(int id, uint32_t bytes, void** data) {
   if (!g_layer) return -1;
-  return AppendDynamic(&g_layer->vertex_buffers, id, bytes, data, true);
+  return AppendDynamic(&g_tables.vertex_buffers, id, bytes, data, true);
 }
 
 int AppendDynamicIndices(int id, uint32_t bytes, void** data) {
   if (!g_layer) return -1;
-  return AppendDynamic(&g_layer->index_buffers, id, bytes, data, false);
+  return AppendDynamic(&g_tables.index_buffers, id, bytes, data, false);
 }
 
 int UnlockDynamicVertices(int id) {

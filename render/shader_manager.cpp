@@ -75,12 +75,13 @@ ShaderManager::~ShaderManager() {
 
 int ShaderManager::Init() {
   Shutdown();
-  // The shader table starts afresh, as the NULL shader must be handle 0
-  // (kNullShader). The texture table is kept, emptied by Shutdown, so
-  // texture handles of an earlier start stay dead.
-  shaders_ = core::ObjectPool<Shader>();
+  // Both tables are kept, emptied by Shutdown entry by entry, so handles of
+  // an earlier start stay dead. The NULL shader (no textures) stays in its
+  // slot, as it must be handle 0 (kNullShader).
   if (g_start_hook) g_start_hook();
-  if (CreateBuiltinShader("NULL", BUILTIN_UNTEXTURED) != kNullShader) {
+  const ShaderHandle null_shader = shaders_.Get(kNullShader) ? TakeReference(kNullShader)
+                                                              : CreateBuiltinShader("NULL", BUILTIN_UNTEXTURED);
+  if (null_shader != kNullShader) {
     Shutdown();
     return -1;
   }
@@ -90,15 +91,17 @@ int ShaderManager::Init() {
 }
 
 void ShaderManager::Shutdown() {
-  ReleaseShader(kNullShader);
-  for (Shader& shader : shaders_)
-    if (shader.ref_count > 0) {
-      shader.ref_count = 0;
-      ReleasePassTextures(&shader);
+  for (ShaderHandle h = shaders_.First(); h >= 0;) {
+    const ShaderHandle next = shaders_.Next(h);
+    Shader* shader = shaders_.Get(h);
+    if (shader->ref_count > 0) {
+      shader->ref_count = 0;
+      ReleasePassTextures(shader);
     }
-  shaders_.Clear();
-  // Whatever a caller resolved by hand and never gave back; one by one
-  // rather than Clear(), which would hand the same handles out again.
+    if (h != kNullShader) shaders_.Release(h);
+    h = next;
+  }
+  // Whatever a caller resolved by hand and never gave back.
   for (auto it = textures_.begin(); it != textures_.end(); ++it) {
     ReleaseTexture((*it).texture);
     textures_.Release(it.id());

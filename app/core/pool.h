@@ -124,6 +124,20 @@ class ObjectPool {
     ChainFree(0);
   }
 
+  // Releases every item like Release() one by one would (old ids keep
+  // failing), and makes the next ids come in ascending slot order again.
+  void ReleaseAll() {
+    for (int index = used_head_; index >= 0;) {
+      int next = slots_[index].next;
+      Item(index)->~T();
+      slots_[index].generation = static_cast<uint16_t>((slots_[index].generation + 1) & (kPoolGenerations - 1));
+      index = next;
+    }
+    used_head_ = used_tail_ = -1;
+    count_ = 0;
+    ChainFree(0, /*keep_generations=*/true);
+  }
+
   bool IsUsed(int id) const { return SlotOf(id) >= 0; }
   T* Get(int id) {
     int index = SlotOf(id);
@@ -217,12 +231,12 @@ class ObjectPool {
       *tail = slot.prev;
   }
 
-  // Makes slots [first, capacity_) the free chain, lowest index first, all
-  // at generation 0.
-  void ChainFree(int first) {
+  // Makes slots [first, capacity_) the free chain, lowest index first, at
+  // generation 0 unless told to keep theirs.
+  void ChainFree(int first, bool keep_generations = false) {
     for (int i = first; i < capacity_; ++i) {
       slots_[i].used = false;
-      slots_[i].generation = 0;
+      if (!keep_generations) slots_[i].generation = 0;
       slots_[i].prev = i > first ? i - 1 : -1;
       slots_[i].next = i + 1 < capacity_ ? i + 1 : -1;
     }

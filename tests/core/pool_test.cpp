@@ -207,6 +207,30 @@ TEST(ObjectPool, StaleIdsFailEveryOperation) {
   }
 }
 
+// Clear() starts the ids over; ReleaseAll() keeps the old ones dead while
+// handing slots out in ascending order again.
+TEST(ObjectPool, ReleaseAllKeepsOldIdsDeadAndRestartsTheSlotOrder) {
+  core::ObjectPool<std::string> pool;
+  std::vector<int> old;
+  for (int i = 0; i < 5; ++i) old.push_back(pool.Add(std::to_string(i)));
+  ASSERT_EQ(pool.Release(old[1]), 0);
+  pool.ReleaseAll();
+  EXPECT_EQ(pool.Count(), 0);
+  EXPECT_EQ(pool.First(), -1);
+  for (int i = 0; i < 5; ++i) {
+    int fresh = pool.Add("new");
+    EXPECT_EQ(core::PoolIndex(fresh), i);
+    EXPECT_NE(fresh, old[static_cast<size_t>(i)]);
+  }
+  for (int id : old) {
+    EXPECT_EQ(pool.Get(id), nullptr);
+    EXPECT_EQ(pool.Release(id), -1);
+  }
+  EXPECT_EQ(pool.Count(), 5);
+  pool.Clear();
+  EXPECT_EQ(pool.Add("again"), 0);
+}
+
 TEST(ObjectPool, GenerationsWrapWithoutNegativeOrRepeatedIds) {
   core::ObjectPool<int> pool;
   std::set<int> seen;

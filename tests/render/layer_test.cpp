@@ -190,43 +190,46 @@ TEST_F(LayerTest, StartUpMakesTheSharedBuffersAuxTargetsAndBottomEntry) {
   EXPECT_EQ(RenderTargetHeight(), static_cast<float>(kBackHeight));
 }
 
+// Slot indices, not whole ids: the tables keep their generations across
+// restarts of the layer, so an earlier test's ids stay dead in this one.
 TEST_F(LayerTest, IdsComeInOrderAndTheLastReleasedSlotIsReusedFirst) {
+  using core::PoolIndex;
   TextureId a = CreateTexture(8, 8, FMT_A8R8G8B8, 1);
   TextureId b = CreateTexture(8, 8, FMT_A8R8G8B8, 1);
   TextureId c = CreateTexture(8, 8, FMT_A8R8G8B8, 1);
-  EXPECT_EQ(a, 3);
-  EXPECT_EQ(b, 4);
-  EXPECT_EQ(c, 5);
+  EXPECT_EQ(PoolIndex(a), 3);
+  EXPECT_EQ(PoolIndex(b), 4);
+  EXPECT_EQ(PoolIndex(c), 5);
   ReleaseTexture(b);
   ReleaseTexture(a);
   EXPECT_EQ(GetTextureById(a), nullptr);
-  EXPECT_EQ(core::PoolIndex(CreateTexture(8, 8, FMT_A8R8G8B8, 1)), a);
-  EXPECT_EQ(core::PoolIndex(CreateTexture(8, 8, FMT_A8R8G8B8, 1)), b);
+  EXPECT_EQ(PoolIndex(CreateTexture(8, 8, FMT_A8R8G8B8, 1)), PoolIndex(a));
+  EXPECT_EQ(PoolIndex(CreateTexture(8, 8, FMT_A8R8G8B8, 1)), PoolIndex(b));
   // The table doubles as it fills; ids keep counting up.
-  for (int i = 6; i < 40; ++i) EXPECT_EQ(CreateTexture(4, 4, FMT_R5G6B5, 1), i);
+  for (int i = 6; i < 40; ++i) EXPECT_EQ(PoolIndex(CreateTexture(4, 4, FMT_R5G6B5, 1)), i);
   EXPECT_EQ(TextureCount(), 40);
 
-  // Buffers: the shared ones are 0 in their tables.
-  EXPECT_EQ(SharedVertexBuffer(), 0);
-  EXPECT_EQ(SharedIndexBuffer(), 0);
+  // Buffers: the shared ones are first in their tables.
+  EXPECT_EQ(PoolIndex(SharedVertexBuffer()), 0);
+  EXPECT_EQ(PoolIndex(SharedIndexBuffer()), 0);
   int v1 = AddVertexBuffer(360, 0, kFvfRenderVertex, POOL_MANAGED);
   int v2 = AddVertexBuffer(360, 0, kFvfRenderVertex, POOL_MANAGED);
-  EXPECT_EQ(v1, 1);
-  EXPECT_EQ(v2, 2);
+  EXPECT_EQ(PoolIndex(v1), 1);
+  EXPECT_EQ(PoolIndex(v2), 2);
   EXPECT_EQ(GetVertexBufferById(v1)->GetDesc().usage, USAGE_WRITEONLY);  // always write-only
   EXPECT_EQ(RemoveVertexBuffer(v2), 0);
   EXPECT_EQ(RemoveVertexBuffer(v1), 0);
   EXPECT_EQ(RemoveVertexBuffer(v1), -1);
   EXPECT_EQ(GetVertexBufferById(v1), nullptr);
-  EXPECT_EQ(core::PoolIndex(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED)), v1);
-  EXPECT_EQ(core::PoolIndex(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED)), v2);
+  EXPECT_EQ(PoolIndex(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED)), PoolIndex(v1));
+  EXPECT_EQ(PoolIndex(AddVertexBuffer(72, 0, kFvfRenderVertex, POOL_MANAGED)), PoolIndex(v2));
   EXPECT_EQ(VertexBufferCount(), 3);
   int i1 = AddIndexBuffer(60, 0, FMT_INDEX16, POOL_MANAGED);
-  EXPECT_EQ(i1, 1);
+  EXPECT_EQ(PoolIndex(i1), 1);
   EXPECT_EQ(GetIndexBufferById(i1)->GetDesc().size, 60u);
   EXPECT_EQ(RemoveIndexBuffer(i1), 0);
   EXPECT_EQ(IndexBufferCount(), 1);
-  EXPECT_EQ(core::PoolIndex(AddIndexBuffer(60, 0, FMT_INDEX32, POOL_MANAGED)), i1);
+  EXPECT_EQ(PoolIndex(AddIndexBuffer(60, 0, FMT_INDEX32, POOL_MANAGED)), PoolIndex(i1));
 }
 
 // Each kind of id the layer hands out, as the stale-id checks use it.
@@ -833,8 +836,15 @@ TEST_F(LayerTest, AShutDownLayerHoldsNothingAndStartsAfresh) {
   ShutdownRenderLayer();  // twice is harmless
 
   ASSERT_EQ(InitRenderLayer(device_), 0);
-  EXPECT_EQ(AuxRenderTexture(0), 0);
-  EXPECT_EQ(CreateTexture(4, 4, FMT_X8R8G8B8, 1), 3);
+  EXPECT_EQ(TextureCount(), 3);  // the aux targets alone
+  // An id of the earlier start never names a texture of this one, even in
+  // its own slot.
+  TextureId reused = CreateTexture(4, 4, FMT_X8R8G8B8, 1);
+  ASSERT_EQ(core::PoolIndex(reused), core::PoolIndex(target));  // ids come in slot order again
+  EXPECT_NE(reused, target);
+  EXPECT_EQ(GetTextureById(target), nullptr);
+  ReleaseTexture(target);
+  EXPECT_NE(GetTextureById(reused), nullptr);
 }
 
 // The Server's way: the layer on the display's device.

@@ -236,6 +236,25 @@ TEST_F(DrawTest, StaleTextureHandlesNeverReachANewerEntry) {
   EXPECT_EQ(render::TextureCount(), before);
 }
 
+TEST_F(DrawTest, ShaderHandlesOfAnEarlierStartNeverReachANewerShader) {
+  ASSERT_EQ(Parse("<SHADER> <NAME> \"old\" </NAME> <PASS> </PASS> </SHADER>"), 0);
+  ShaderHandle stale = manager_.GetShader("old");
+  ASSERT_GT(stale, kNullShader);
+  manager_.Shutdown();
+  EXPECT_EQ(manager_.GetShaderByHandle(stale), nullptr);
+  ASSERT_EQ(manager_.Init(), 0);
+  EXPECT_NE(manager_.GetShaderByHandle(kNullShader), nullptr);
+  ASSERT_EQ(Parse("<SHADER> <NAME> \"new\" </NAME> <PASS> </PASS> </SHADER>"), 0);
+  ShaderHandle fresh = manager_.GetShader("new");
+  ASSERT_EQ(core::PoolIndex(fresh), core::PoolIndex(stale));
+  EXPECT_NE(fresh, stale);
+  EXPECT_EQ(manager_.GetShaderByHandle(stale), nullptr);
+  manager_.ReleaseShader(stale);  // leaves the new shader its reference
+  ASSERT_NE(manager_.GetShaderByHandle(fresh), nullptr);
+  EXPECT_EQ(manager_.GetShaderByHandle(fresh)->ref_count, 1);
+  EXPECT_EQ(ApplyPass(stale, 0), -1);
+}
+
 TEST_F(DrawTest, AMissingTextureFailsGetShaderAndKeepsNothing) {
   Write("data/textures/ONE.tga", SolidTga(4, 0xffffffff));
   ASSERT_EQ(Parse("<SHADER> <NAME> \"two\" </NAME> <PASS> <TEXTURE> \"one\" </TEXTURE> </PASS>"
