@@ -58,11 +58,11 @@ void BeatGraph::SetBeatSettings(uint32_t low_bin, uint32_t high_bin, float thres
 }
 
 int BeatGraph::BarPosition(Bar bar) const {
-  if (drags_[bar].active) return drags_[bar].position;
+  if (drags_[static_cast<int>(bar)].active) return drags_[static_cast<int>(bar)].position;
   switch (bar) {
-    case kLowBin: return std::min(BinX(settings_.low_bin, width_), width_);
-    case kHighBin: return std::min(BinX(settings_.high_bin, width_), width_);
-    case kThreshold: {
+    case Bar::kLowBin: return std::min(BinX(settings_.low_bin, width_), width_);
+    case Bar::kHighBin: return std::min(BinX(settings_.high_bin, width_), width_);
+    case Bar::kThreshold: {
       float t = std::isfinite(settings_.threshold) ? std::clamp(settings_.threshold, 0.0f, 1.0f) : 0.0f;
       return static_cast<int>(std::lround((1.0 - static_cast<double>(t)) * height_));
     }
@@ -71,28 +71,28 @@ int BeatGraph::BarPosition(Bar bar) const {
 }
 
 void BeatGraph::BeginDrag(Bar bar) {
-  if (drags_[bar].active) return;
-  drags_[bar].position = BarPosition(bar);
-  drags_[bar].active = true;
+  if (drags_[static_cast<int>(bar)].active) return;
+  drags_[static_cast<int>(bar)].position = BarPosition(bar);
+  drags_[static_cast<int>(bar)].active = true;
 }
 
 bool BeatGraph::DragTo(Bar bar, int position) {
-  Drag& drag = drags_[bar];
+  Drag& drag = drags_[static_cast<int>(bar)];
   if (!drag.active) return false;
   position = std::clamp(position, 0, BarMax(bar));
   if (position == drag.position) return false;
   drag.position = position;
   switch (bar) {
-    case kLowBin: settings_.low_bin = static_cast<uint32_t>(position); break;
-    case kHighBin: settings_.high_bin = static_cast<uint32_t>(position); break;
-    case kThreshold:
+    case Bar::kLowBin: settings_.low_bin = static_cast<uint32_t>(position); break;
+    case Bar::kHighBin: settings_.high_bin = static_cast<uint32_t>(position); break;
+    case Bar::kThreshold:
       settings_.threshold = 1.0f - static_cast<float>(position) / static_cast<float>(height_);
       break;
   }
   return true;
 }
 
-void BeatGraph::EndDrag(Bar bar) { drags_[bar].active = false; }
+void BeatGraph::EndDrag(Bar bar) { drags_[static_cast<int>(bar)].active = false; }
 
 void BeatGraph::ResetPaintCounter() { g_paint_counter = 0; }
 

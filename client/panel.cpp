@@ -170,7 +170,7 @@ void ControllerPanel::Disconnect() {
     view.fader.EndDrag();
     view.speed.EndDrag();
   }
-  for (BeatGraph::Bar bar : {BeatGraph::kLowBin, BeatGraph::kHighBin, BeatGraph::kThreshold}) beat_graph_.EndDrag(bar);
+  for (BeatGraph::Bar bar : {BeatGraph::Bar::kLowBin, BeatGraph::Bar::kHighBin, BeatGraph::Bar::kThreshold}) beat_graph_.EndDrag(bar);
   ShowAllDecks();
   deck_table_.clear();
   mixer_table_.clear();

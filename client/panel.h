@@ -147,7 +147,7 @@ std::vector<uint8_t> RasterizeBeatPicture(const BeatPicture& picture);
 
 class BeatGraph {
  public:
-  enum Bar { kLowBin = 0, kHighBin = 1, kThreshold = 2 };
+  enum class Bar { kLowBin = 0, kHighBin = 1, kThreshold = 2 };
   static constexpr int kBins = 64;  // bins drawn; the curve is flat right of bin 63
 
   BeatGraph();
@@ -161,9 +161,9 @@ class BeatGraph {
   // The trackbars: low and high bin 0 .. width (position = bin), threshold
   // 0 .. height (top = 1.0, position p is 1 - p / height). While dragged a
   // bar shows the dragged position, otherwise the current setting.
-  int BarMax(Bar bar) const { return bar == kThreshold ? height_ : width_; }
+  int BarMax(Bar bar) const { return bar == Bar::kThreshold ? height_ : width_; }
   int BarPosition(Bar bar) const;
-  bool dragging(Bar bar) const { return drags_[bar].active; }
+  bool dragging(Bar bar) const { return drags_[static_cast<int>(bar)].active; }
   void BeginDrag(Bar bar);
   // Moves the thumb and takes the value into the graph's settings. True
   // when it changed (the caller then sends the settings).

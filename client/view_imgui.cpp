@@ -409,11 +409,11 @@ ImVec2 ClientView::BeatThumbCentre(size_t index, BeatGraph::Bar bar, int positio
   const ControllerPanel* panel = logic_->panel(index);
   int max = panel ? panel->beat_graph().BarMax(bar) : 1;
   float t = static_cast<float>(position) / static_cast<float>(std::max(1, max));
-  return BarThumbCentre(ControlPixels(index, BeatBarControl(bar)), bar == BeatGraph::kThreshold, t, scale_);
+  return BarThumbCentre(ControlPixels(index, BeatBarControl(bar)), bar == BeatGraph::Bar::kThreshold, t, scale_);
 }
 
 Control ClientView::BeatBarControl(BeatGraph::Bar bar) {
-  return bar == BeatGraph::kLowBin ? Control::kLowBin : bar == BeatGraph::kHighBin ? Control::kHighBin : Control::kThreshold;
+  return bar == BeatGraph::Bar::kLowBin ? Control::kLowBin : bar == BeatGraph::Bar::kHighBin ? Control::kHighBin : Control::kThreshold;
 }
 
 ImVec2 ClientView::BarThumbCentre(const PixelRect& track, bool vertical, float t, float scale) {
@@ -469,8 +469,8 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
 
   // Low bin, high bin and threshold: drag-only like the deck trackbars.
   bool live = panel.connected();
-  for (BeatGraph::Bar bar : {BeatGraph::kThreshold, BeatGraph::kLowBin, BeatGraph::kHighBin}) {
-    bool vertical = bar == BeatGraph::kThreshold;
+  for (BeatGraph::Bar bar : {BeatGraph::Bar::kThreshold, BeatGraph::Bar::kLowBin, BeatGraph::Bar::kHighBin}) {
+    bool vertical = bar == BeatGraph::Bar::kThreshold;
     PixelRect r = ControlPixels(index, BeatBarControl(bar));
     int max = graph.BarMax(bar);
     float t = static_cast<float>(graph.BarPosition(bar)) / static_cast<float>(std::max(1, max));
@@ -509,9 +509,9 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
     DrawTrackVisual(r, vertical, shown, live, hovered || active, false, false);
     if ((hovered || active) && live) {
       const BeatSettings& settings = graph.settings();
-      if (bar == BeatGraph::kLowBin)
+      if (bar == BeatGraph::Bar::kLowBin)
         ImGui::SetTooltip("Low bin %u", settings.low_bin);
-      else if (bar == BeatGraph::kHighBin)
+      else if (bar == BeatGraph::Bar::kHighBin)
         ImGui::SetTooltip("High bin %u", settings.high_bin);
       else
         ImGui::SetTooltip("Threshold %.2f", settings.threshold);

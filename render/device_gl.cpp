@@ -399,7 +399,7 @@ int DeviceGl::Present() {
     SurfaceDesc desc = back->GetDesc();
     gl_.BindReadFramebuffer(FramebufferFor(back, nullptr));
     gl_.BindDrawFramebuffer(0);
-    gl_.Enable(gl::kScissorTest, false);
+    gl_.Enable(gl::Capability::kScissorTest, false);
     VJ_GL(glBlitFramebuffer(0, 0, static_cast<GLint>(desc.width), static_cast<GLint>(desc.height), 0, drawable_h,
                             drawable_w, 0, GL_COLOR_BUFFER_BIT, GL_LINEAR));
     context_->SwapBuffers();
@@ -463,7 +463,7 @@ int DeviceGl::Clear(uint32_t rect_count, const Rect* rects, uint32_t flags, Colo
   // Only the viewport is cleared, intersected with each rectangle.
   Rect view{static_cast<int32_t>(viewport_.x), static_cast<int32_t>(viewport_.y),
             static_cast<int32_t>(viewport_.x + viewport_.width), static_cast<int32_t>(viewport_.y + viewport_.height)};
-  gl_.Enable(gl::kScissorTest, true);
+  gl_.Enable(gl::Capability::kScissorTest, true);
   uint32_t count = (rects && rect_count > 0) ? rect_count : 1;
   for (uint32_t i = 0; i < count; ++i) {
     Rect r = view;
@@ -515,11 +515,11 @@ int DeviceGl::SetRenderState(RenderStateType state, uint32_t value) {
     case RS_SPECULARENABLE: dirty_ |= kDirtyProgram; break;
     case RS_TEXTUREFACTOR:
       ColorToFloats(value, tfactor_);
-      Bump(kUniTFactor);
+      Bump(UniformGroup::kTFactor);
       break;
     case RS_ALPHAREF:
       alpha_ref_ = static_cast<float>(value & 0xff);
-      Bump(kUniAlphaRef);
+      Bump(UniformGroup::kAlphaRef);
       break;
     default: break;  // recorded; no GL side (yet)
   }
@@ -697,14 +697,14 @@ void DeviceGl::ApplyViewport() {
                      0.5f - static_cast<float>(viewport_.x), 0.5f - static_cast<float>(viewport_.y)};
   if (std::memcmp(screen, screen_, sizeof screen) != 0) {
     std::memcpy(screen_, screen, sizeof screen);
-    Bump(kUniScreen);
+    Bump(UniformGroup::kScreen);
   }
   dirty_ &= ~kDirtyViewport;
 }
 
 void DeviceGl::ApplyBlend() {
   bool enable = render_states_[RS_ALPHABLENDENABLE] != 0;
-  gl_.Enable(gl::kBlend, enable);
+  gl_.Enable(gl::Capability::kBlend, enable);
   if (enable) {
     uint32_t src = render_states_[RS_SRCBLEND], dst = render_states_[RS_DESTBLEND];
     GLenum gl_src, gl_dst;
@@ -726,7 +726,7 @@ void DeviceGl::ApplyBlend() {
 
 void DeviceGl::ApplyDepth() {
   bool test = render_states_[RS_ZENABLE] != ZB_FALSE && depth_target_ != nullptr;
-  gl_.Enable(gl::kDepthTest, test);
+  gl_.Enable(gl::Capability::kDepthTest, test);
   if (test) {
     gl_.DepthFunc(GlCompare(render_states_[RS_ZFUNC]));
     gl_.DepthMask(render_states_[RS_ZWRITEENABLE] != 0);
@@ -737,7 +737,7 @@ void DeviceGl::ApplyDepth() {
 void DeviceGl::ApplyStencil() {
   bool on = render_states_[RS_STENCILENABLE] != 0 && depth_target_ &&
             FormatHasStencil(depth_target_->GetDesc().format);
-  gl_.Enable(gl::kStencilTest, on);
+  gl_.Enable(gl::Capability::kStencilTest, on);
   if (on) {
     gl_.StencilFunc(GlCompare(render_states_[RS_STENCILFUNC]), static_cast<GLint>(render_states_[RS_STENCILREF] & 0xff),
                     render_states_[RS_STENCILMASK]);
@@ -752,23 +752,23 @@ void DeviceGl::ApplyRaster() {
   // Direct3D's clockwise on screen is counter-clockwise to GL here (front).
   switch (render_states_[RS_CULLMODE]) {
     case CULL_CW:
-      gl_.Enable(gl::kCullFace, true);
+      gl_.Enable(gl::Capability::kCullFace, true);
       gl_.CullFace(GL_FRONT);
       break;
     case CULL_CCW:
-      gl_.Enable(gl::kCullFace, true);
+      gl_.Enable(gl::Capability::kCullFace, true);
       gl_.CullFace(GL_BACK);
       break;
-    default: gl_.Enable(gl::kCullFace, false); break;
+    default: gl_.Enable(gl::Capability::kCullFace, false); break;
   }
   uint32_t fill = render_states_[RS_FILLMODE];
   gl_.PolygonMode(fill == FILL_POINT ? GL_POINT : fill == FILL_WIREFRAME ? GL_LINE : GL_FILL);
   uint32_t mask = render_states_[RS_COLORWRITEENABLE];
   gl_.ColorMask(mask & COLORWRITE_RED, mask & COLORWRITE_GREEN, mask & COLORWRITE_BLUE, mask & COLORWRITE_ALPHA);
   uint32_t bias = render_states_[RS_ZBIAS];
-  gl_.Enable(gl::kPolygonOffsetFill, bias != 0);
+  gl_.Enable(gl::Capability::kPolygonOffsetFill, bias != 0);
   if (bias != 0) gl_.PolygonOffset(0.0f, -static_cast<float>(bias));
-  gl_.Enable(gl::kScissorTest, false);
+  gl_.Enable(gl::Capability::kScissorTest, false);
   dirty_ &= ~kDirtyRaster;
 }
 
@@ -857,10 +857,10 @@ ProgramGl* DeviceGl::BuildProgram(const ProgramKey& key) {
   ++gl::g_program_builds;
   auto result = std::make_unique<ProgramGl>();
   result->name = program;
-  result->locations[kUniWvp] = VJ_GL(glGetUniformLocation(program, "u_wvp"));
-  result->locations[kUniScreen] = VJ_GL(glGetUniformLocation(program, "u_screen"));
-  result->locations[kUniTFactor] = VJ_GL(glGetUniformLocation(program, "u_tfactor"));
-  result->locations[kUniAlphaRef] = VJ_GL(glGetUniformLocation(program, "u_alpha_ref"));
+  result->locations[static_cast<int>(UniformGroup::kWvp)] = VJ_GL(glGetUniformLocation(program, "u_wvp"));
+  result->locations[static_cast<int>(UniformGroup::kScreen)] = VJ_GL(glGetUniformLocation(program, "u_screen"));
+  result->locations[static_cast<int>(UniformGroup::kTFactor)] = VJ_GL(glGetUniformLocation(program, "u_tfactor"));
+  result->locations[static_cast<int>(UniformGroup::kAlphaRef)] = VJ_GL(glGetUniformLocation(program, "u_alpha_ref"));
   gl_.UseProgram(program);
   for (int stage = 0; stage < key.stage_count; ++stage) {
     std::snprintf(name, sizeof name, "u_tex%d", stage);
@@ -894,7 +894,7 @@ void DeviceGl::ApplyUniforms(ProgramGl* program) {
     Matrix wvp = Multiply(Multiply(world_, view_), projection_);
     if (!(wvp == wvp_)) {
       wvp_ = wvp;
-      Bump(kUniWvp);
+      Bump(UniformGroup::kWvp);
     }
     dirty_ &= ~kDirtyTransform;
   }
@@ -902,13 +902,13 @@ void DeviceGl::ApplyUniforms(ProgramGl* program) {
     GLint location = program->locations[group];
     if (location < 0 || program->versions[group] == uniform_versions_[group]) continue;
     program->versions[group] = uniform_versions_[group];
-    switch (group) {
+    switch (static_cast<UniformGroup>(group)) {
       // The row-major matrix read as column-major is its transpose, which
       // turns GLSL's M * v into Direct3D's v * M.
-      case kUniWvp: VJ_GL(glUniformMatrix4fv(location, 1, GL_FALSE, &wvp_.m[0][0])); break;
-      case kUniScreen: VJ_GL(glUniform4fv(location, 1, screen_)); break;
-      case kUniTFactor: VJ_GL(glUniform4fv(location, 1, tfactor_)); break;
-      case kUniAlphaRef: VJ_GL(glUniform1f(location, alpha_ref_)); break;
+      case UniformGroup::kWvp: VJ_GL(glUniformMatrix4fv(location, 1, GL_FALSE, &wvp_.m[0][0])); break;
+      case UniformGroup::kScreen: VJ_GL(glUniform4fv(location, 1, screen_)); break;
+      case UniformGroup::kTFactor: VJ_GL(glUniform4fv(location, 1, tfactor_)); break;
+      case UniformGroup::kAlphaRef: VJ_GL(glUniform1f(location, alpha_ref_)); break;
     }
   }
 }

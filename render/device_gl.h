@@ -222,7 +222,8 @@ class IndexBufferGl final : public IndexBuffer, public GlObject {
 };
 
 // One generated program and what it last received.
-enum UniformGroup { kUniWvp, kUniScreen, kUniTFactor, kUniAlphaRef, kUniformGroupCount };
+enum class UniformGroup { kWvp, kScreen, kTFactor, kAlphaRef };
+inline constexpr int kUniformGroupCount = 4;
 
 struct ProgramGl {
   GLuint name = 0;
@@ -312,17 +313,16 @@ class DeviceGl final : public Device {
   bool has_rgb565() const { return has_rgb565_; }
 
  private:
-  enum Dirty : uint32_t {
-    kDirtyTarget = 1u << 0,
-    kDirtyViewport = 1u << 1,
-    kDirtyBlend = 1u << 2,
-    kDirtyDepth = 1u << 3,
-    kDirtyStencil = 1u << 4,
-    kDirtyRaster = 1u << 5,
-    kDirtyProgram = 1u << 6,
-    kDirtyTransform = 1u << 7,
-    kDirtyAll = 0xffffffffu,
-  };
+  // dirty_ bits: which groups of GL state must be applied before a draw.
+  static constexpr uint32_t kDirtyTarget = 1u << 0;
+  static constexpr uint32_t kDirtyViewport = 1u << 1;
+  static constexpr uint32_t kDirtyBlend = 1u << 2;
+  static constexpr uint32_t kDirtyDepth = 1u << 3;
+  static constexpr uint32_t kDirtyStencil = 1u << 4;
+  static constexpr uint32_t kDirtyRaster = 1u << 5;
+  static constexpr uint32_t kDirtyProgram = 1u << 6;
+  static constexpr uint32_t kDirtyTransform = 1u << 7;
+  static constexpr uint32_t kDirtyAll = 0xffffffffu;
 
   void ResetStates();
   bool CreateBackBuffer();
@@ -342,7 +342,7 @@ class DeviceGl final : public Device {
   void ApplyVertexInput(GLuint buffer, uint32_t stride);
   uint32_t RingAppend(RingBuffer* ring, GLenum target, const void* data, uint32_t bytes, uint32_t align);
   GLuint FramebufferFor(const SurfaceGl* color, const SurfaceGl* depth);
-  void Bump(UniformGroup group) { ++uniform_versions_[group]; }
+  void Bump(UniformGroup group) { ++uniform_versions_[static_cast<int>(group)]; }
   int WriteDumpFrame();
 
   std::unique_ptr<GlContext> context_;

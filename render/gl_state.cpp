@@ -92,10 +92,11 @@ void StateCache::Reset() {
 }
 
 void StateCache::Enable(Capability cap, bool on) {
-  if (caps_[cap] == on) return;
-  caps_[cap] = on;
-  if (on) VJ_GL(glEnable(kCapabilityEnums[cap]));
-  else VJ_GL(glDisable(kCapabilityEnums[cap]));
+  const int index = static_cast<int>(cap);
+  if (caps_[index] == on) return;
+  caps_[index] = on;
+  if (on) VJ_GL(glEnable(kCapabilityEnums[index]));
+  else VJ_GL(glDisable(kCapabilityEnums[index]));
 }
 
 void StateCache::BlendFunc(GLenum src, GLenum dst) {

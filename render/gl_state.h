@@ -19,7 +19,8 @@ extern uint64_t g_program_builds;
 
 inline constexpr int kMaxUnits = 8;
 
-enum Capability { kBlend, kDepthTest, kStencilTest, kCullFace, kScissorTest, kPolygonOffsetFill, kCapabilityCount };
+enum class Capability { kBlend, kDepthTest, kStencilTest, kCullFace, kScissorTest, kPolygonOffsetFill };
+inline constexpr int kCapabilityCount = 6;
 
 class StateCache {
  public:

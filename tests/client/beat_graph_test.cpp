@@ -42,8 +42,8 @@ TEST(BeatGraph, HasTheControlsSizeAndStartsAtItsDefaults) {
   EXPECT_EQ(graph.settings().high_bin, 20u);
   EXPECT_EQ(graph.settings().threshold, 0.0f);
   EXPECT_FALSE(graph.picture().drawn);
-  EXPECT_EQ(graph.BarMax(BeatGraph::kLowBin), 194);
-  EXPECT_EQ(graph.BarMax(BeatGraph::kThreshold), 78);
+  EXPECT_EQ(graph.BarMax(BeatGraph::Bar::kLowBin), 194);
+  EXPECT_EQ(graph.BarMax(BeatGraph::Bar::kThreshold), 78);
 }
 
 TEST(BeatGraph, ThresholdLineAtMinusOneForOneAndOnTheBottomRowForZero) {
@@ -149,22 +149,22 @@ TEST(BeatGraph, EveryThirdPaintOfTheProgramDraws) {
 TEST(BeatGraph, TrackbarsShowTheSettingsAndTakeDrags) {
   BeatGraph graph;
   graph.SetBeatSettings(2, 20, 0.5f);
-  EXPECT_EQ(graph.BarPosition(BeatGraph::kLowBin), 2);
-  EXPECT_EQ(graph.BarPosition(BeatGraph::kHighBin), 20);
-  EXPECT_EQ(graph.BarPosition(BeatGraph::kThreshold), 39);
-  EXPECT_FALSE(graph.DragTo(BeatGraph::kLowBin, 9));  // only a drag moves it
+  EXPECT_EQ(graph.BarPosition(BeatGraph::Bar::kLowBin), 2);
+  EXPECT_EQ(graph.BarPosition(BeatGraph::Bar::kHighBin), 20);
+  EXPECT_EQ(graph.BarPosition(BeatGraph::Bar::kThreshold), 39);
+  EXPECT_FALSE(graph.DragTo(BeatGraph::Bar::kLowBin, 9));  // only a drag moves it
   EXPECT_EQ(graph.settings().low_bin, 2u);
-  graph.BeginDrag(BeatGraph::kThreshold);
-  EXPECT_TRUE(graph.DragTo(BeatGraph::kThreshold, 0));
+  graph.BeginDrag(BeatGraph::Bar::kThreshold);
+  EXPECT_TRUE(graph.DragTo(BeatGraph::Bar::kThreshold, 0));
   EXPECT_EQ(graph.settings().threshold, 1.0f);  // top
-  EXPECT_TRUE(graph.DragTo(BeatGraph::kThreshold, 500));
-  EXPECT_EQ(graph.BarPosition(BeatGraph::kThreshold), 78);
+  EXPECT_TRUE(graph.DragTo(BeatGraph::Bar::kThreshold, 500));
+  EXPECT_EQ(graph.BarPosition(BeatGraph::Bar::kThreshold), 78);
   EXPECT_EQ(graph.settings().threshold, 0.0f);  // bottom
-  EXPECT_FALSE(graph.DragTo(BeatGraph::kThreshold, 78));
+  EXPECT_FALSE(graph.DragTo(BeatGraph::Bar::kThreshold, 78));
   graph.SetBeatSettings(2, 20, 0.25f);  // a status during the drag
-  EXPECT_EQ(graph.BarPosition(BeatGraph::kThreshold), 78);
-  graph.EndDrag(BeatGraph::kThreshold);
-  EXPECT_EQ(graph.BarPosition(BeatGraph::kThreshold), 59);
+  EXPECT_EQ(graph.BarPosition(BeatGraph::Bar::kThreshold), 78);
+  graph.EndDrag(BeatGraph::Bar::kThreshold);
+  EXPECT_EQ(graph.BarPosition(BeatGraph::Bar::kThreshold), 59);
 }
 
 class BeatGraphPanel : public ::testing::Test {
@@ -179,18 +179,18 @@ class BeatGraphPanel : public ::testing::Test {
 TEST_F(BeatGraphPanel, TrackbarMovesSendDeckMinusOneWithMaskFour) {
   TestServer server;  // low 2, high 20, threshold 0.5
   client::ControllerPanel panel;
-  panel.BeginBeatDrag(BeatGraph::kLowBin);  // not connected: nothing
-  panel.DragBeatBar(BeatGraph::kLowBin, 9);
+  panel.BeginBeatDrag(BeatGraph::Bar::kLowBin);  // not connected: nothing
+  panel.DragBeatBar(BeatGraph::Bar::kLowBin, 9);
   EXPECT_EQ(panel.beat_settings().low_bin, 0u);
   ASSERT_TRUE(ConnectAndWaitForState(&panel, &server));
   EXPECT_EQ(panel.beat_settings().low_bin, 2u);
-  EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::kThreshold), 39);
+  EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::Bar::kThreshold), 39);
 
-  panel.BeginBeatDrag(BeatGraph::kLowBin);
-  panel.DragBeatBar(BeatGraph::kLowBin, 5);
-  panel.DragBeatBar(BeatGraph::kHighBin, 40);  // not dragged: nothing
-  panel.BeginBeatDrag(BeatGraph::kThreshold);
-  panel.DragBeatBar(BeatGraph::kThreshold, 39 + 39 / 2);
+  panel.BeginBeatDrag(BeatGraph::Bar::kLowBin);
+  panel.DragBeatBar(BeatGraph::Bar::kLowBin, 5);
+  panel.DragBeatBar(BeatGraph::Bar::kHighBin, 40);  // not dragged: nothing
+  panel.BeginBeatDrag(BeatGraph::Bar::kThreshold);
+  panel.DragBeatBar(BeatGraph::Bar::kThreshold, 39 + 39 / 2);
   ASSERT_TRUE(Barrier(&panel, &server));
   std::vector<net::DeckRecord> updates = RealUpdates(server);
   ASSERT_EQ(updates.size(), 2u);
@@ -212,14 +212,14 @@ TEST_F(BeatGraphPanel, TrackbarMovesSendDeckMinusOneWithMaskFour) {
 
   // Past the high bin: the Server lowers the low bin, and the graph shows
   // the Server's answer once the thumb is let go.
-  panel.DragBeatBar(BeatGraph::kLowBin, 30);
+  panel.DragBeatBar(BeatGraph::Bar::kLowBin, 30);
   EXPECT_EQ(panel.beat_settings().low_bin, 30u);
   ASSERT_TRUE(Barrier(&panel, &server));
   ASSERT_TRUE(Pump({&panel}, {&server}, [&] { return panel.beat_settings().low_bin == 20u; }));
-  EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::kLowBin), 30);
-  panel.EndBeatDrag(BeatGraph::kLowBin);
-  panel.EndBeatDrag(BeatGraph::kThreshold);
-  EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::kLowBin), 20);
+  EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::Bar::kLowBin), 30);
+  panel.EndBeatDrag(BeatGraph::Bar::kLowBin);
+  panel.EndBeatDrag(BeatGraph::Bar::kThreshold);
+  EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::Bar::kLowBin), 20);
 }
 
 TEST_F(BeatGraphPanel, TheConnectedPanelPaintsThisProcesssTempo) {

@@ -406,12 +406,12 @@ TEST_F(ViewTest, DraggingTheBeatTrackbarsSendsTheDetectorSettings) {
   client::ControllerPanel* panel = ConnectedPanel(&server);
   using client::BeatGraph;
   // A click in the track beside the thumb sends nothing.
-  view.Click(view.view().BeatThumbCentre(0, BeatGraph::kLowBin, 120));
+  view.Click(view.view().BeatThumbCentre(0, BeatGraph::Bar::kLowBin, 120));
   ASSERT_TRUE(Barrier(panel, &server));
   EXPECT_TRUE(RealUpdates(server).empty());
 
-  ImVec2 from = view.view().BeatThumbCentre(0, BeatGraph::kLowBin, 2);
-  ImVec2 to = view.view().BeatThumbCentre(0, BeatGraph::kLowBin, 12);
+  ImVec2 from = view.view().BeatThumbCentre(0, BeatGraph::Bar::kLowBin, 2);
+  ImVec2 to = view.view().BeatThumbCentre(0, BeatGraph::Bar::kLowBin, 12);
   view.Drag(ImVec2(std::round(from.x), std::round(from.y)), ImVec2(std::round(to.x), std::round(from.y)));
   ASSERT_TRUE(Barrier(panel, &server));
   std::vector<net::DeckRecord> updates = RealUpdates(server);
@@ -427,8 +427,8 @@ TEST_F(ViewTest, DraggingTheBeatTrackbarsSendsTheDetectorSettings) {
 
   // The threshold thumb: to the top is 1.0.
   size_t before = RealUpdates(server).size();
-  ImVec2 thumb = view.view().BeatThumbCentre(0, BeatGraph::kThreshold, panel->beat_graph().BarPosition(BeatGraph::kThreshold));
-  ImVec2 top = view.view().BeatThumbCentre(0, BeatGraph::kThreshold, 0);
+  ImVec2 thumb = view.view().BeatThumbCentre(0, BeatGraph::Bar::kThreshold, panel->beat_graph().BarPosition(BeatGraph::Bar::kThreshold));
+  ImVec2 top = view.view().BeatThumbCentre(0, BeatGraph::Bar::kThreshold, 0);
   view.Drag(ImVec2(std::round(thumb.x), std::round(thumb.y)), ImVec2(std::round(thumb.x), std::round(top.y) - 20.0f));
   ASSERT_TRUE(Barrier(panel, &server));
   updates = RealUpdates(server);
