@@ -87,6 +87,33 @@ struct Material {
   }
 };
 
+// A 3-D vector as Direct3D's D3DVECTOR.
+struct Vector {
+  float x = 0.0f, y = 0.0f, z = 0.0f;
+  bool operator==(const Vector& o) const { return x == o.x && y == o.y && z == o.z; }
+};
+
+// Light types (Direct3D numbering).
+enum LightType : uint32_t { LIGHT_POINT = 1, LIGHT_SPOT = 2, LIGHT_DIRECTIONAL = 3 };
+
+// A light as Direct3D 8's D3DLIGHT8, fields in its order (104 bytes of
+// 32-bit fields when written field by field, as scene files store it).
+struct Light {
+  LightType type = LIGHT_DIRECTIONAL;
+  ColorValue diffuse, specular, ambient;
+  Vector position, direction;
+  float range = 0.0f, falloff = 0.0f;
+  float attenuation0 = 0.0f, attenuation1 = 0.0f, attenuation2 = 0.0f;
+  float theta = 0.0f, phi = 0.0f;
+  bool operator==(const Light& o) const {
+    return type == o.type && diffuse == o.diffuse && specular == o.specular && ambient == o.ambient &&
+           position == o.position && direction == o.direction && range == o.range && falloff == o.falloff &&
+           attenuation0 == o.attenuation0 && attenuation1 == o.attenuation1 && attenuation2 == o.attenuation2 &&
+           theta == o.theta && phi == o.phi;
+  }
+};
+inline constexpr uint32_t kLightRecordBytes = 104;
+
 inline constexpr uint32_t CAPS2_DYNAMICTEXTURES = 0x20000000;
 
 struct Caps {
