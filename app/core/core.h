@@ -247,6 +247,7 @@ bool ReadSettingText(const char* sub_path, const char* name, char* buffer, size_
 int WriteSettingText(const char* sub_path, const char* name, const char* text);
 
 }  // namespace core
-#include "app/core/pool.h"  // ObjectPool, GrowableArray
+#include "app/core/numbers.h"  // ScanNumber, ParseNumber
+#include "app/core/pool.h"     // ObjectPool, GrowableArray
 
 #include "app/core/window.h"
