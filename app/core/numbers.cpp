@@ -133,10 +133,11 @@ bool FastPath(uint64_t mantissa, int digits, int64_t scale, float* out) {
 
 // Exponent digits beyond this add nothing but risk overflow; any exponent
 // this large is out of every range anyway.
-constexpr int64_t kExponentCap = 1000000000000000000;
+constexpr int64_t kExponentCap = 100000000000000000;
 
-// Reads "[+-]digits" at *p into *exponent (saturated at kExponentCap) and
-// moves *p past it; leaves both alone when no digit follows.
+// Reads "[+-]digits" at *p into *exponent (which stops growing once past
+// kExponentCap) and moves *p past it; leaves both alone when no digit
+// follows.
 void ReadExponent(const char** p, const char* end, int64_t* exponent) {
   const char* q = *p;
   bool negative = false;
