@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -13,14 +12,11 @@
 namespace app {
 namespace {
 
+// Digits only, at most 18 of them.
 bool ParseCount(const std::string& text, int64_t* value) {
-  if (text.empty() || text.size() > 18) return false;
-  int64_t n = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + (c - '0');
-  }
-  *value = n;
+  uint64_t n = 0;
+  if (text.size() > 18 || !core::ParseNumber(text, &n)) return false;
+  *value = static_cast<int64_t>(n);
   return true;
 }
 
@@ -34,10 +30,7 @@ bool ParsePort(const std::string& text, int* port) {
 // A positive real in the "C" notation, whatever the locale.
 bool ParseRate(const std::string& text, double* rate) {
   double value = 0.0;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, value, std::chars_format::general);
-  if (text.empty() || ec != std::errc() || ptr != end || !std::isfinite(value) || value <= 0.0 || value > 10000.0)
-    return false;
+  if (!core::ParseNumber(text, &value) || !std::isfinite(value) || value <= 0.0 || value > 10000.0) return false;
   *rate = value;
   return true;
 }
@@ -222,9 +215,11 @@ CommandLine ParseCommandWords(std::string_view command_line) {
       result.client_only = false;
       result.server_only = true;
     } else if (list[i] == "device") {
-      // A missing or non-numeric word reads as 0.
+      // A missing or non-numeric word reads as 0; what follows the digits
+      // is ignored, and a number too large saturates.
       std::string number = i + 1 < list.size() ? list[++i] : std::string();
-      long value = std::strtol(number.c_str(), nullptr, 10);
+      int64_t value = 0;
+      core::ScanNumber(number, &value, {.skip_space = true, .plus = true});
       result.adapter = value > 1000000 ? 1000000 : static_cast<int>(value);
     }
   }

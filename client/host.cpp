@@ -10,14 +10,10 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Decimal 1-65535, digits only.
 bool ParsePort(std::string_view text, int* port) {
-  if (text.empty() || text.size() > 5) return false;
-  int value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
+  uint32_t value = 0;
+  if (text.size() > 5 || !core::ParseNumber(text, &value)) return false;
   if (value < 1 || value > 65535) return false;
-  *port = value;
+  *port = static_cast<int>(value);
   return true;
 }
 

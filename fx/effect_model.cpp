@@ -5,10 +5,7 @@
 // the newest at the head. Records are linked by explicit calls only
 // (RegisterEffectClasses at program start), never from static
 // constructors, which a static library drops when nothing references them.
-#include <cerrno>
-#include <climits>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 #include "app/core/core.h"
@@ -104,26 +101,19 @@ class ShaderManagerScope final : public MaterialScope {
 // Numbers
 // ---------------------------------------------------------------------------
 
-int32_t ParseDecimalInt(const char* text) {
-  if (!text) return 0;
-  const char* p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') ++p;
-  bool negative = false;
-  if (*p == '+' || *p == '-') negative = (*p++ == '-');
-  int64_t value = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX) value = INT32_MAX;
-  return static_cast<int32_t>(value);
+int32_t ParseDecimalInt(std::string_view text) {
+  int32_t value = 0;
+  core::ScanNumber(text, &value, {.skip_space = true, .plus = true});
+  return value;
 }
 
-float ParseDecimalFloat(const char* text) {
-  if (!text) return 0.0f;
-  // The program never changes the "C" locale, so strtod reads '.' decimals.
-  double value = std::strtod(text, nullptr);
+float ParseDecimalFloat(std::string_view text) {
+  // Every spelling scripts have been written with; the double then float
+  // rounding is the one they have always been read with.
+  constexpr core::NumberSyntax kScriptReal{
+      .skip_space = true, .plus = true, .exponent = true, .inf_nan = true, .hex = true};
+  double value = 0.0;
+  core::ScanNumber(text, &value, kScriptReal);
   float result = static_cast<float>(value);
   return std::isfinite(result) ? result : 0.0f;
 }

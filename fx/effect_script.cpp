@@ -221,14 +221,14 @@ int FxScript::Parse(const char* text) {
       }
       switch (command.kind) {
         case FxCommandKind::kSyncTime:
-          command.time = ParseDecimalFloat(operand.c_str());
+          command.time = ParseDecimalFloat(operand);
           break;
         case FxCommandKind::kInstance:
         case FxCommandKind::kCommand:
         case FxCommandKind::kLayer:
           command.name = std::move(operand);
           reader.RestOfLine(&command.text);
-          command.layer = ParseDecimalInt(command.text.c_str());
+          command.layer = ParseDecimalInt(command.text);
           break;
         case FxCommandKind::kStart:
         case FxCommandKind::kStop:

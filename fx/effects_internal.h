@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace fx {
 
@@ -14,11 +15,14 @@ FxInstance* CreateSoundSyncer(const FxClass& record);
 // Decimal text to integer the way the scripts have always read numbers:
 // leading white space, an optional sign, digits up to the first other
 // character; no digits give 0. Saturates at the 32-bit limits.
-int32_t ParseDecimalInt(const char* text);
+int32_t ParseDecimalInt(std::string_view text);
 
-// Decimal floating-point text; text that is not a number, and numbers that
-// are not finite, read as 0.
-float ParseDecimalFloat(const char* text);
+// A real the way the scripts have always read them: leading white space,
+// an optional sign, a decimal with optional exponent (or a "0x" hex real),
+// up to the first other character, read in double precision and rounded
+// to float. Text that is not a number, and numbers that are not finite as
+// a float ("inf", "nan", 1e39), read as 0.
+float ParseDecimalFloat(std::string_view text);
 
 // The IMAGE class's create function (its record lives with the others).
 class FxClass;

@@ -54,8 +54,7 @@ const FxTemplate kCommandTemplates[] = {
 constexpr const char* kImageFolder = "data/images/";
 
 // Up to kMaxWords words of a command or argument text, split at blanks and
-// tabs, pointing into the text (each word ends where a number parser
-// stops, so words feed strtod directly).
+// tabs, pointing into the text.
 constexpr int kMaxWords = 8;
 struct Words {
   std::string_view word[kMaxWords];
@@ -63,7 +62,7 @@ struct Words {
 
   bool Is(int i, std::string_view text) const { return i < count && word[i] == text; }
   // The number in word i, or `fallback` when there is no such word.
-  float Number(int i, float fallback = 1.0f) const { return i < count ? ParseDecimalFloat(word[i].data()) : fallback; }
+  float Number(int i, float fallback = 1.0f) const { return i < count ? ParseDecimalFloat(word[i]) : fallback; }
 };
 
 Words Split(const char* text) {
@@ -143,14 +142,14 @@ int ImageEffect::Load(const char* name, const char* arguments) {
   const char* p = text;
 
   std::string_view count_word = NextArgument(&p);
-  const int32_t count = count_word.empty() ? 1 : ParseDecimalInt(count_word.data());
+  const int32_t count = count_word.empty() ? 1 : ParseDecimalInt(count_word);
   if (count < 0) {
     core::ShowError("IMAGE %s: the number of images cannot be negative: %s", InstanceName(), text);
     return -1;
   }
   std::string_view length_word = NextArgument(&p);
   if (length_word.empty()) return -1;
-  const float length = ParseDecimalFloat(length_word.data());
+  const float length = ParseDecimalFloat(length_word);
   if (!(length > 0.0f) || !std::isfinite(length)) {
     core::ShowError("IMAGE %s: the frame length must be a positive number of seconds: %s", InstanceName(), text);
     return -1;
@@ -223,7 +222,7 @@ int ImageEffect::Command(float time, const char* command) {
 
   if (keyword == "LOAD") return 0;
   if (keyword == "POSITION") {
-    const int32_t slot = w.count > 1 ? ParseDecimalInt(w.word[1].data()) : 1;
+    const int32_t slot = w.count > 1 ? ParseDecimalInt(w.word[1]) : 1;
     if (slot < 0 || static_cast<size_t>(slot) >= count) {
       ReportOutOfRange(command);
       return 0;

@@ -103,7 +103,7 @@ class SoundSyncerInstance final : public FxInstance {
       // Half a setting would leave the display and the analysis disagreeing
       // about which pair is meant: only a full pair counts.
       if (words.count >= 3)
-        SetSoundSyncThreshold(ParseDecimalFloat(words.word[1].data()), ParseDecimalFloat(words.word[2].data()));
+        SetSoundSyncThreshold(ParseDecimalFloat(words.word[1]), ParseDecimalFloat(words.word[2]));
     } else if (keyword == "DRAW") {
       // Any word after DRAW switches the display on, "DRAW OFF" included;
       // scripts rely on it, and DRAW alone is the way to switch it off.

@@ -1,7 +1,7 @@
 // Preset banks and their files (.HVR), shared by the Client's panels and
 // the Server's start-up recall.
 //
-// The file is tag text written through the one TagWriter, page-major:
+// The file is tag text written through a TagWriter, page-major:
 //   <BINDS>
 //     <BIND> <KEY> "A" </KEY> <DECK> <DECKNUM> 0 </DECKNUM> <FADER> 1.000000
 //     </FADER> <MIXER> -1 </MIXER> <EFFECT> "" </EFFECT> <AUTOBEAT> 0
@@ -56,51 +56,51 @@ std::string WritableName(std::string_view name) {
 // default instead.
 double Finite(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
 
-int WriteIntTag(const char* name, int32_t value) {
-  int r = text::WriteTag(text::TagDepth(), name, true);
-  r |= text::WriteTagValue(text::TagDepth(), "%i\n", static_cast<int>(value));
-  r |= text::WriteTag(text::TagDepth(), name, false);
+int WriteIntTag(text::TagWriter* w, const char* name, int32_t value) {
+  int r = w->Open(name);
+  r |= w->Value("%i\n", static_cast<int>(value));
+  r |= w->Close(name);
   return r;
 }
 
-int WriteRealTag(const char* name, double value) {
-  int r = text::WriteTag(text::TagDepth(), name, true);
-  r |= text::WriteTagValue(text::TagDepth(), "%f\n", value);
-  r |= text::WriteTag(text::TagDepth(), name, false);
+int WriteRealTag(text::TagWriter* w, const char* name, double value) {
+  int r = w->Open(name);
+  r |= w->Value("%f\n", value);
+  r |= w->Close(name);
   return r;
 }
 
-int WriteStringTag(const char* name, const std::string& value) {
-  int r = text::WriteTag(text::TagDepth(), name, true);
-  r |= text::WriteTagValue(text::TagDepth(), "\"%s\"\n", value.c_str());
-  r |= text::WriteTag(text::TagDepth(), name, false);
+int WriteStringTag(text::TagWriter* w, const char* name, const std::string& value) {
+  int r = w->Open(name);
+  r |= w->Value("\"%s\"\n", value.c_str());
+  r |= w->Close(name);
   return r;
 }
 
-int WriteBank(const PresetBank& bank) {
-  int r = text::WriteTag(text::TagDepth(), "BINDS", true);
+int WriteBank(text::TagWriter* w, const PresetBank& bank) {
+  int r = w->Open("BINDS");
   for (int page = 0; page < kPresetPages; ++page) {
     for (int letter = 0; letter < kPresetLetters; ++letter) {
       const Binding& binding = bank.bindings[page][letter];
-      r |= text::WriteTag(text::TagDepth(), "BIND", true);
-      r |= text::WriteTag(text::TagDepth(), "KEY", true);
-      r |= text::WriteTagValue(text::TagDepth(), "\"%c\"\n", 'A' + letter);
-      r |= text::WriteTag(text::TagDepth(), "KEY", false);
+      r |= w->Open("BIND");
+      r |= w->Open("KEY");
+      r |= w->Value("\"%c\"\n", 'A' + letter);
+      r |= w->Close("KEY");
       for (const DeckRecord& record : binding.decks) {
-        r |= text::WriteTag(text::TagDepth(), "DECK", true);
-        r |= WriteIntTag("DECKNUM", record.deck);
-        r |= WriteRealTag("FADER", Finite(record.fader, 1.0f));
-        r |= WriteIntTag("MIXER", record.mixer);
-        r |= WriteStringTag("EFFECT", WritableName(RecordText(record.effect_name)));
-        r |= WriteIntTag("AUTOBEAT", record.beat_mode);
-        r |= WriteRealTag("SPEED", Finite(record.speed, 0.75f));
-        r |= text::WriteTag(text::TagDepth(), "DECK", false);
+        r |= w->Open("DECK");
+        r |= WriteIntTag(w, "DECKNUM", record.deck);
+        r |= WriteRealTag(w, "FADER", Finite(record.fader, 1.0f));
+        r |= WriteIntTag(w, "MIXER", record.mixer);
+        r |= WriteStringTag(w, "EFFECT", WritableName(RecordText(record.effect_name)));
+        r |= WriteIntTag(w, "AUTOBEAT", record.beat_mode);
+        r |= WriteRealTag(w, "SPEED", Finite(record.speed, 0.75f));
+        r |= w->Close("DECK");
       }
-      r |= WriteIntTag("PAGE", page);
-      r |= text::WriteTag(text::TagDepth(), "BIND", false);
+      r |= WriteIntTag(w, "PAGE", page);
+      r |= w->Close("BIND");
     }
   }
-  r |= text::WriteTag(text::TagDepth(), "BINDS", false);
+  r |= w->Close("BINDS");
   return r == 0 ? 0 : -1;
 }
 
@@ -213,9 +213,8 @@ int SavePresetFile(const char* path, const PresetBank& bank) {
   if (!path || !*path) return -1;
   core::FilePtr file(core::OpenAtomicFile(path));
   if (!file) return -1;
-  text::SetTagOutput(file.get());
-  int result = WriteBank(bank);
-  text::ClearTagOutput();
+  text::TagWriter writer(file.get());
+  int result = WriteBank(&writer, bank);
   // Closing without Commit throws the temporary file away: the old preset
   // stays as it was.
   if (result != 0 || file->Commit() != 0) return -1;

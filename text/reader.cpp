@@ -10,7 +10,7 @@
 #include "text/text.h"
 
 #include <cfloat>
-#include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -148,7 +148,7 @@ TagDocument::~TagDocument() { FreeTagDocument(this); }
 
 namespace {
 
-enum ByteClass : uint8_t {
+enum class ByteClass : uint8_t {
   kSkip = 0,
   kEnd,     // the zero byte
   kQuote,   // '"'
@@ -157,40 +157,28 @@ enum ByteClass : uint8_t {
 };
 
 struct ByteTable {
-  uint8_t outer[256] = {};
+  ByteClass outer[256] = {};
   bool number[256] = {};  // bytes that continue a number: '-' and digits
   constexpr ByteTable() {
-    outer[0] = kEnd;
-    outer[static_cast<unsigned char>('"')] = kQuote;
-    outer[static_cast<unsigned char>('<')] = kOpen;
-    outer[static_cast<unsigned char>('-')] = kNumber;
+    outer[0] = ByteClass::kEnd;
+    outer[static_cast<unsigned char>('"')] = ByteClass::kQuote;
+    outer[static_cast<unsigned char>('<')] = ByteClass::kOpen;
+    outer[static_cast<unsigned char>('-')] = ByteClass::kNumber;
     number[static_cast<unsigned char>('-')] = true;
     for (int c = '0'; c <= '9'; ++c) {
-      outer[c] = kNumber;
+      outer[c] = ByteClass::kNumber;
       number[c] = true;
     }
   }
 };
 constexpr ByteTable kBytes;
 
-inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
-
 // Optional leading minus, then digits up to the first other byte; a lone
 // minus is 0. Values beyond 32 bits saturate.
-int32_t ConvertInteger(const unsigned char* p) {
-  bool negative = *p == '-';
-  if (negative) ++p;
-  int64_t value = 0;
-  const int64_t limit = negative ? -int64_t{INT32_MIN} : int64_t{INT32_MAX};
-  for (; IsDigit(*p); ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > limit) {
-      value = limit;
-      while (IsDigit(*p)) ++p;
-      break;
-    }
-  }
-  return static_cast<int32_t>(negative ? -value : value);
+int32_t ConvertInteger(const char* begin, const char* end) {
+  int32_t value = 0;
+  core::ScanNumber(std::string_view(begin, static_cast<size_t>(end - begin)), &value);
+  return value;
 }
 
 // Optional minus, digits, one point, digits, up to the first other byte,
@@ -198,43 +186,11 @@ int32_t ConvertInteger(const unsigned char* p) {
 // magnitude beyond the float range saturates at FLT_MAX, one below it
 // gives 0.
 float ConvertReal(const char* begin, const char* end) {
-  // Fast path for the usual "%f" output. With at most 15 digits in all the
-  // mantissa is exact in a double, and with at most 8 after the point the
-  // double quotient cannot land on a float rounding midpoint unless the
-  // decimal value is that midpoint, so rounding the correctly rounded
-  // double to float gives the correctly rounded float.
-  {
-    const char* p = begin;
-    bool negative = *p == '-';
-    if (negative) ++p;
-    uint64_t mantissa = 0;
-    int digits = 0;
-    int fraction = 0;
-    for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p, ++digits)
-      mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-    if (p < end && *p == '.') {
-      for (++p; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p, ++digits, ++fraction)
-        mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-    }
-    if (digits == 0) return 0.0f;
-    if (digits <= 15 && fraction <= 8) {
-      static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8};
-      double value = static_cast<double>(mantissa) / kPowers[fraction];
-      return static_cast<float>(negative ? -value : value);
-    }
-  }
+  constexpr core::NumberSyntax kFixed{.exponent = false};
   float value = 0.0f;
-  std::from_chars_result result = std::from_chars(begin, end, value, std::chars_format::fixed);
-  if (result.ec == std::errc()) return value;
-  if (result.ec != std::errc::result_out_of_range) return 0.0f;
-  const char* p = begin;
-  bool negative = *p == '-';
-  if (negative) ++p;
-  bool huge = false;
-  for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p)
-    if (*p != '0') huge = true;
-  float magnitude = huge ? FLT_MAX : 0.0f;
-  return negative ? -magnitude : magnitude;
+  core::NumberScan scan = core::ScanNumber(std::string_view(begin, static_cast<size_t>(end - begin)), &value, kFixed);
+  if (scan.status == core::NumberStatus::kOutOfRange && std::isinf(value)) return std::copysign(FLT_MAX, value);
+  return value;
 }
 
 int Fail(const char** cursor) {
@@ -253,15 +209,15 @@ int NextToken(const char** cursor, Token* token) {
   const unsigned char* p = reinterpret_cast<const unsigned char*>(*cursor);
   for (;;) {
     switch (kBytes.outer[*p]) {
-      case kSkip:
+      case ByteClass::kSkip:
         ++p;
         continue;
 
-      case kEnd:
+      case ByteClass::kEnd:
         *cursor = nullptr;
         return 0;
 
-      case kQuote: {
+      case ByteClass::kQuote: {
         const unsigned char* start = ++p;
         while (*p != '"') {
           if (*p == '\0') return Fail(cursor);
@@ -274,7 +230,7 @@ int NextToken(const char** cursor, Token* token) {
         return 1;
       }
 
-      case kOpen: {
+      case ByteClass::kOpen: {
         const unsigned char* name = ++p;
         bool closing = false;
         for (;; ++p) {
@@ -297,7 +253,7 @@ int NextToken(const char** cursor, Token* token) {
         return 1;
       }
 
-      case kNumber: {
+      case ByteClass::kNumber: {
         const unsigned char* start = p;
         while (kBytes.number[*p]) ++p;
         bool real = *p == '.';
@@ -312,7 +268,8 @@ int NextToken(const char** cursor, Token* token) {
                                     reinterpret_cast<const char*>(p));
         } else {
           token->kind = NODE_INT;
-          token->integer = ConvertInteger(start);
+          token->integer = ConvertInteger(reinterpret_cast<const char*>(start),
+                                          reinterpret_cast<const char*>(p));
         }
         token->text = nullptr;
         token->length = 0;

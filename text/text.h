@@ -6,8 +6,8 @@
 //
 // The reader turns a whole text into a tree of TagNodes; format readers then
 // look keywords up with FindChild / IsTag and read values through the typed
-// accessors below, which report a value of the wrong kind as absent. The
-// writer prints indented tag text to one output file at a time.
+// accessors below, which report a value of the wrong kind as absent. A
+// TagWriter prints indented tag text to one file.
 //
 // The reader knows no keywords. Texts are plain bytes; bytes >= 0x80 are
 // ordinary characters.
@@ -157,27 +157,49 @@ bool FindReal(const TagNode* node, const char* key, float* out, Numbers accept, 
 bool FindReals(const TagNode* node, const char* key, float* out, int count, Numbers accept);
 
 // ---------------------------------------------------------------------------
-// Writer: one output file and one nesting depth for the whole program.
+// Writer
 // ---------------------------------------------------------------------------
 
-// Later writes go to `file` (opened by the caller, kept by the caller).
-void SetTagOutput(core::File* file);
-void ClearTagOutput();
-// The current depth; pass it as `level` below. It persists across saves, so
-// a save closes every tag it opens.
-int TagDepth();
+// Prints indented tag text to one file: each tag or value on its own line,
+// indented by the nesting depth in tabs. The writer owns its depth, so
+// writers never disturb each other and a save that fails midway leaves
+// nothing behind for the next one.
+//
+//   text::TagWriter w(file);
+//   w.Open("NAME"); w.Value("\"%s\"\n", name); w.Close("NAME");
+class TagWriter {
+ public:
+  // Writes go to `file`, which the caller opens, closes and keeps alive
+  // while the writer is used. With nullptr every write fails.
+  explicit TagWriter(core::File* file) : file_(file) {}
+  TagWriter(const TagWriter&) = delete;
+  TagWriter& operator=(const TagWriter&) = delete;
 
-// Writes "<name>\n" after `level` tabs (open) or "</name>\n" after
-// `level` - 1 tabs (close), then moves the depth one level in or out.
-// A name holding '<', '>' or '/' is skipped (nothing written, 0). -1, with
-// nothing written and the depth unchanged, when no output is set, the
-// opening name is empty (the reader would reject "<>") or the line exceeds
-// 4095 bytes.
-int WriteTag(int level, const char* name, bool open);
+  // "<name>\n" after Depth() tabs, then one level in.
+  int Open(const char* name) { return WriteTag(name, true); }
+  // "</name>\n" after Depth() - 1 tabs, then one level out. An empty name
+  // writes "</>", which closes whatever tag is open.
+  int Close(const char* name) { return WriteTag(name, false); }
+  // For both: a name holding '<', '>' or '/' is skipped (nothing written,
+  // 0). -1, with nothing written and the depth unchanged, when there is no
+  // file, the opening name is empty (the reader would reject "<>") or the
+  // line exceeds 4095 bytes.
 
-// Writes `level` tabs and the printf-formatted text (no line end is added:
-// end the format with "\n"). -1, with nothing written, when no output is
-// set or the text cannot be formatted into 4095 bytes.
-int WriteTagValue(int level, const char* format, ...) __attribute__((format(printf, 2, 3)));
+  // Depth() tabs and the printf-formatted text (no line end is added: end
+  // the format with "\n"). -1, with nothing written, when there is no file
+  // or the text cannot be formatted into 4095 bytes.
+  int Value(const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+  // Tags opened and not yet closed. Closing more than was opened goes
+  // below 0; lines are then written without tabs.
+  int Depth() const { return depth_; }
+
+ private:
+  int WriteTag(const char* name, bool open);
+  void WriteTabs(int count);
+
+  core::File* file_;
+  int depth_ = 0;
+};
 
 }  // namespace text

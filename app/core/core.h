@@ -247,7 +247,8 @@ bool ReadSettingText(const char* sub_path, const char* name, char* buffer, size_
 int WriteSettingText(const char* sub_path, const char* name, const char* text);
 
 }  // namespace core
-#include "app/core/array.h"  // GrowableArray
-#include "app/core/pool.h"   // ObjectPool
+#include "app/core/array.h"    // GrowableArray
+#include "app/core/numbers.h"  // ScanNumber, ParseNumber
+#include "app/core/pool.h"     // ObjectPool
 
 #include "app/core/window.h"

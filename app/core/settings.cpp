@@ -160,16 +160,10 @@ int StoreValue(const char* sub_path, const char* name, const char* kind, const s
   return WriteWholeFileAtomic(folder + "/" + kValuesFile, contents);
 }
 
-bool ParseNumber(const std::string& text, int32_t* value) {
-  if (text.empty() || text.size() > 11) return false;
-  size_t i = text[0] == '-' ? 1 : 0;
-  if (i == text.size()) return false;
-  int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    magnitude = magnitude * 10 + (text[i] - '0');
-  }
-  int64_t number = text[0] == '-' ? -magnitude : magnitude;
+bool ParseStoredNumber(const std::string& text, int32_t* value) {
+  // Eleven bytes hold every 32-bit spelling with its sign.
+  int64_t number = 0;
+  if (text.size() > 11 || !ParseNumber(text, &number)) return false;
   // A DWORD holds 32 bits: accept both the signed and the unsigned spelling.
   if (number < INT32_MIN || number > static_cast<int64_t>(UINT32_MAX)) return false;
   *value = static_cast<int32_t>(static_cast<uint32_t>(number));
@@ -217,7 +211,7 @@ bool ReadSettingNumber(const char* sub_path, const char* name, int32_t* value) {
   if (!name || !value || !KeyFolder(sub_path, &folder) || !LoadEntries(folder, &entries)) return false;
   const Entry* entry = FindEntry(entries, name);
   int32_t parsed;
-  if (!entry || entry->kind != "number" || !ParseNumber(entry->value, &parsed)) return false;
+  if (!entry || entry->kind != "number" || !ParseStoredNumber(entry->value, &parsed)) return false;
   *value = parsed;
   return true;
 }

@@ -5,7 +5,6 @@
 // names into numbers), run one command, wait for the Server's answer to it,
 // print it and leave. Waiting happens here in poll(), which is fine for a
 // command-line tool; the library calls themselves never wait.
-#include <charconv>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -85,19 +84,11 @@ struct Failure {
   std::string reason;
 };
 
-bool ParseInt(std::string_view text, int64_t* value) {
-  if (text.empty()) return false;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, *value);
-  return ec == std::errc() && ptr == end;
-}
+bool ParseInt(std::string_view text, int64_t* value) { return core::ParseNumber(text, value); }
 
-bool ParseReal(std::string_view text, double* value) {
-  if (text.empty()) return false;
-  const char* end = text.data() + text.size();
-  auto [ptr, ec] = std::from_chars(text.data(), end, *value, std::chars_format::general);
-  return ec == std::errc() && ptr == end;
-}
+// "inf" and "nan" are not taken: the Server ignores such values, so vjctl
+// would report a change that never happens.
+bool ParseReal(std::string_view text, double* value) { return core::ParseNumber(text, value); }
 
 std::optional<Failure> ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {

@@ -28,6 +28,13 @@ TEST(CommandWords, DeviceNumber) {
   EXPECT_EQ(Words("device").adapter, 0);
   EXPECT_EQ(Words("device two").adapter, 0);
   EXPECT_EQ(Words("device 1 device 3").adapter, 3);
+  // Digits up to the first other character, a '+' allowed; large numbers
+  // stop at 1000000.
+  EXPECT_EQ(Words("device +4").adapter, 4);
+  EXPECT_EQ(Words("device 7x").adapter, 7);
+  EXPECT_EQ(Words("device 2.9").adapter, 2);
+  EXPECT_EQ(Words("device 2000000").adapter, 1000000);
+  EXPECT_EQ(Words("device 99999999999999999999999").adapter, 1000000);
   // The word after device is taken as its number, even when it is a mode.
   EXPECT_EQ(Words("device server").Mode(), app::RunMode::kCombined);
   app::CommandLine both = Words("server device 1");
@@ -100,6 +107,15 @@ TEST(Options, UnknownOrMalformedOptionsAreErrors) {
   EXPECT_EQ(Parse({"--frames"}).result, -1);
   EXPECT_EQ(Parse({"--frames=ten"}).result, -1);
   EXPECT_EQ(Parse({"--frames=-3"}).result, -1);
+  EXPECT_EQ(Parse({"--frames=+3"}).result, -1);
+  EXPECT_EQ(Parse({"--frames= 3"}).result, -1);
+  EXPECT_EQ(Parse({"--frames=1234567890123456789"}).result, -1);  // 19 digits
+  EXPECT_EQ(Parse({"--fps=inf"}).result, -1);
+  EXPECT_EQ(Parse({"--fps=2,5"}).result, -1);
+  Parsed numbers = Parse({"--fps=2.5e1", "--frames=007"});
+  EXPECT_EQ(numbers.result, 0);
+  EXPECT_EQ(numbers.options.fps, 25.0);
+  EXPECT_EQ(numbers.options.frames, 7);
   EXPECT_EQ(Parse({"--headless=yes"}).result, -1);
   EXPECT_EQ(Parse({"--root="}).result, -1);
   // A lone "--" or "-x" is a described word, not an option.

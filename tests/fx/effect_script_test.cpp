@@ -142,6 +142,23 @@ TEST_F(EffectTest, SyncTimesReadDecimalNumbersAndOtherTextAsZero) {
   EXPECT_EQ(script.Length(), 0.0f);
 }
 
+TEST_F(EffectTest, SyncTimesKeepTheirLenientSpellings) {
+  // A leading '+', hex reals and text after the number have always been
+  // read; values beyond the float range and infinities read as 0.
+  fx::FxScript script;
+  ASSERT_EQ(script.Open("SYNCTIME +2.5\nSYNCTIME 0x10\nSYNCTIME 7.5x\nSYNCTIME 1e39\nSYNCTIME -inf\nSYNCTIME 1e-50\n",
+                        true),
+            0);
+  const std::vector<fx::FxCommand>& c = script.Commands();
+  ASSERT_EQ(c.size(), 6u);
+  EXPECT_EQ(c[0].time, 2.5f);
+  EXPECT_EQ(c[1].time, 16.0f);
+  EXPECT_EQ(c[2].time, 7.5f);
+  EXPECT_EQ(c[3].time, 0.0f);
+  EXPECT_EQ(c[4].time, 0.0f);
+  EXPECT_EQ(c[5].time, 0.0f);
+}
+
 TEST_F(EffectTest, OpeningTracesTheClassRegistry) {
   fx::FxScript script;
   ASSERT_EQ(script.Open("", true), 0);

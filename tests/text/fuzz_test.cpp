@@ -279,7 +279,7 @@ TEST(TagFuzz, ZeroBytesEndTheText) {
 // Random well-formed trees written by the writer read back unchanged.
 // ---------------------------------------------------------------------------
 
-void WriteRandomTree(std::mt19937& rng, int depth, std::string* expected) {
+void WriteRandomTree(text::TagWriter* w, std::mt19937& rng, int depth, std::string* expected) {
   int children = static_cast<int>(rng() % 5);
   for (int i = 0; i < children; ++i) {
     if (!expected->empty()) *expected += ' ';
@@ -288,29 +288,29 @@ void WriteRandomTree(std::mt19937& rng, int depth, std::string* expected) {
     switch (kind) {
       case 0: {
         std::string name = "T" + std::to_string(rng() % 50);
-        text::WriteTag(text::TagDepth(), name.c_str(), true);
+        w->Open(name.c_str());
         std::string inner;
-        WriteRandomTree(rng, depth + 1, &inner);
-        text::WriteTag(text::TagDepth(), name.c_str(), false);
+        WriteRandomTree(w, rng, depth + 1, &inner);
+        w->Close(name.c_str());
         *expected += "(" + name + (inner.empty() ? "" : " " + inner) + ")";
         break;
       }
       case 1: {
         int32_t value = static_cast<int32_t>(rng());
-        text::WriteTagValue(text::TagDepth(), "%i\n", value);
+        w->Value("%i\n", value);
         *expected += std::to_string(value);
         break;
       }
       case 2: {
         // Multiples of 1/64 print exactly with %f.
         float value = static_cast<float>(static_cast<int32_t>(rng() % 2000001) - 1000000) / 64.0f;
-        text::WriteTagValue(text::TagDepth(), "%f\n", static_cast<double>(value));
+        w->Value("%f\n", static_cast<double>(value));
         *expected += tests_text::Real(value) + "f";
         break;
       }
       case 3: {
         std::string value = "s " + std::to_string(rng() % 1000) + " <x/>";
-        text::WriteTagValue(text::TagDepth(), "\"%s\"\n", value.c_str());
+        w->Value("\"%s\"\n", value.c_str());
         *expected += "\"" + value + "\"";
         break;
       }
@@ -325,14 +325,13 @@ TEST(TagFuzz, WrittenTreesReadBack) {
   for (int i = 0; i < 300; ++i) {
     core::File* file = core::OpenDataFile("tree.txt", "wt");
     ASSERT_NE(file, nullptr);
-    text::SetTagOutput(file);
+    text::TagWriter w(file);
     std::string expected;
-    text::WriteTag(text::TagDepth(), "ROOT", true);
-    WriteRandomTree(rng, 0, &expected);
-    text::WriteTag(text::TagDepth(), "ROOT", false);
-    text::ClearTagOutput();
+    w.Open("ROOT");
+    WriteRandomTree(&w, rng, 0, &expected);
+    w.Close("ROOT");
     core::CloseFile(file);
-    ASSERT_EQ(text::TagDepth(), 0);
+    ASSERT_EQ(w.Depth(), 0);
 
     text::TagDocument document;
     ASSERT_EQ(text::LoadTagFile(&document, "tree.txt"), 0);

@@ -13,55 +13,44 @@ namespace {
 
 class TagWriterTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    core::StartFileLayer(dir.path());
-    start_depth = text::TagDepth();
-  }
-  void TearDown() override {
-    text::ClearTagOutput();
-    core::StopFileLayer();
-  }
-  // Opens `name` for writing and makes it the output.
-  core::File* Open(const char* name) {
-    core::File* file = core::OpenDataFile(name, "wt");
-    text::SetTagOutput(file);
-    return file;
-  }
+  void SetUp() override { core::StartFileLayer(dir.path()); }
+  void TearDown() override { core::StopFileLayer(); }
+  core::File* Open(const char* name) { return core::OpenDataFile(name, "wt"); }
   std::string Finish(core::File* file, const char* name) {
-    text::ClearTagOutput();
     core::CloseFile(file);
     return ReadFile(dir / name);
   }
   TempDir dir;
-  int start_depth = 0;
 };
 
 TEST_F(TagWriterTest, TagValueAndCloseLines) {
-  ASSERT_EQ(start_depth, 0);
   core::File* file = Open("a.txt");
   ASSERT_NE(file, nullptr);
-  EXPECT_EQ(text::WriteTag(text::TagDepth(), "A", true), 0);
-  EXPECT_EQ(text::TagDepth(), 1);
-  EXPECT_EQ(text::WriteTagValue(text::TagDepth(), "%i\n", 3), 0);
-  EXPECT_EQ(text::WriteTag(text::TagDepth(), "A", false), 0);
-  EXPECT_EQ(text::TagDepth(), 0);
+  text::TagWriter w(file);
+  EXPECT_EQ(w.Depth(), 0);
+  EXPECT_EQ(w.Open("A"), 0);
+  EXPECT_EQ(w.Depth(), 1);
+  EXPECT_EQ(w.Value("%i\n", 3), 0);
+  EXPECT_EQ(w.Close("A"), 0);
+  EXPECT_EQ(w.Depth(), 0);
   EXPECT_EQ(Finish(file, "a.txt"), "<A>\n\t3\n</A>\n");
 }
 
 TEST_F(TagWriterTest, NestedIndentation) {
   core::File* file = Open("nested.txt");
-  text::WriteTag(text::TagDepth(), "PRESET", true);
-  text::WriteTag(text::TagDepth(), "DECK", true);
-  text::WriteTag(text::TagDepth(), "EFFECT", true);
-  text::WriteTagValue(text::TagDepth(), "\"%s\"\n", "tunnel");
-  text::WriteTag(text::TagDepth(), "EFFECT", false);
-  text::WriteTag(text::TagDepth(), "KEY", true);
-  text::WriteTagValue(text::TagDepth(), "\"%c\"\n", 'Q');
-  text::WriteTagValue(text::TagDepth(), "%f\n", 0.75);
-  text::WriteTag(text::TagDepth(), "KEY", false);
-  text::WriteTag(text::TagDepth(), "DECK", false);
-  text::WriteTag(text::TagDepth(), "PRESET", false);
-  EXPECT_EQ(text::TagDepth(), 0);
+  text::TagWriter w(file);
+  w.Open("PRESET");
+  w.Open("DECK");
+  w.Open("EFFECT");
+  w.Value("\"%s\"\n", "tunnel");
+  w.Close("EFFECT");
+  w.Open("KEY");
+  w.Value("\"%c\"\n", 'Q');
+  w.Value("%f\n", 0.75);
+  w.Close("KEY");
+  w.Close("DECK");
+  w.Close("PRESET");
+  EXPECT_EQ(w.Depth(), 0);
   EXPECT_EQ(Finish(file, "nested.txt"),
             "<PRESET>\n"
             "\t<DECK>\n"
@@ -78,17 +67,18 @@ TEST_F(TagWriterTest, NestedIndentation) {
 
 TEST_F(TagWriterTest, WrittenTextReadsBack) {
   core::File* file = Open("round.txt");
-  text::WriteTag(text::TagDepth(), "SCENE", true);
-  text::WriteTag(text::TagDepth(), "NAME", true);
-  text::WriteTagValue(text::TagDepth(), "\"%s\"\n", "a b/<c>");
-  text::WriteTag(text::TagDepth(), "NAME", false);
-  text::WriteTag(text::TagDepth(), "POS", true);
-  text::WriteTagValue(text::TagDepth(), "%f\n%f\n%f\n", 1.0, -2.5, 0.125);
-  text::WriteTag(text::TagDepth(), "POS", false);
-  text::WriteTag(text::TagDepth(), "COUNT", true);
-  text::WriteTagValue(text::TagDepth(), "%i\n", -12);
-  text::WriteTag(text::TagDepth(), "COUNT", false);
-  text::WriteTag(text::TagDepth(), "SCENE", false);
+  text::TagWriter w(file);
+  w.Open("SCENE");
+  w.Open("NAME");
+  w.Value("\"%s\"\n", "a b/<c>");
+  w.Close("NAME");
+  w.Open("POS");
+  w.Value("%f\n%f\n%f\n", 1.0, -2.5, 0.125);
+  w.Close("POS");
+  w.Open("COUNT");
+  w.Value("%i\n", -12);
+  w.Close("COUNT");
+  w.Close("SCENE");
   Finish(file, "round.txt");
 
   text::TagDocument document;
@@ -99,65 +89,139 @@ TEST_F(TagWriterTest, WrittenTextReadsBack) {
 
 TEST_F(TagWriterTest, ForbiddenNamesAreSkippedAsSuccess) {
   core::File* file = Open("skip.txt");
+  text::TagWriter w(file);
   for (const char* name : {"A<B", "A>", "/A", "a/b"}) {
-    EXPECT_EQ(text::WriteTag(text::TagDepth(), name, true), 0) << name;
-    EXPECT_EQ(text::WriteTag(text::TagDepth(), name, false), 0) << name;
+    EXPECT_EQ(w.Open(name), 0) << name;
+    EXPECT_EQ(w.Close(name), 0) << name;
   }
-  EXPECT_EQ(text::TagDepth(), 0);
+  EXPECT_EQ(w.Depth(), 0);
   EXPECT_EQ(Finish(file, "skip.txt"), "");
 }
 
 TEST_F(TagWriterTest, FailuresWriteNothingAndKeepTheDepth) {
-  // No output set: nothing to write to.
-  EXPECT_EQ(text::WriteTag(0, "A", true), -1);
-  EXPECT_EQ(text::WriteTagValue(0, "%i\n", 1), -1);
-  EXPECT_EQ(text::TagDepth(), 0);
+  // No file: nothing to write to.
+  text::TagWriter nowhere(nullptr);
+  EXPECT_EQ(nowhere.Open("A"), -1);
+  EXPECT_EQ(nowhere.Value("%i\n", 1), -1);
+  EXPECT_EQ(nowhere.Close("A"), -1);
+  EXPECT_EQ(nowhere.Depth(), 0);
 
   core::File* file = Open("fail.txt");
+  text::TagWriter w(file);
   // An empty opening name would write "<>", which no reader accepts.
-  EXPECT_EQ(text::WriteTag(0, "", true), -1);
-  EXPECT_EQ(text::WriteTag(0, nullptr, true), -1);
+  EXPECT_EQ(w.Open(""), -1);
+  EXPECT_EQ(w.Open(nullptr), -1);
+  EXPECT_EQ(w.Close(nullptr), -1);
   std::string long_name(5000, 'N');
-  EXPECT_EQ(text::WriteTag(0, long_name.c_str(), true), -1);
+  EXPECT_EQ(w.Open(long_name.c_str()), -1);
   std::string long_value(4096, 'v');
-  EXPECT_EQ(text::WriteTagValue(1, "%s", long_value.c_str()), -1);
-  EXPECT_EQ(text::WriteTagValue(1, nullptr), -1);
-  EXPECT_EQ(text::TagDepth(), 0);
+  EXPECT_EQ(w.Value("%s", long_value.c_str()), -1);
+  EXPECT_EQ(w.Value(nullptr), -1);
+  EXPECT_EQ(w.Depth(), 0);
   // 4095 bytes still fit.
   std::string fits(4094, 'v');
-  EXPECT_EQ(text::WriteTagValue(0, "%s\n", fits.c_str()), 0);
+  EXPECT_EQ(w.Value("%s\n", fits.c_str()), 0);
   EXPECT_EQ(Finish(file, "fail.txt"), fits + "\n");
 }
 
-TEST_F(TagWriterTest, EmptyClosingNameAndOddLevels) {
+TEST_F(TagWriterTest, EmptyClosingNameAndUnbalancedCloses) {
   core::File* file = Open("odd.txt");
-  EXPECT_EQ(text::WriteTag(0, "A", true), 0);
-  EXPECT_EQ(text::WriteTagValue(0, "%%%i\n", 5), 0);  // '%' formats as usual
-  EXPECT_EQ(text::WriteTag(1, "", false), 0);         // "</>" closes whatever is open
-  EXPECT_EQ(text::TagDepth(), 0);
-  EXPECT_EQ(text::WriteTag(0, "B", true), 0);
-  EXPECT_EQ(text::WriteTag(0, "B", false), 0);  // level 0 closing: no tabs, not -1
-  EXPECT_EQ(text::TagDepth(), 0);
-  EXPECT_EQ(text::WriteTag(20, "C", true), 0);
-  EXPECT_EQ(text::WriteTag(20, "C", false), 0);
-  EXPECT_EQ(Finish(file, "odd.txt"),
-            "<A>\n%5\n</>\n<B>\n</B>\n" + std::string(20, '\t') + "<C>\n" + std::string(19, '\t') +
-                "</C>\n");
+  text::TagWriter w(file);
+  EXPECT_EQ(w.Open("A"), 0);
+  EXPECT_EQ(w.Value("%%%i\n", 5), 0);  // '%' formats as usual
+  EXPECT_EQ(w.Close(""), 0);           // "</>" closes whatever is open
+  EXPECT_EQ(w.Depth(), 0);
+  EXPECT_EQ(w.Close("B"), 0);  // more closes than opens: no tabs, not -1
+  EXPECT_EQ(w.Depth(), -1);
+  EXPECT_EQ(w.Open("C"), 0);
+  EXPECT_EQ(w.Depth(), 0);
+  EXPECT_EQ(Finish(file, "odd.txt"), "<A>\n\t%5\n</>\n</B>\n<C>\n");
 }
 
-TEST_F(TagWriterTest, DepthPersistsAcrossOutputs) {
-  core::File* first = Open("first.txt");
-  text::WriteTag(text::TagDepth(), "A", true);
-  text::WriteTag(text::TagDepth(), "B", true);
-  EXPECT_EQ(Finish(first, "first.txt"), "<A>\n\t<B>\n");
-  EXPECT_EQ(text::TagDepth(), 2);
+// The same little document through `w`, one line per step: Step(w, i)
+// performs step i and returns false after the last one.
+bool Step(text::TagWriter* w, int step, const char* label) {
+  switch (step) {
+    case 0: return w->Open("DOC") == 0;
+    case 1: return w->Open("NAME") == 0;
+    case 2: return w->Value("\"%s\"\n", label) == 0;
+    case 3: return w->Close("NAME") == 0;
+    case 4: return w->Open("LIST") == 0;
+    case 5: return w->Value("%i\n%f\n", step, 0.5) == 0;
+    case 6: return w->Open("INNER") == 0;
+    case 7: return w->Value("%i\n", -7) == 0;
+    case 8: return w->Close("INNER") == 0;
+    case 9: return w->Close("LIST") == 0;
+    case 10: return w->Close("DOC") == 0;
+    default: return false;
+  }
+}
+constexpr int kSteps = 11;
 
-  core::File* second = Open("second.txt");
-  text::WriteTagValue(text::TagDepth(), "%i\n", 1);
-  text::WriteTag(text::TagDepth(), "B", false);
-  text::WriteTag(text::TagDepth(), "A", false);
-  EXPECT_EQ(Finish(second, "second.txt"), "\t\t1\n\t</B>\n</A>\n");
-  EXPECT_EQ(text::TagDepth(), 0);
+TEST_F(TagWriterTest, InterleavedWritersMatchWritersOneAfterTheOther) {
+  {
+    core::File* first = Open("first_alone.txt");
+    text::TagWriter w(first);
+    for (int i = 0; i < kSteps; ++i) ASSERT_TRUE(Step(&w, i, "first"));
+    core::CloseFile(first);
+  }
+  {
+    core::File* second = Open("second_alone.txt");
+    text::TagWriter w(second);
+    for (int i = 0; i < kSteps; ++i) ASSERT_TRUE(Step(&w, i, "second"));
+    core::CloseFile(second);
+  }
+
+  core::File* first = Open("first_mixed.txt");
+  core::File* second = Open("second_mixed.txt");
+  text::TagWriter a(first);
+  text::TagWriter b(second);
+  // The second writer runs two steps behind, so the depths differ at
+  // almost every interleaved line.
+  for (int i = 0; i < kSteps + 2; ++i) {
+    if (i < kSteps) {
+      ASSERT_TRUE(Step(&a, i, "first"));
+    }
+    if (i >= 2) {
+      ASSERT_TRUE(Step(&b, i - 2, "second"));
+    }
+  }
+  EXPECT_EQ(a.Depth(), 0);
+  EXPECT_EQ(b.Depth(), 0);
+  core::CloseFile(first);
+  core::CloseFile(second);
+
+  const std::string first_alone = ReadFile(dir / "first_alone.txt");
+  EXPECT_NE(first_alone.find("\t\t\t-7\n"), std::string::npos) << first_alone;
+  EXPECT_EQ(ReadFile(dir / "first_mixed.txt"), first_alone);
+  EXPECT_EQ(ReadFile(dir / "second_mixed.txt"), ReadFile(dir / "second_alone.txt"));
+}
+
+TEST_F(TagWriterTest, AFailedSaveLeavesNothingForTheNextWriter) {
+  std::string expected;
+  {
+    core::File* file = Open("clean.txt");
+    text::TagWriter w(file);
+    for (int i = 0; i < kSteps; ++i) ASSERT_TRUE(Step(&w, i, "doc"));
+    core::CloseFile(file);
+    expected = ReadFile(dir / "clean.txt");
+  }
+  {
+    // A save that gives up with tags still open, after a failed line.
+    core::File* file = Open("failed.txt");
+    text::TagWriter w(file);
+    for (int i = 0; i < 7; ++i) ASSERT_TRUE(Step(&w, i, "doc"));
+    std::string too_long(5000, 'x');
+    EXPECT_EQ(w.Value("%s\n", too_long.c_str()), -1);
+    EXPECT_EQ(w.Depth(), 3);
+    core::CloseFile(file);
+  }
+  core::File* file = Open("next.txt");
+  text::TagWriter next(file);
+  EXPECT_EQ(next.Depth(), 0);
+  for (int i = 0; i < kSteps; ++i) ASSERT_TRUE(Step(&next, i, "doc"));
+  core::CloseFile(file);
+  EXPECT_EQ(ReadFile(dir / "next.txt"), expected);
 }
 
 }  // namespace
