@@ -8,7 +8,7 @@ cd "$(dirname "$0")"
 tools/bootstrap.sh
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc)" --target vj
+cmake --build build -j "$(nproc)" --target vj vjctl
 
 # The installer's step: the settings root must exist before the first start.
 settings="${VJ_SETTINGS_DIR:-${XDG_CONFIG_HOME:-$HOME/.config}/halvane/vj}"

@@ -208,10 +208,15 @@ int RunProgram(int argc, const char* const* argv) {
     std::fprintf(stderr, "vj: %s\n\n%s", error.c_str(), UsageText().c_str());
     return 2;
   }
-  if (g_app.options.help) {
+  const CommandLine words = ParseCommandWords(g_app.command_copy);
+  if (g_app.options.help || words.help) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
   }
+  // Unknown words are ignored, but a typo ("serevr") should not pass
+  // silently: it would start both halves instead of the Server alone.
+  for (const std::string& word : words.unknown)
+    std::fprintf(stderr, "vj: ignoring the unknown word '%s' (see vj --help)\n", word.c_str());
   if (g_app.options.fps > 0.0) {
     g_fixed_clock.Set(core::kClockEpoch);
     core::SetProgramClock(&g_fixed_clock);

@@ -51,6 +51,8 @@ struct CommandLine {
   bool client_only = false;
   bool server_only = false;
   int adapter = 0;
+  bool help = false;                    // "h" or "help" (-h, -help, help)
+  std::vector<std::string> unknown;     // words that mean nothing, in order
   RunMode Mode() const {
     if (server_only) return RunMode::kServerOnly;
     if (client_only) return RunMode::kClientOnly;
@@ -59,7 +61,8 @@ struct CommandLine {
 };
 
 // Words separated by '-', blank or tab; `client`, `server`, `device N`,
-// compared exactly; later words win; others are ignored.
+// compared exactly; later words win; "h" and "help" ask for the usage;
+// others are ignored (and listed in `unknown`).
 CommandLine ParseCommandWords(std::string_view command_line);
 
 // The application hooks.

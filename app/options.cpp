@@ -121,6 +121,7 @@ std::string UsageText() {
          "  client            run the Client (the control panels) only\n"
          "  device N          show the output on display N (default 0)\n"
          "  (no words)        run both in one process\n"
+         "  help, -h          print this text and exit\n"
          "\n"
          "Options:\n"
          "  --help                 print this text and exit\n"
@@ -221,6 +222,10 @@ CommandLine ParseCommandWords(std::string_view command_line) {
       int64_t value = 0;
       core::ScanNumber(number, &value, {.skip_space = true, .plus = true});
       result.adapter = value > 1000000 ? 1000000 : static_cast<int>(value);
+    } else if (list[i] == "h" || list[i] == "help") {
+      result.help = true;
+    } else {
+      result.unknown.push_back(list[i]);
     }
   }
   return result;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/core/core.h"
 #include "client/panel.h"
 #include "client/window.h"
 
@@ -156,6 +157,11 @@ std::vector<uint8_t> RasterizeBeatPicture(const BeatPicture& p) {
   }
   for (int x = 0; x < p.width; ++x) Plot(&pixels, p.width, p.height, x, p.threshold_y, kBeatRed);
   return pixels;
+}
+
+std::string TempoText(uint32_t period_ms) {
+  if (period_ms == 0) return "Tempo: tap the space bar";
+  return core::FormatString("Tempo %.1f BPM", 60000.0 / static_cast<double>(period_ms));
 }
 
 }  // namespace client

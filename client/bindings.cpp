@@ -21,6 +21,7 @@ bool ValidBinding(int page, int letter) {
 void ControllerPanel::ResetBindings() {
   show::ResetPresetBank(bindings_.get());
   current_page_ = 0;
+  recalled_page_ = recalled_letter_ = -1;
 }
 
 const show::Binding& ControllerPanel::binding(int page, int letter) const {
@@ -39,8 +40,18 @@ void ControllerPanel::StoreBinding(int page, int letter) {
   core::Trace("CLIENT: stored binding %c on page %d\n", 'A' + letter, page + 1);
 }
 
+bool ControllerPanel::BindingSet(int page, int letter) const {
+  return ValidBinding(page, letter) && !show::BindingIsEmpty(bindings_->bindings[page][letter]);
+}
+
 void ControllerPanel::RecallBinding(int page, int letter, bool unload_empty) {
   if (!ValidBinding(page, letter) || !connected()) return;
+  if (!BindingSet(page, letter)) {
+    AddLogLine(core::FormatString("Binding %c of page %d is empty", 'A' + letter, page + 1));
+    return;
+  }
+  recalled_page_ = page;
+  recalled_letter_ = letter;
   std::vector<net::EffectRecord> effects;
   effects.reserve(effects_.size());
   for (const EffectEntry& entry : effects_) {
@@ -95,6 +106,7 @@ int ControllerPanel::LoadPreset(const std::string& path) {
     return -1;
   }
   current_page_ = 0;
+  recalled_page_ = recalled_letter_ = -1;
   if (report.binds_skipped > 0)
     AddLogLine(core::FormatString("Loaded preset %s (%d malformed bindings skipped)", path.c_str(),
                                   report.binds_skipped));

@@ -55,7 +55,7 @@ class ConnectionDialog {
 // the setting "LastPreset" and stores the chosen path there.
 // ---------------------------------------------------------------------------
 inline constexpr size_t kPresetNameCapacity = 256;  // typed name incl. its NUL
-inline constexpr const char* kPresetFilter = "velvo preset file (*.HVR)";
+inline constexpr const char* kPresetFilter = "halvane VJ preset file (*.HVR)";
 inline constexpr const char* kPresetPattern = "*.HVR";
 
 class PresetDialog {

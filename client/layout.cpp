@@ -46,6 +46,11 @@ DialogRect ControlRect(Control control) {
     case Control::kUnloadButton: return {567, 130, 50, 14};
     case Control::kLoadedList: return {495, 151, 139, 83};
     case Control::kLog: return {245, 316, 391, 56};
+    case Control::kThresholdCaption: return {36, 36, 100, 8};
+    case Control::kLowCaption: return {2, 104, 24, 8};
+    case Control::kHighCaption: return {2, 121, 24, 8};
+    case Control::kTempo: return {9, 137, 164, 9};
+    case Control::kBindingKeys: return {9, 150, 182, 11};
   }
   return {};
 }

@@ -145,6 +145,10 @@ enum BeatPixel : uint8_t { kBeatBlack = 0, kBeatWhite = 1, kBeatRed = 2 };
 // flash, curve (one-pixel polyline), red lines.
 std::vector<uint8_t> RasterizeBeatPicture(const BeatPicture& picture);
 
+// The tempo line beside the beat graph: "Tempo 120.0 BPM" from a tapped
+// period in milliseconds, or how to get one.
+std::string TempoText(uint32_t period_ms);
+
 class BeatGraph {
  public:
   enum class Bar { kLowBin = 0, kHighBin = 1, kThreshold = 2 };
@@ -265,8 +269,13 @@ class ControllerPanel {
   // Sends binding [page][letter]: effects by name among the loaded ones,
   // then each deck's settings (mask 27). With `unload_empty`, decks whose
   // binding names no effect are cleared; a name that is not loaded leaves
-  // its deck alone.
+  // its deck alone. A binding naming no effect at all sends nothing and
+  // says so in the log.
   void RecallBinding(int page, int letter, bool unload_empty);
+  // Whether binding [page][letter] names an effect on some deck.
+  bool BindingSet(int page, int letter) const;
+  // The letter last recalled on the current page, or -1.
+  int last_recalled_letter() const { return recalled_page_ == current_page_ ? recalled_letter_ : -1; }
   // The page, store and recall keys (the process-wide space and Backspace
   // belong to the window): a key counts when it is down now and was not
   // at the last reading; digits first, then letters A to Z; Ctrl stores,
@@ -365,6 +374,7 @@ class ControllerPanel {
   BeatGraph beat_graph_;
   std::unique_ptr<show::PresetBank> bindings_;
   int current_page_ = 0;
+  int recalled_page_ = -1, recalled_letter_ = -1;
   KeyboardState previous_keys_;
 
   std::vector<ListItem> unloaded_list_;

@@ -86,6 +86,8 @@ class ClientView {
   void DrawPresetDialog();
   void DrawAlerts();
   void DrawAbout();
+  void DrawBeatCaptions(ControllerPanel& panel, size_t index);
+  void DrawBindingKeys(ControllerPanel& panel, size_t index);
 
   ClientWindow* logic_;
   float scale_ = 1.0f;

@@ -390,6 +390,8 @@ void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
   TextIn(page, page_text, connected ? kColText : kColTextDim, 0.5f);
 
   DrawBeatGraph(panel, index);
+  DrawBeatCaptions(panel, index);
+  DrawBindingKeys(panel, index);
   DrawEffectList(panel, index, false);
   DrawEffectList(panel, index, true);
   if (ButtonAt("V Load##load", ControlPixels(index, Control::kLoadButton), connected)) panel.LoadSelected();
@@ -520,14 +522,43 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
   }
 }
 
+void ClientView::DrawBeatCaptions(ControllerPanel& panel, size_t index) {
+  ImU32 caption = panel.connected() ? IM_COL32(150, 156, 167, 255) : kColTextDim;
+  TextIn(ControlPixels(index, Control::kThresholdCaption), "< THRESHOLD", caption, 0.0f, small_font_);
+  TextIn(ControlPixels(index, Control::kLowCaption), "LOW", caption, 0.0f, small_font_);
+  TextIn(ControlPixels(index, Control::kHighCaption), "HIGH", caption, 0.0f, small_font_);
+  TextIn(ControlPixels(index, Control::kTempo), TempoText(fx::TappedPeriodMs()).c_str(), kColText, 0.0f, small_font_);
+}
+
+// The 26 letters of the current page: lit when the binding names an
+// effect, the last recalled one in the accent colour.
+void ClientView::DrawBindingKeys(ControllerPanel& panel, size_t index) {
+  PixelRect row = ControlPixels(index, Control::kBindingKeys);
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  float cell = row.w / static_cast<float>(show::kPresetLetters);
+  for (int letter = 0; letter < show::kPresetLetters; ++letter) {
+    PixelRect key{std::floor(row.x + cell * static_cast<float>(letter)), row.y, std::floor(cell) - 1.0f, row.h};
+    bool bound = panel.BindingSet(panel.current_page(), letter);
+    bool last = panel.last_recalled_letter() == letter;
+    ImU32 fill = last ? kColAccent : bound ? IM_COL32(70, 76, 88, 255) : IM_COL32(30, 32, 38, 255);
+    draw->AddRectFilled(Min(key), Max(key), fill);
+    char text[2] = {static_cast<char>('A' + letter), '\0'};
+    TextIn(key, text, bound || last ? kColText : kColTextDim, 0.5f, small_font_);
+  }
+}
+
 void ClientView::DrawEffectList(ControllerPanel& panel, size_t index, bool loaded) {
   PixelRect r = ControlPixels(index, loaded ? Control::kLoadedList : Control::kUnloadedList);
   const std::vector<ListItem>& items = loaded ? panel.loaded_list() : panel.unloaded_list();
   int32_t& anchor = anchors_[&panel].ids[loaded ? 1 : 0];
   ImGui::SetCursorScreenPos(Min(r));
   if (!ImGui::BeginListBox(loaded ? "##loaded" : "##unloaded", Size(r))) return;
+  if (panel.connected()) ImGui::TextDisabled("%s", loaded ? "Loaded" : "Not loaded");
   if (items.empty()) {
-    const char* empty = !panel.connected() ? "" : loaded ? "Select effects above, then V Load" : "No effects";
+    const char* empty = !panel.connected() ? ""
+                        : loaded          ? "Select effects above, then V Load"
+                        : panel.loaded_list().empty() ? "No effects"
+                                                      : "All effects loaded";
     ImGui::TextDisabled("%s", empty);
   }
   for (size_t i = 0; i < items.size(); ++i) {
@@ -544,21 +575,18 @@ void ClientView::DrawLog(ControllerPanel& panel, size_t index) {
   ImGui::PushStyleColor(ImGuiCol_ChildBg, ImGui::GetStyleColorVec4(ImGuiCol_FrameBg));
   ImGui::PushStyleVar(ImGuiStyleVar_WindowPadding, ImVec2(4.0f * scale_, 2.0f * scale_));
   ImGui::BeginChild("##log", Size(r), true);
+  // Lines wrap at the log's width: a long message stays readable whole.
+  // Wrapped lines differ in height, so no clipper; the log keeps at most
+  // kMaxLogLines lines.
   const std::deque<std::string>& log = panel.log();
-  ImGuiListClipper clipper;
-  clipper.Begin(static_cast<int>(log.size()));
-  while (clipper.Step()) {
-    for (int i = clipper.DisplayStart; i < clipper.DisplayEnd; ++i) {
-      const std::string& line = log[static_cast<size_t>(i)];
-      if (i == 0)
-        ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
-      else {
-        ImGui::PushStyleColor(ImGuiCol_Text, Colour(IM_COL32(175, 180, 190, 255)));
-        ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
-        ImGui::PopStyleColor();
-      }
-    }
+  ImGui::PushTextWrapPos(0.0f);
+  for (size_t i = 0; i < log.size(); ++i) {
+    const std::string& line = log[i];
+    if (i > 0) ImGui::PushStyleColor(ImGuiCol_Text, Colour(IM_COL32(175, 180, 190, 255)));
+    ImGui::TextUnformatted(line.c_str(), line.c_str() + line.size());
+    if (i > 0) ImGui::PopStyleColor();
   }
+  ImGui::PopTextWrapPos();
   ImGui::EndChild();
   ImGui::PopStyleVar();
   ImGui::PopStyleColor();
@@ -960,7 +988,8 @@ void ClientView::DrawAbout() {
   if (!ImGui::BeginPopupModal(AboutTitle(), nullptr,
                               ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings))
     return;
-  ImGui::TextUnformatted("halvane VJ");
+  ImGui::Text("halvane VJ %s", VJ_VERSION);
+  ImGui::TextDisabled("Built from commit %s", VJ_COMMIT);
   ImGui::TextDisabled("Live video mixing: controller client");
   ImGui::TextDisabled("Protocol %d.%d, Dear ImGui %s", net::kProtocolMajor, net::kProtocolMinor, IMGUI_VERSION);
   ImGui::Spacing();

@@ -121,6 +121,13 @@ enum class Control {
   kUnloadButton,    // 1012
   kLoadedList,      // 1008
   kLog,             // 1016
+  // Beyond the template: captions of the beat graph's bars, the tempo, and
+  // the row of the current page's binding keys.
+  kThresholdCaption,
+  kLowCaption,
+  kHighCaption,
+  kTempo,
+  kBindingKeys,
 };
 DialogRect ControlRect(Control control);
 

@@ -233,6 +233,12 @@ int LoadPresetFile(const char* path, PresetBank* bank, PresetReport* report) {
   return ReadPresetDocument(document, bank, report);
 }
 
+bool BindingIsEmpty(const Binding& binding) {
+  for (const DeckRecord& deck : binding.decks)
+    if (deck.effect_name[0] != '\0') return false;
+  return true;
+}
+
 int PageOfKey(char key) {
   if (key >= '1' && key <= '9') return key - '1';
   if (key == '0') return 9;

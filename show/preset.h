@@ -57,6 +57,10 @@ int LoadPresetFile(const char* path, PresetBank* bank, PresetReport* report = nu
 // The same from text in memory.
 int ParsePresetText(const char* text, PresetBank* bank, PresetReport* report = nullptr);
 
+// True when no deck of the binding names an effect: recalling it from a
+// key would only clear decks, which is never what a stray key should do.
+bool BindingIsEmpty(const Binding& binding);
+
 // The page a main-row digit key chooses: '1'..'9' are pages 0-8, '0' is 9;
 // -1 for anything else.
 int PageOfKey(char key);

@@ -40,7 +40,7 @@ const char kUsage[] =
     "\n"
     "Options (also as --host=H, --port=N, --timeout=S):\n"
     "  --host H      the Server's host name or IPv4 address (default localhost)\n"
-    "  --port N      the Server's port (default 6969)\n"
+    "  --port N      the Server's port (default $VJ_PORT if set, else 6969)\n"
     "  --timeout S   seconds to wait for the connection and for each reply\n"
     "                (default 10)\n"
     "  --help        print this text and exit\n"
@@ -90,7 +90,16 @@ bool ParseInt(std::string_view text, int64_t* value) { return core::ParseNumber(
 // would report a change that never happens.
 bool ParseReal(std::string_view text, double* value) { return core::ParseNumber(text, value); }
 
+// $VJ_PORT when it holds a port number, as the Server reads it.
+int DefaultPort() {
+  const char* env = std::getenv("VJ_PORT");
+  int64_t port = 0;
+  if (env && ParseInt(env, &port) && port >= 1 && port <= 65535) return static_cast<int>(port);
+  return net::kDefaultPort;
+}
+
 std::optional<Failure> ParseOptions(int argc, char** argv, Options* options) {
+  options->port = DefaultPort();
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {

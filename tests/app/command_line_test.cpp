@@ -20,6 +20,15 @@ TEST(CommandWords, ModesAndLaterWordsWin) {
   EXPECT_EQ(Words("-server").Mode(), app::RunMode::kServerOnly);
 }
 
+TEST(CommandWords, HelpAndUnknownWords) {
+  EXPECT_TRUE(Words("-h").help);
+  EXPECT_TRUE(Words("server -help").help);
+  EXPECT_FALSE(Words("helpme").help);
+  app::CommandLine typo = Words("serevr device 2 x");
+  EXPECT_EQ(typo.Mode(), app::RunMode::kCombined);
+  EXPECT_EQ(typo.unknown, (std::vector<std::string>{"serevr", "x"}));  // "2" belongs to device
+}
+
 TEST(CommandWords, DeviceNumber) {
   EXPECT_EQ(Words("-device 1").adapter, 1);
   EXPECT_EQ(Words("device 1").adapter, 1);

@@ -18,9 +18,20 @@ std::vector<std::string> TestEnv(const TempDir& dir) {
 }
 
 TEST(Program, HelpPrintsUsage) {
-  ChildResult r = RunChild({VJ_PROGRAM, "--help"});
-  EXPECT_EQ(r.exit_code, 0);
-  EXPECT_NE(r.out.find("usage: vj"), std::string::npos);
+  for (const char* help : {"--help", "-h", "-help", "help"}) {
+    SCOPED_TRACE(help);
+    ChildResult r = RunChild({VJ_PROGRAM, help});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_NE(r.out.find("usage: vj"), std::string::npos);
+  }
+}
+
+TEST(Program, AnUnknownWordIsIgnoredWithOneWarning) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  ChildResult r = RunChild({VJ_PROGRAM, "serevr", "server", "--headless", "--frames=1"}, TestEnv(dir));
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_NE(r.err.find("vj: ignoring the unknown word 'serevr'"), std::string::npos) << r.err;
 }
 
 TEST(Program, UnknownOptionPrintsUsageAndExits2) {

@@ -249,3 +249,13 @@ TEST_F(BeatGraphPanel, TheConnectedPanelPaintsThisProcesssTempo) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Tempo, TheLineShowsTheTappedTempoInBpm) {
+  EXPECT_EQ(client::TempoText(500), "Tempo 120.0 BPM");
+  EXPECT_EQ(client::TempoText(461), "Tempo 130.2 BPM");
+  EXPECT_EQ(client::TempoText(0), "Tempo: tap the space bar");
+}
+
+}  // namespace

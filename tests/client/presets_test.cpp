@@ -65,6 +65,15 @@ class Presets : public ::testing::Test {
     EXPECT_EQ(show::SavePresetFile(path.c_str(), *bank), 0);
     return path;
   }
+  // A preset file in which each of `letters` on page 1 puts TUNNEL on deck 0
+  // (so recalling one sends six deck changes).
+  std::string TunnelOn(const std::string& letters) {
+    auto bank = show::NewPresetBank();
+    for (char c : letters) net::SetRecordText(bank->bindings[0][c - 'A'].decks[0].effect_name, "TUNNEL");
+    std::string path = dir / "tunnel.HVR";
+    EXPECT_EQ(show::SavePresetFile(path.c_str(), *bank), 0);
+    return path;
+  }
   // One tick of the panel with `keys`, then everything it sent has arrived.
   void Press(ControllerPanel* panel, TestServer* server, const KeyboardState& keys) {
     panel->Tick(keys, true);
@@ -138,12 +147,18 @@ TEST_F(Presets, PageThreeThenQRecallsTheBindingOfPageThree) {
   EXPECT_FLOAT_EQ(server.decks[0].speed, 0.5f);
   EXPECT_EQ(server.decks[0].beat_mode, net::kBeatStartOnBeat);
   EXPECT_EQ(server.decks[4].effect_id, -1);
-  // Page 1's Q is empty: back on page 1, Q clears every deck.
+  EXPECT_EQ(panel.last_recalled_letter(), kQ);
+  // Page 1's Q names no effect: a stray key there changes nothing on the
+  // Server, and the log says why.
+  EXPECT_TRUE(panel.BindingSet(2, kQ));
+  EXPECT_FALSE(panel.BindingSet(0, kQ));
   Press(&panel, &server, Keys("1"));
+  EXPECT_EQ(panel.last_recalled_letter(), -1);  // recalled on another page
   Press(&panel, &server, Keys("1Q"));
   EXPECT_EQ(panel.current_page(), 0);
-  ASSERT_TRUE(Pump({&panel}, {&server}, [&] { return panel.DeckEffectLabel(0) == "NO EFFECT"; }));
-  EXPECT_EQ(server.decks[0].effect_id, -1);
+  EXPECT_EQ(CountReceived(server, net::MSG_SET_DECK_EFFECT), 6);
+  EXPECT_EQ(server.decks[0].effect_id, 0);
+  EXPECT_EQ(panel.log().front(), "Binding Q of page 1 is empty");
   // "0" is page 10; a digit and a letter in the same reading: page first.
   Press(&panel, &server, Keys(""));
   Press(&panel, &server, Keys("0"));
@@ -231,7 +246,9 @@ TEST_F(Presets, CtrlQStoresTheDecksAsTheServerReportedThem) {
 
 TEST_F(Presets, HoldingALetterRecallsItOnce) {
   TestServer server;
+  server.effects[0].loaded = true;  // TUNNEL
   ControllerPanel panel;
+  ASSERT_EQ(panel.LoadPreset(TunnelOn("AQZ")), 0);
   ASSERT_TRUE(ConnectAndWaitForState(&panel, &server));
   for (int i = 0; i < 5; ++i) Press(&panel, &server, Keys("Q"));
   EXPECT_EQ(CountReceived(server, net::MSG_SET_DECK_EFFECT), 6);
@@ -295,8 +312,11 @@ class TwoPanels : public Presets {
   void SetUp() override {
     Presets::SetUp();
     core::SetProgramClock(&clock);
+    server_a.effects[0].loaded = server_b.effects[0].loaded = true;  // TUNNEL
     a = window.NewController();
     b = window.NewController();
+    ASSERT_EQ(a->LoadPreset(TunnelOn("Q")), 0);
+    ASSERT_EQ(b->LoadPreset(TunnelOn("Q")), 0);
     ASSERT_EQ(a->Connect(server_a.Address()), 0);
     ASSERT_EQ(b->Connect(server_b.Address()), 0);
     ASSERT_TRUE(Pump({}, {&server_a, &server_b}, [&] {

@@ -24,10 +24,13 @@ using client_test::TestServer;
 using client_test::ViewHarness;
 
 // Centre of row `row` of a list box at `r` (mouse positions are whole pixels).
+// Item `row` of an effect list of a connected panel: the list's heading
+// ("Not loaded" / "Loaded") takes the first line.
 ImVec2 ListRow(const client::PixelRect& r, int row) {
   const ImGuiStyle& style = ImGui::GetStyle();
   float pitch = ImGui::GetFontSize() + style.ItemSpacing.y;
-  return ImVec2(r.x + r.w * 0.5f, r.y + style.FramePadding.y + pitch * static_cast<float>(row) + ImGui::GetFontSize() * 0.5f);
+  return ImVec2(r.x + r.w * 0.5f,
+                r.y + style.FramePadding.y + pitch * static_cast<float>(row + 1) + ImGui::GetFontSize() * 0.5f);
 }
 
 // Centre of item `row` in an open popup window (combo or menu).
@@ -381,7 +384,12 @@ TEST_F(ViewTest, TheSavePresetDialogTakesATypedNameAndPausesTheKeys) {
 
 TEST_F(ViewTest, TheHostFieldHoldsTheKeysBackToo) {
   TestServer server;
+  server.effects[0].loaded = true;  // TUNNEL
   client::ControllerPanel* live = ConnectedPanel(&server);
+  auto bank = show::NewPresetBank();
+  net::SetRecordText(bank->bindings[0]['Q' - 'A'].decks[0].effect_name, "TUNNEL");
+  ASSERT_EQ(show::SavePresetFile((dir / "q.HVR").c_str(), *bank), 0);
+  ASSERT_EQ(live->LoadPreset(dir / "q.HVR"), 0);
   // A second panel's host prompt (its Connect button lies below the view).
   view.logic().dialog().Open(view.logic().NewController());
   view.Idle(3);

@@ -120,6 +120,18 @@ TEST_F(Vjctl, StateListsEffectsDecksMixersAndBeatSettings) {
             (std::vector<uint32_t>{net::MSG_CLIENT_HANDSHAKE, net::MSG_LIST_EFFECTS}));
 }
 
+// Without --port, vjctl finds the Server where the Server itself looks:
+// $VJ_PORT.
+TEST_F(Vjctl, TheDefaultPortComesFromVjPort) {
+  FakeServerThread ticking(&server_);
+  ticking.Run();
+  ChildResult result = RunChild({VJCTL_PROGRAM, "--host=127.0.0.1", "--timeout=5", "state"},
+                                {"VJ_PORT=" + std::to_string(server_.port())}, 30.0);
+  ticking.Stop();
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(Contains(result.out, "effects: 3")) << result.out;
+}
+
 TEST_F(Vjctl, LoadAndUnloadByNameOrIdReportTheServersAnswer) {
   ChildResult result = Run({"load", "tunnel"});  // names match without regard to case
   EXPECT_EQ(result.exit_code, 0) << result.err;
