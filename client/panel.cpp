@@ -250,7 +250,7 @@ void ControllerPanel::Handle(net::NetMessage* message) {
       TakeState(*net::MessageAs<net::StateMessage>(message));
       return;
     case net::MSG_LOG_EVENT:
-      AddLogLine(net::MessageAs<net::LogEventMessage>(message)->text);
+      AddLogLine(core::PrintableText(net::MessageAs<net::LogEventMessage>(message)->text));
       return;
     case net::MSG_EFFECT_STATUS: {
       const net::EffectRecord& record = net::MessageAs<net::EffectStatusMessage>(message)->effect;

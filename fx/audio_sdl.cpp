@@ -53,6 +53,7 @@ class CaptureAudioSource final : public AudioSource {
 
   int Start(std::string* error) override {
     if (device_ != 0) return 0;
+    RouteAlsaErrorsToTrace();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
       *error = std::string("audio system: ") + SDL_GetError();
       return -1;

@@ -39,7 +39,7 @@ constexpr long kMaxScriptBytes = 16L * 1024 * 1024;
 // upper-cased (ASCII).
 class ScriptReader {
  public:
-  explicit ScriptReader(const char* text) : p_(text ? text : "") {}
+  explicit ScriptReader(const char* text) : begin_(text ? text : ""), p_(begin_), last_(begin_) {}
 
   // False at the end of the text.
   bool Word(std::string* out) {
@@ -60,10 +60,18 @@ class ScriptReader {
         continue;
       }
       const char* start = p_;
+      last_ = start;
       while (*p_ && *p_ != ' ' && *p_ != '\t' && *p_ != '\r' && *p_ != '\n') ++p_;
       Upper(start, p_, out);
       return true;
     }
+  }
+
+  // The line (counted from 1) of the word last read; only for messages.
+  int LineOfLastWord() const {
+    int line = 1;
+    for (const char* c = begin_; c < last_; ++c) line += *c == '\n';
+    return line;
   }
 
   void RestOfLine(std::string* out) {
@@ -79,7 +87,9 @@ class ScriptReader {
     for (char& c : *out) c = core::AsciiUpper(c);
   }
 
+  const char* begin_;
   const char* p_;
+  const char* last_;  // start of the word last read
 };
 
 const char* KindKeyword(FxCommandKind kind) {
@@ -208,7 +218,8 @@ int FxScript::Parse(const char* text) {
       else if (word == "FXLAYER") command.kind = FxCommandKind::kLayer;
       else if (word == "SYNCTIME") command.kind = FxCommandKind::kSyncTime;
       else {
-        core::ShowError("%s : %s", word.c_str(), "Unexpected script command");
+        core::Trace("%s : %s\n", word.c_str(), "Unexpected script command");
+        core::ShowError("script line %d: unexpected command \"%s\"", reader.LineOfLastWord(), word.c_str());
         commands_.clear();
         return -1;
       }

@@ -11,6 +11,10 @@
 
 namespace fx {
 
+// Sends ALSA's own error printing to the trace instead of stderr. Once per
+// process; harmless where there is no ALSA.
+void RouteAlsaErrorsToTrace();
+
 // The most recent samples of one stream. One writer (possibly on another
 // thread) and one reader; neither ever blocks. Each slot is an atomic float
 // (relaxed loads and stores are plain moves), so a reader racing the writer

@@ -85,6 +85,8 @@ int LoadEffect(EffectEntry* entry) {
   // Everything the script and its instances open by a relative path
   // resolves inside the effect's own folder while it loads.
   core::PushBaseFolder(std::string(kEffectsFolder) + "/" + entry->folder);
+  // Every message of the load names the effect it is about.
+  core::MessageContext context(core::FormatString("Effect %s: ", entry->name));
   int result = 0;
   if (script->OpenFile(kScriptPath, true) != 0 || script->InstantiateAll() != 0) {
     script.reset();  // destroyed while its folder is still the base

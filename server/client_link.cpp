@@ -22,7 +22,10 @@ void Send(const net::NetMessage& message) {
 }
 
 void SendLogText(const char* text) {
-  if (g_server.client_connected) Send(net::LogEventMessage(text));
+  const std::string line = core::PrintableText(text ? text : "");
+  g_server.log_backlog.push_back(line);
+  while (g_server.log_backlog.size() > kLogBacklogLines) g_server.log_backlog.pop_front();
+  if (g_server.client_connected) Send(net::LogEventMessage(line.c_str()));
 }
 
 void DisconnectClient() {
@@ -53,6 +56,7 @@ int AcceptNewcomer() {
   g_server.current = spare;
   net::AttachLink(&g_server.link, &g_server.client());
   g_server.client_connected = true;
+  g_server.backlog_sent = false;
   core::Trace("SERVER: Client connected.\n");
   // Frames count only while a Client listens: start a fresh second.
   RestartFrameCount();
@@ -79,6 +83,9 @@ void CountFrame() {
 void HandleClientHandshake() {
   core::Trace("SERVER: Received client handshake.\n");
   Send(net::ServerHandshakeMessage(net::kProtocolMajor, net::kProtocolMinor));
+  if (g_server.backlog_sent) return;
+  g_server.backlog_sent = true;
+  for (const std::string& line : g_server.log_backlog) Send(net::LogEventMessage(line.c_str()));
 }
 
 void HandleListEffects() {

@@ -232,6 +232,7 @@ void DrawFullScreenAdditive(render::TextureId texture, float alpha) {
 void Mixer::RenderDeck(EffectEntry* entry) {
   if (!entry || !entry->script) return;
   const int depth = render::RenderTargetDepth();
+  core::MessageContext context(std::string("Effect ") + entry->name + ": ");
   entry->script->RenderDeck();
   // An effect that forgot a pop must not leave the mixer drawing into its
   // target.

@@ -97,6 +97,7 @@ void TearDown() {
   g_server.window.Destroy();
   g_server.window_open = false;
   g_server.startup_recall.reset();
+  g_server.log_backlog.clear();
   g_server.started = false;
   g_server.client_connected = false;
   g_server.quit_requested = false;

@@ -1,7 +1,9 @@
 // Internal to the server module: the pieces server.cpp strings together.
 #pragma once
 
+#include <deque>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "app/core/core.h"
@@ -60,6 +62,8 @@ OutputWindow* GetOutputWindow();
 // ---------------------------------------------------------------------------
 // The Server's state (server.cpp) and its Client link (client_link.cpp).
 // ---------------------------------------------------------------------------
+// Log lines kept for the next Client.
+inline constexpr size_t kLogBacklogLines = 50;
 // Messages taken per tick at most, so a flooding peer cannot hold the frame.
 inline constexpr int kMaxMessagesPerTick = 4096;
 
@@ -79,6 +83,10 @@ struct ServerState {
   Deck decks[kDeckCount];
   // The start-up preset's binding, until the first tick recalls it.
   std::optional<show::Binding> startup_recall;
+  // The newest log lines, oldest first: a Client connecting later still
+  // learns what happened before it (start-up messages among them).
+  std::deque<std::string> log_backlog;
+  bool backlog_sent = false;  // to the current connection, after its first handshake
   // Frame-rate report.
   uint32_t last_report_ms = 0;
   uint32_t frames = 0;

@@ -129,6 +129,25 @@ bool DialogsEnabled();
 void MarkStartupFinished(bool finished = true);
 bool StartupFinished();
 
+// While one lives, every message ShowError and RaiseRuntimeMessage raise
+// starts with `prefix` ("Effect TUNNEL: " while that effect loads), so the
+// performer knows what a message is about. Contexts nest; the innermost
+// wins.
+class MessageContext {
+ public:
+  explicit MessageContext(std::string prefix);
+  ~MessageContext();
+  MessageContext(const MessageContext&) = delete;
+  MessageContext& operator=(const MessageContext&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// `text` made fit for a log line: control bytes and bytes above 0x7e
+// written as \xNN, cut to `max_chars` characters with "..." at the end.
+std::string PrintableText(std::string_view text, size_t max_chars = 200);
+
 // Run-time messages: stderr, the trace, and the listener (the Server's log).
 // A text identical to one raised within the last 5 s is not passed on again.
 using MessageListener = std::function<void(const std::string& text)>;

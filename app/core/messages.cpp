@@ -20,6 +20,7 @@ bool g_dialogs_disabled = false;
 bool g_startup_finished = false;
 MessageListener g_listener;
 std::map<std::string, double> g_recent;  // text -> time last passed on
+std::string g_context;                   // prefix of the innermost MessageContext
 
 constexpr double kRepeatWindow = 5.0;
 
@@ -80,10 +81,38 @@ void ShowMessageBox(const char* caption, const char* text) {
   if (DialogsEnabled()) PresentModalErrorBox(caption, text);
 }
 
+MessageContext::MessageContext(std::string prefix) : previous_(std::move(g_context)) { g_context = std::move(prefix); }
+MessageContext::~MessageContext() { g_context = std::move(previous_); }
+
+std::string PrintableText(std::string_view text, size_t max_chars) {
+  std::string out;
+  out.reserve(text.size());
+  size_t shown = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (shown >= max_chars) {
+      out += "...";
+      break;
+    }
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    // A trailing line end belongs to the message, not to its text.
+    if (c == '\n' && i + 1 == text.size()) break;
+    if (c < 0x20 || c > 0x7e) {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+    ++shown;
+  }
+  return out;
+}
+
 void ShowError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = FormatMessageV(format, args);
+  std::string text = g_context + FormatMessageV(format, args);
   va_end(args);
   if (g_startup_finished) {
     DeliverRuntimeMessage(text);
@@ -97,7 +126,7 @@ void SetMessageListener(MessageListener listener) { g_listener = std::move(liste
 void RaiseRuntimeMessage(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string text = FormatMessageV(format, args);
+  std::string text = g_context + FormatMessageV(format, args);
   va_end(args);
   DeliverRuntimeMessage(text);
 }

@@ -59,6 +59,17 @@ TEST(Program, SettingsDirOptionWinsOverTheEnvironment) {
   EXPECT_EQ(r.exit_code, 0) << r.err;
 }
 
+// Without a sound card, SDL's ALSA driver fails to open the capture device
+// and ALSA prints its errors: they belong in the trace, not on stderr.
+TEST(Program, AlsaErrorsGoToTheTraceNotToStderr) {
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  ChildResult r = RunChild({VJ_PROGRAM, "server", "--headless", "--frames=5", "--trace=" + dir / "trace"},
+                           {"VJ_NO_DIALOGS=1", "VJ_SETTINGS_DIR=" + dir / "settings", "SDL_AUDIODRIVER=alsa"});
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.err.find("ALSA lib"), std::string::npos) << r.err;
+}
+
 TEST(Program, HeadlessRunStopsAfterTheFrames) {
   TempDir dir;
   testing_support::MakeDirs(dir / "settings");

@@ -334,7 +334,8 @@ TEST(DemoShow, BrokenEffectsFailAloneAndTheOthersLoadAndPlay) {
   ChildResult end = server.Wait(60.0);
   EXPECT_EQ(end.exit_code, 0) << end.err;
   // Each failure said why, once the show was running.
-  EXPECT_THAT(end.err, testing::HasSubstr("Unexpected script command"));
+  EXPECT_THAT(end.err, testing::HasSubstr("Effect BADSCRIPT: script line 3: unexpected command \"FXJUMP\""));
+  EXPECT_THAT(end.err, testing::HasSubstr("Effect NOIMAGE: Error loading data/images/NOWHERE"));
   EXPECT_THAT(end.err, testing::HasSubstr("Error loading data/images/NOWHERE"));
   EXPECT_THAT(end.err, testing::HasSubstr("Error loading data/images/BROKEN"));
 

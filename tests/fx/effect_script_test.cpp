@@ -79,7 +79,7 @@ TEST_F(EffectTest, RestOfLineKeepsItsBlanksAndCommentMarks) {
   // "NEXT" is no keyword, so this one must fail; check the first three.
   EXPECT_EQ(script.Open(text, true), -1);
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0], "NEXT : Unexpected script command");
+  EXPECT_EQ(messages[0], "script line 5: unexpected command \"NEXT\"");
   EXPECT_EQ(messages[1], "Error parsing script. Quitting\n");
   EXPECT_FALSE(script.Loaded());
   EXPECT_TRUE(script.Commands().empty());
@@ -102,7 +102,7 @@ TEST_F(EffectTest, KeywordsMatchOnlyAsWholeWords) {
     fx::FxScript script;
     EXPECT_EQ(script.Open(text, true), -1) << text;
     ASSERT_EQ(messages.size(), 2u) << text;
-    EXPECT_NE(messages[0].find(" : Unexpected script command"), std::string::npos);
+    EXPECT_EQ(messages[0].find("script line 1: unexpected command \""), 0u) << messages[0];
   }
   // A word may carry comment marks inside it; they only count where a word
   // starts.
@@ -238,7 +238,7 @@ TEST_F(EffectTest, BeforeStartUpHasFinishedMessagesAreErrorBoxesNotRunTimeMessag
   testing::internal::CaptureStderr();
   EXPECT_EQ(script.Open("BOGUS\n", true), -1);
   std::string err = testing::internal::GetCapturedStderr();
-  EXPECT_NE(err.find("ERROR: BOGUS : Unexpected script command"), std::string::npos) << err;
+  EXPECT_NE(err.find("ERROR: script line 1: unexpected command \"BOGUS\""), std::string::npos) << err;
   EXPECT_NE(err.find("ERROR: Error parsing script. Quitting"), std::string::npos) << err;
   EXPECT_TRUE(messages.empty());
 }
@@ -702,7 +702,7 @@ TEST_F(EffectTest, OpenFileOfABrokenScriptFailsWithTheParseMessages) {
   testing_support::WriteFile(dir / "script.txt", "FXINSTANCE A PROBE\nFXBOGUS A\n");
   fx::FxScript script;
   EXPECT_EQ(script.OpenFile((dir / "script.txt").c_str(), true), -1);
-  EXPECT_EQ(messages, (Strings{"FXBOGUS : Unexpected script command", "Error parsing script. Quitting\n"}));
+  EXPECT_EQ(messages, (Strings{"script line 2: unexpected command \"FXBOGUS\"", "Error parsing script. Quitting\n"}));
   EXPECT_FALSE(script.Loaded());
 }
 

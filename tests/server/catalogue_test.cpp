@@ -223,7 +223,7 @@ TEST_F(ServerTest, FailedReloadLeavesNoScriptAndTheDeckIsSkipped) {
   std::remove((dir / "effects/Tunnel/data/tag.txt").c_str());
   MarkerLog().clear();
   std::vector<std::string> logs = Load(&client, tunnel);
-  EXPECT_THAT(logs, Contains("Failed to instantiate effect M"));
+  EXPECT_THAT(logs, Contains("Effect TUNNEL: Failed to instantiate effect M"));
   ASSERT_FALSE(logs.empty());
   EXPECT_EQ(logs.back(), "Failed to load effect TUNNEL");
   EXPECT_THAT(MarkerLogWithoutRenders(), ElementsAre("destroy tunnel"));  // the old script went

@@ -462,12 +462,32 @@ TEST_F(ServerTest, LogGoesToTheClientAndRuntimeMessagesFollow) {
   log = client.Await<net::LogEventMessage>();
   ASSERT_NE(log, nullptr);
   EXPECT_EQ(log->text, "Something broke: here");
-  // A long text is cut to 1023 characters.
+  // A long line is cut to 200 characters and "..."; control bytes are
+  // written out.
   std::string long_text(3000, 'x');
   server::ServerLog("%s", long_text.c_str());
   log = client.Await<net::LogEventMessage>();
   ASSERT_NE(log, nullptr);
-  EXPECT_EQ(log->text.size(), 1023u);
+  EXPECT_EQ(log->text, std::string(200, 'x') + "...");
+  server::ServerLog("bell\a tab\t");
+  log = client.Await<net::LogEventMessage>();
+  ASSERT_NE(log, nullptr);
+  EXPECT_EQ(log->text, "bell\\x07 tab\\x09");
+}
+
+TEST_F(ServerTest, ANewClientGetsTheLastFiftyLogLinesAfterItsHandshake) {
+  Start();
+  for (int i = 0; i < 60; ++i) server::ServerLog("line %d", i);  // before anyone listens
+  FakeClient client;
+  ASSERT_TRUE(client.Connect(server::ServerPort()));
+  client.Exchange({});
+  std::vector<std::string> logs = FakeClient::Logs(client.Exchange({}));
+  ASSERT_EQ(logs.size(), 50u);
+  EXPECT_EQ(logs.front(), "line 10");
+  EXPECT_EQ(logs.back(), "line 59");
+  // Only once per connection: later handshakes bring nothing again.
+  EXPECT_TRUE(FakeClient::Logs(client.Exchange({})).empty());
+  EXPECT_TRUE(FakeClient::Logs(client.Exchange({})).empty());
 }
 
 TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
