@@ -27,6 +27,12 @@ fi
 # The demo show: the bundled effects, binding A of the demo preset.
 demo=(--preset=build/presets/demo.HVR --recall=A)
 if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
+  # Without a sound card the beat would come from taps alone: the demo then
+  # listens to its own loop.
+  if [[ ! -r /proc/asound/cards ]] || grep -q "no soundcards" /proc/asound/cards; then
+    echo "run.sh: no sound card here; the demo listens to its own loop (data/sounds/demo_beat.wav)"
+    demo+=(--audio-input=build/data/sounds/demo_beat.wav)
+  fi
   exec build/vj "${demo[@]}"
 fi
 

@@ -5,6 +5,8 @@
 // start, tick and stop into the hooks below in the order the program needs.
 #include "app/app.h"
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -38,7 +40,12 @@ AppState g_app;
 core::ManualClock g_fixed_clock;
 volatile std::sig_atomic_t g_stop_requested = 0;
 
-void OnStopSignal(int) { g_stop_requested = 1; }
+// The first SIGINT/SIGTERM ends the frame loop in order; a second one ends
+// the process at once, whatever the loop is stuck in.
+void OnStopSignal(int) {
+  if (g_stop_requested) _exit(1);
+  g_stop_requested = 1;
+}
 
 void InstallSignalHandlers() {
   struct sigaction action {};
@@ -135,6 +142,7 @@ int QeAppInit() {
       core::ShowError("Failed to initialize server");
       return -1;
     }
+    WatchForDisplayLoss();
     // Scripts and tests wait for this line to know the port and that the
     // Server takes connections.
     std::printf("listening on %d\n", server::ServerPort());
@@ -143,10 +151,20 @@ int QeAppInit() {
     std::fprintf(stderr, "vj: --preset and --recall start the Server's show; ignored in Client-only mode\n");
   }
 
-  // 6. The Client's window, unless the Server runs alone.
-  if (g_app.command.Mode() != RunMode::kServerOnly && client::CreateClientWindow() != 0) {
-    core::ShowError("Failed to initialize client window");
-    return -1;
+  // 6. The Client's window, unless the Server runs alone. With the Server
+  // in the same process, one panel starts connected to it (and holds its
+  // start-up preset), so the show is playable at once.
+  if (g_app.command.Mode() != RunMode::kServerOnly) {
+    if (client::CreateClientWindow() != 0) {
+      core::ShowError("Failed to initialize client window");
+      return -1;
+    }
+    WatchForDisplayLoss();
+    if (g_app.command.Mode() == RunMode::kCombined) {
+      const std::string& bind = g_app.options.bind_address;
+      std::string host = core::FormatString("%s:%d", bind.empty() ? "127.0.0.1" : bind.c_str(), server::ServerPort());
+      client::GetClientWindow()->NewConnectedController(host, g_app.options.preset_file);
+    }
   }
 
   // 7. Sound. Never fails: without an input the beat comes from taps only,

@@ -9,5 +9,8 @@ int StartPlatform(bool headless);
 // With `wait_seconds` > 0 it first waits up to that long for an event.
 void PumpPlatformEvents(double wait_seconds = 0.0);
 void StopPlatform();
+// Once windows exist: a lost display connection ends the process at once
+// with a line on stderr and status 1, instead of hanging in Xlib.
+void WatchForDisplayLoss();
 
 }  // namespace app

@@ -57,6 +57,13 @@ ControllerPanel* ClientWindow::NewController() {
   return panels_.back().get();
 }
 
+ControllerPanel* ClientWindow::NewConnectedController(std::string_view host_text, const std::string& preset_file) {
+  ControllerPanel* panel = NewController();
+  if (!preset_file.empty()) panel->LoadPreset(preset_file);  // a failure says so in the panel
+  panel->Connect(host_text);
+  return panel;
+}
+
 void ClientWindow::ClosePanel(ControllerPanel* panel) {
   auto it = std::find_if(panels_.begin(), panels_.end(), [&](const auto& p) { return p.get() == panel; });
   if (it == panels_.end()) return;

@@ -34,6 +34,10 @@ class ClientWindow {
 
   // "&New Controller": a new disconnected panel at the end of the stack.
   ControllerPanel* NewController();
+  // The panel of a Server started in the same process: connecting to
+  // `host_text` at once, with the Server's start-up preset file (if any) as
+  // its bank, so the performer's keys work from the first frame.
+  ControllerPanel* NewConnectedController(std::string_view host_text, const std::string& preset_file);
   // "Close" of a panel: disconnects it and removes it.
   void ClosePanel(ControllerPanel* panel);
   // Removes every panel whose "Close" was pressed.

@@ -1,7 +1,10 @@
 // The real program as a child process.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
+#include <memory>
 
 #include "tests/support/support.h"
 
@@ -68,6 +71,38 @@ TEST(Program, AlsaErrorsGoToTheTraceNotToStderr) {
                            {"VJ_NO_DIALOGS=1", "VJ_SETTINGS_DIR=" + dir / "settings", "SDL_AUDIODRIVER=alsa"});
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err.find("ALSA lib"), std::string::npos) << r.err;
+}
+
+// A display that goes away (a desktop session ends, a virtual display is
+// stopped) ends the program with a line on stderr; it never leaves a
+// process spinning in Xlib that only SIGKILL ends.
+TEST(Program, ALostDisplayEndsTheProgram) {
+  const std::string xvfb = "/usr/bin/Xvfb";
+  if (!testing_support::Exists(xvfb)) GTEST_SKIP() << "Xvfb not installed";
+  TempDir dir;
+  testing_support::MakeDirs(dir / "settings");
+  // A private display: the first free number from a pid-dependent start.
+  std::unique_ptr<Child> display;
+  std::string name;
+  for (int attempt = 0; attempt < 20 && !display; ++attempt) {
+    int number = 300 + (getpid() * 7 + attempt) % 600;
+    if (testing_support::Exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
+    name = ":" + std::to_string(number);
+    auto candidate = std::make_unique<Child>(std::vector<std::string>{xvfb, name, "-nolisten", "tcp", "-screen", "0",
+                                                                      "800x600x24"});
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
+    if (testing_support::WaitUntil([&] { return testing_support::Exists(socket); }, 10.0)) display = std::move(candidate);
+  }
+  ASSERT_TRUE(display) << "no private display could be started";
+  Child vj({VJ_PROGRAM, "server"}, {"VJ_NO_DIALOGS=1", "VJ_SETTINGS_DIR=" + dir / "settings", "DISPLAY=" + name,
+                                     "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy"});
+  ASSERT_GT(testing_support::WaitForListeningPort(vj, 30.0), 0) << vj.Stderr();
+  display->Signal(SIGKILL);
+  display->Wait(10.0);
+  ChildResult r = vj.Wait(30.0);  // a hang is killed here and fails below
+  EXPECT_FALSE(r.timed_out);
+  EXPECT_EQ(r.exit_code, 1) << r.err;
+  EXPECT_NE(r.err.find("the connection to the display was lost"), std::string::npos) << r.err;
 }
 
 TEST(Program, HeadlessRunStopsAfterTheFrames) {

@@ -264,6 +264,21 @@ TEST_F(Presets, HoldingALetterRecallsItOnce) {
   EXPECT_EQ(CountReceived(server, net::MSG_SET_DECK_EFFECT), 24);
 }
 
+// Server and Client in one process: the first panel connects by itself and
+// holds the show's preset, so a key plays at once.
+TEST_F(Presets, TheOwnServersPanelStartsConnectedWithTheShowsPreset) {
+  TestServer server;
+  server.effects[0].loaded = true;  // TUNNEL
+  client::ClientWindow window;
+  ControllerPanel* panel = window.NewConnectedController(server.Address(), TunnelOn("Q"));
+  ASSERT_EQ(window.panel_count(), 1u);
+  ASSERT_TRUE(Pump({panel}, {&server}, [&] { return !panel->mixer_choices().empty(); }));
+  EXPECT_TRUE(panel->BindingSet(0, kQ));
+  Press(panel, &server, Keys("Q"));
+  EXPECT_EQ(server.decks[0].effect_id, 0);
+  window.CloseAllPanels();
+}
+
 TEST_F(Presets, AnEffectThatIsNotLoadedLeavesItsDeckAlone) {
   TestServer server;
   server.effects[0].loaded = true;  // TUNNEL; PLASMA is not loaded
