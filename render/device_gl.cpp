@@ -380,8 +380,9 @@ void DeviceGl::ResetStates() {
   }
   std::memset(clip_planes_, 0, sizeof clip_planes_);
   lights_stale_ = planes_stale_ = true;
-  world_view_ = Matrix::Identity();
-  UpdateTransformUniforms();
+  wvp_ = world_view_ = Matrix::Identity();
+  const float identity3[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::memcpy(normal_matrix_, identity3, sizeof identity3);
   UpdateMaterialUniforms();
   UpdateFogUniforms();
   for (uint64_t& version : uniform_versions_) ++version;
@@ -1025,7 +1026,18 @@ void DeviceGl::BuildKey(ProgramKey* key) const {
     }
     key->stage_count = static_cast<uint8_t>(s + 1);
   }
-  if (key->pretransformed) return;  // screen vertices: unlit, vertex fog and user clipping off
+  if (render_states_[RS_FOGENABLE]) {
+    // Table fog on the pixel's depth (screen vertices too); vertex fog on
+    // camera space, transformed vertices only.
+    uint32_t table = render_states_[RS_FOGTABLEMODE], vertex = render_states_[RS_FOGVERTEXMODE];
+    if (table >= FOG_EXP && table <= FOG_LINEAR) {
+      if (FogUsable(table)) key->fog_mode = static_cast<uint8_t>(table);
+    } else if (table == FOG_NONE && !key->pretransformed && vertex >= FOG_EXP && vertex <= FOG_LINEAR &&
+               FogUsable(vertex)) {
+      key->fog_mode = static_cast<uint8_t>(vertex | kFogPerVertex | (render_states_[RS_RANGEFOGENABLE] ? kFogRange : 0));
+    }
+  }
+  if (key->pretransformed) return;  // screen vertices: unlit and never clipped
 
   bool normal_gen = false, reflection = false;
   for (int s = 0; s < key->stage_count; ++s) {
@@ -1055,14 +1067,6 @@ void DeviceGl::BuildKey(ProgramKey* key) const {
   }
   if ((key->lighting || normal_gen) && key->has_normal) key->normalize_normals = render_states_[RS_NORMALIZENORMALS] != 0;
   if ((key->specular_add && key->lighting) || reflection) key->local_viewer = render_states_[RS_LOCALVIEWER] != 0;
-  if (render_states_[RS_FOGENABLE]) {
-    uint32_t table = render_states_[RS_FOGTABLEMODE], vertex = render_states_[RS_FOGVERTEXMODE];
-    if (table >= FOG_EXP && table <= FOG_LINEAR) {
-      if (FogUsable(table)) key->fog_mode = static_cast<uint8_t>(table);
-    } else if (table == FOG_NONE && vertex >= FOG_EXP && vertex <= FOG_LINEAR && FogUsable(vertex)) {
-      key->fog_mode = static_cast<uint8_t>(vertex | kFogPerVertex | (render_states_[RS_RANGEFOGENABLE] ? kFogRange : 0));
-    }
-  }
   if (render_states_[RS_CLIPPING]) {
     uint32_t usable = (1u << std::min(caps_.max_user_clip_planes, kMaxClipPlanes)) - 1;
     key->clip_plane_mask = static_cast<uint8_t>(render_states_[RS_CLIPPLANEENABLE] & usable);
