@@ -416,4 +416,54 @@ TEST_F(LightingTest, StatesThatChangeNothingBuildNoProgram) {
   EXPECT_EQ(ProgramBuildCount(), builds);
 }
 
+TEST_F(LightingTest, EveryStateCombinationCompilesAndDraws) {
+  // A failed compile or link makes the draw fail: walk many combinations
+  // of the 3-D states, vertex formats and stage set-ups.
+  auto texture = device_->CreateTexture(4, 4, 1, 0, FMT_X8R8G8B8, POOL_MANAGED);
+  ASSERT_NE(texture, nullptr);
+  const uint32_t fvfs[] = {kFvfLit, FVF_XYZ | FVF_DIFFUSE | FVF_TEX1, FVF_XYZ | FVF_NORMAL,
+                           FVF_XYZ | FVF_NORMAL | FVF_TEX1 | FvfTexCoordSize1(0),
+                           FVF_XYZ | FVF_NORMAL | FVF_TEX1 | FvfTexCoordSize3(0),
+                           FVF_XYZ | FVF_NORMAL | FVF_TEX1 | FvfTexCoordSize4(0)};
+  uint32_t seed = 7;
+  auto pick = [&](uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  for (uint32_t i = 0; i < 8; ++i) {
+    Light light = PointLight({1, 1, 1, 1}, {0, 0, 1}, 1, 0, 0, 10);
+    light.type = static_cast<LightType>(1 + i % 3);
+    light.direction = {0, 0, 1};
+    light.theta = 0.5f;
+    light.phi = 1.0f;
+    device_->SetLight(i, light);
+  }
+  device_->SetTexture(0, texture);
+  device_->SetTextureStageState(0, TSS_COLOROP, TOP_MODULATE);
+  device_->SetTextureStageState(0, TSS_COLORARG1, TA_TEXTURE);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE(round);
+    device_->SetRenderState(RS_LIGHTING, pick(3) != 0);
+    for (uint32_t i = 0; i < 8; ++i) device_->LightEnable(i, pick(3) == 0);
+    device_->SetRenderState(RS_SPECULARENABLE, pick(2));
+    device_->SetRenderState(RS_LOCALVIEWER, pick(2));
+    device_->SetRenderState(RS_NORMALIZENORMALS, pick(2));
+    device_->SetRenderState(RS_COLORVERTEX, pick(2));
+    device_->SetRenderState(RS_DIFFUSEMATERIALSOURCE, pick(3));
+    device_->SetRenderState(RS_SPECULARMATERIALSOURCE, pick(3));
+    device_->SetRenderState(RS_AMBIENTMATERIALSOURCE, pick(3));
+    device_->SetRenderState(RS_EMISSIVEMATERIALSOURCE, pick(3));
+    device_->SetRenderState(RS_FOGENABLE, pick(2));
+    device_->SetRenderState(RS_FOGTABLEMODE, pick(4));
+    device_->SetRenderState(RS_FOGVERTEXMODE, pick(4));
+    device_->SetRenderState(RS_RANGEFOGENABLE, pick(2));
+    device_->SetRenderState(RS_CLIPPLANEENABLE, pick(256));
+    device_->SetTextureStageState(0, TSS_TEXCOORDINDEX, pick(4) << 16);
+    device_->SetTextureStageState(0, TSS_TEXTURETRANSFORMFLAGS, pick(5) | (pick(2) ? TTFF_PROJECTED : 0));
+    device_->SetRenderState(RS_SHADEMODE, pick(2) ? SHADE_FLAT : SHADE_GOURAUD);
+    ASSERT_EQ(DrawLit(device_, Square(1, 5, 0, 0, -1), fvfs[pick(6)]), kOk);
+    ASSERT_EQ(render_test::FillPixels(device_, 1, 1, 4, 4, 0xffffffff, 0.5f), kOk);
+  }
+}
+
 }  // namespace

@@ -134,7 +134,12 @@ inline int DrawLit(render::Device* device, const std::vector<LitVertex>& vertice
     if (fvf & render::FVF_NORMAL) put(&v.nx, 12);
     if (fvf & render::FVF_DIFFUSE) put(&v.diffuse, 4);
     if (fvf & render::FVF_SPECULAR) put(&v.specular, 4);
-    if (fvf & render::FVF_TEXCOUNT_MASK) put(&v.u, 8);
+    if (fvf & render::FVF_TEXCOUNT_MASK) {
+      // Set 0 with 1 to 4 floats: u, v, then 0.5 for the rest.
+      static const int kFloats[4] = {2, 3, 4, 1};
+      const float uvw[4] = {v.u, v.v, 0.5f, 0.5f};
+      put(uvw, 4 * kFloats[(fvf >> 16) & 3]);
+    }
   }
   device->SetFVF(fvf);
   return device->DrawPrimitiveUP(render::PT_TRIANGLELIST, static_cast<uint32_t>(vertices.size() / 3), bytes.data(),
