@@ -113,6 +113,8 @@ struct Light {
   }
 };
 inline constexpr uint32_t kLightRecordBytes = 104;
+inline constexpr uint32_t kMaxLights = 8;
+inline constexpr uint32_t kMaxClipPlanes = 8;
 
 inline constexpr uint32_t CAPS2_DYNAMICTEXTURES = 0x20000000;
 
@@ -236,8 +238,9 @@ class Device {
   // --- device life -------------------------------------------------------
   // GL contexts are not lost as Direct3D devices are: always kOk.
   virtual int TestCooperativeLevel() = 0;
-  // Back to the default states, with a new back buffer when its size or
-  // format changed. Resources survive.
+  // Back to the default states (all lights and clip planes off, no light
+  // set), with a new back buffer when its size or format changed.
+  // Resources survive.
   virtual int Reset(const PresentParameters& params) = 0;
   virtual const PresentParameters& GetPresentParameters() const = 0;
   virtual const Caps& GetDeviceCaps() const = 0;
@@ -275,8 +278,28 @@ class Device {
   virtual int SetViewport(const Viewport& viewport) = 0;
   virtual Viewport GetViewport() const = 0;
   // The lighting material. Kept for lighting; unlit drawing ignores it.
+  // The lighting material. Refused (kErrInvalidCall, the old one kept) when
+  // a value is NaN or infinite; a negative power draws as 0.
   virtual int SetMaterial(const Material& material) = 0;
   virtual Material GetMaterial() const = 0;
+  // Lights 0..7, in world space as given: the view in effect at each draw
+  // applies. Refused (kErrInvalidCall, the old record kept): an index past
+  // 7, an unknown type, a NaN or an infinite colour, position or
+  // direction, a negative range or attenuation, point and spot lights with
+  // all three attenuations 0, directional and spot lights with a zero
+  // direction. An infinite attenuation is kept and lights nothing.
+  virtual int SetLight(uint32_t index, const Light& light) = 0;
+  // kErrInvalidCall for an index past 7 or a light never set.
+  virtual int GetLight(uint32_t index, Light* light) const = 0;
+  // Enabling a light never set makes it Direct3D's default light (white
+  // directional light along +Z).
+  virtual int LightEnable(uint32_t index, bool enable) = 0;
+  virtual int GetLightEnable(uint32_t index, bool* enable) const = 0;
+  // User clip plane a, b, c, d in world space (0..7): CLIPPLANEENABLE bit i
+  // keeps the points with a x + b y + c z + d >= 0. A plane with a NaN or
+  // an infinity is refused.
+  virtual int SetClipPlane(uint32_t index, const float plane[4]) = 0;
+  virtual int GetClipPlane(uint32_t index, float plane[4]) const = 0;
 
   // --- targets -------------------------------------------------------------
   // `color` nullptr keeps the current colour target; `depth` nullptr draws

@@ -14,6 +14,8 @@
 #include "render/device_gl.h"
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 
 #include "render/defaults.h"
@@ -147,6 +149,69 @@ void ColorToFloats(uint32_t argb, float out[4]) {
   out[1] = static_cast<float>((argb >> 8) & 0xff) / 255.0f;
   out[2] = static_cast<float>(argb & 0xff) / 255.0f;
   out[3] = static_cast<float>(argb >> 24) / 255.0f;
+}
+
+bool Finite(float v) { return std::isfinite(v); }
+bool FiniteColor(const ColorValue& c) { return Finite(c.r) && Finite(c.g) && Finite(c.b) && Finite(c.a); }
+bool FiniteVector(const Vector& v) { return Finite(v.x) && Finite(v.y) && Finite(v.z); }
+
+// Colours far beyond what saturates are cut, so that products and sums in
+// the lighting can never overflow into infinities (and NaN).
+constexpr float kColorLimit = 1e4f;
+void PutColor(const ColorValue& c, float* out) {
+  out[0] = std::clamp(c.r, -kColorLimit, kColorLimit);
+  out[1] = std::clamp(c.g, -kColorLimit, kColorLimit);
+  out[2] = std::clamp(c.b, -kColorLimit, kColorLimit);
+  out[3] = std::clamp(c.a, -kColorLimit, kColorLimit);
+}
+
+// The inverse of a 4 x 4 matrix in doubles; false when singular.
+bool Invert(const Matrix& m, double out[4][4]) {
+  double a[4][8];
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 8; ++j) a[i][j] = j < 4 ? m.m[i][j] : (j - 4 == i ? 1.0 : 0.0);
+  for (int col = 0; col < 4; ++col) {
+    int pivot = col;
+    for (int row = col + 1; row < 4; ++row)
+      if (std::fabs(a[row][col]) > std::fabs(a[pivot][col])) pivot = row;
+    if (!(std::fabs(a[pivot][col]) > 0.0) || !std::isfinite(a[pivot][col])) return false;
+    if (pivot != col)
+      for (int j = 0; j < 8; ++j) std::swap(a[pivot][j], a[col][j]);
+    double inv = 1.0 / a[col][col];
+    for (int j = 0; j < 8; ++j) a[col][j] *= inv;
+    for (int row = 0; row < 4; ++row) {
+      if (row == col) continue;
+      double f = a[row][col];
+      for (int j = 0; j < 8; ++j) a[row][j] -= f * a[col][j];
+    }
+  }
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) {
+      out[i][j] = a[i][j + 4];
+      if (!std::isfinite(out[i][j])) return false;
+    }
+  return true;
+}
+
+// The inverse transpose of the matrix's 3 x 3 part (normals, row vectors:
+// n' = n N), or zeros when it is singular.
+void NormalMatrix(const Matrix& m, float out[9]) {
+  auto e = [&](int r, int c) { return static_cast<double>(m.m[r][c]); };
+  double cof[3][3];
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) {
+      int r1 = (r + 1) % 3, r2 = (r + 2) % 3, c1 = (c + 1) % 3, c2 = (c + 2) % 3;
+      cof[r][c] = e(r1, c1) * e(r2, c2) - e(r1, c2) * e(r2, c1);
+    }
+  double det = e(0, 0) * cof[0][0] + e(0, 1) * cof[0][1] + e(0, 2) * cof[0][2];
+  bool ok = det != 0.0 && std::isfinite(det);
+  for (int i = 0; i < 9; ++i) {
+    double v = ok ? cof[i / 3][i % 3] / det : 0.0;
+    out[i] = std::isfinite(v) ? static_cast<float>(v) : 0.0f;
+  }
+  for (int i = 0; i < 9 && ok; ++i)
+    if (!std::isfinite(cof[i / 3][i % 3] / det)) ok = false;
+  if (!ok) std::fill(out, out + 9, 0.0f);
 }
 
 GLuint CompileShader(GLenum type, const std::string& source) {
@@ -309,6 +374,17 @@ void DeviceGl::ResetStates() {
   viewport_ = Viewport{0, 0, desc.width, desc.height, 0.0f, 1.0f};
   ColorToFloats(render_states_[RS_TEXTUREFACTOR], tfactor_);
   alpha_ref_ = 0.0f;
+  for (uint32_t i = 0; i < kMaxLights; ++i) {
+    lights_[i] = Light{};
+    light_set_[i] = light_enabled_[i] = false;
+  }
+  std::memset(clip_planes_, 0, sizeof clip_planes_);
+  lights_stale_ = planes_stale_ = true;
+  wvp_ = world_view_ = Matrix::Identity();
+  const float identity3[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  std::memcpy(normal_matrix_, identity3, sizeof identity3);
+  UpdateMaterialUniforms();
+  UpdateFogUniforms();
   for (uint64_t& version : uniform_versions_) ++version;
   dirty_ = kDirtyAll;
   sampler_dirty_ = 0xff;
@@ -512,7 +588,29 @@ int DeviceGl::SetRenderState(RenderStateType state, uint32_t value) {
     case RS_SHADEMODE:
     case RS_ALPHATESTENABLE:
     case RS_ALPHAFUNC:
-    case RS_SPECULARENABLE: dirty_ |= kDirtyProgram; break;
+    case RS_SPECULARENABLE:
+    case RS_LIGHTING:
+    case RS_COLORVERTEX:
+    case RS_LOCALVIEWER:
+    case RS_NORMALIZENORMALS:
+    case RS_DIFFUSEMATERIALSOURCE:
+    case RS_SPECULARMATERIALSOURCE:
+    case RS_AMBIENTMATERIALSOURCE:
+    case RS_EMISSIVEMATERIALSOURCE:
+    case RS_FOGENABLE:
+    case RS_FOGTABLEMODE:
+    case RS_FOGVERTEXMODE:
+    case RS_RANGEFOGENABLE:
+    case RS_CLIPPING:
+    case RS_CLIPPLANEENABLE: dirty_ |= kDirtyProgram; break;
+    case RS_FOGSTART:
+    case RS_FOGEND:
+    case RS_FOGDENSITY:
+      dirty_ |= kDirtyProgram;  // a value that cannot fog turns fog off
+      UpdateFogUniforms();
+      break;
+    case RS_FOGCOLOR: UpdateFogUniforms(); break;
+    case RS_AMBIENT: UpdateMaterialUniforms(); break;
     case RS_TEXTUREFACTOR:
       ColorToFloats(value, tfactor_);
       Bump(UniformGroup::kTFactor);
@@ -584,6 +682,105 @@ int DeviceGl::SetTransform(TransformType type, const Matrix& matrix) {
   if (*slot == matrix) return kOk;
   *slot = matrix;
   if (type == TS_WORLD || type == TS_VIEW || type == TS_PROJECTION) dirty_ |= kDirtyTransform;
+  if (type == TS_VIEW) lights_stale_ = planes_stale_ = true;
+  if (type >= TS_TEXTURE0 && type <= TS_TEXTURE7) Bump(UniformGroup::kTexMatrices);
+  return kOk;
+}
+
+int DeviceGl::SetMaterial(const Material& material) {
+  if (!FiniteColor(material.diffuse) || !FiniteColor(material.ambient) || !FiniteColor(material.specular) ||
+      !FiniteColor(material.emissive) || std::isnan(material.power)) {
+    core::Trace("RENDER: SetMaterial refused: a value is not a finite number\n");
+    return kErrInvalidCall;
+  }
+  if (material == material_) return kOk;
+  material_ = material;
+  UpdateMaterialUniforms();
+  return kOk;
+}
+
+int DeviceGl::SetLight(uint32_t index, const Light& light) {
+  const char* fault = nullptr;
+  bool positional = light.type == LIGHT_POINT || light.type == LIGHT_SPOT;
+  bool aimed = light.type == LIGHT_DIRECTIONAL || light.type == LIGHT_SPOT;
+  if (index >= kMaxLights) fault = "index past 7";
+  else if (light.type != LIGHT_POINT && light.type != LIGHT_SPOT && light.type != LIGHT_DIRECTIONAL)
+    fault = "unknown type";
+  else if (!FiniteColor(light.diffuse) || !FiniteColor(light.specular) || !FiniteColor(light.ambient) ||
+           !FiniteVector(light.position) || !FiniteVector(light.direction) || !Finite(light.falloff) ||
+           !Finite(light.theta) || !Finite(light.phi))
+    fault = "a value is not a finite number";
+  else if (std::isnan(light.range) || std::isnan(light.attenuation0) || std::isnan(light.attenuation1) ||
+           std::isnan(light.attenuation2))
+    fault = "NaN range or attenuation";
+  else if (light.range < 0.0f || light.attenuation0 < 0.0f || light.attenuation1 < 0.0f || light.attenuation2 < 0.0f)
+    fault = "negative range or attenuation";
+  else if (positional && light.attenuation0 == 0.0f && light.attenuation1 == 0.0f && light.attenuation2 == 0.0f)
+    fault = "all attenuations 0";
+  else if (aimed && light.direction.x == 0.0f && light.direction.y == 0.0f && light.direction.z == 0.0f)
+    fault = "zero direction";
+  if (fault) {
+    core::Trace("RENDER: SetLight(%u) refused: %s\n", index, fault);
+    return kErrInvalidCall;
+  }
+  bool type_changed = !light_set_[index] || lights_[index].type != light.type;
+  lights_[index] = light;
+  light_set_[index] = true;
+  lights_stale_ = true;
+  // The type, and whether an infinite attenuation puts the light out,
+  // shape the program.
+  if (light_enabled_[index] || type_changed) dirty_ |= kDirtyProgram;
+  return kOk;
+}
+
+int DeviceGl::GetLight(uint32_t index, Light* light) const {
+  if (index >= kMaxLights || !light || !light_set_[index]) return kErrInvalidCall;
+  *light = lights_[index];
+  return kOk;
+}
+
+int DeviceGl::LightEnable(uint32_t index, bool enable) {
+  if (index >= kMaxLights) {
+    core::Trace("RENDER: LightEnable(%u) refused: index past 7\n", index);
+    return kErrInvalidCall;
+  }
+  if (enable && !light_set_[index]) {
+    // Direct3D's default light: white, directional, along +Z.
+    Light light;
+    light.type = LIGHT_DIRECTIONAL;
+    light.diffuse = ColorValue{1.0f, 1.0f, 1.0f, 0.0f};
+    light.direction = Vector{0.0f, 0.0f, 1.0f};
+    lights_[index] = light;
+    light_set_[index] = true;
+  }
+  if (light_enabled_[index] == enable) return kOk;
+  light_enabled_[index] = enable;
+  lights_stale_ = true;
+  dirty_ |= kDirtyProgram;
+  return kOk;
+}
+
+int DeviceGl::GetLightEnable(uint32_t index, bool* enable) const {
+  if (index >= kMaxLights || !enable) return kErrInvalidCall;
+  *enable = light_enabled_[index];
+  return kOk;
+}
+
+int DeviceGl::SetClipPlane(uint32_t index, const float plane[4]) {
+  if (index >= kMaxClipPlanes || !plane || !Finite(plane[0]) || !Finite(plane[1]) || !Finite(plane[2]) ||
+      !Finite(plane[3])) {
+    core::Trace("RENDER: SetClipPlane(%u) refused\n", index);
+    return kErrInvalidCall;
+  }
+  if (std::memcmp(clip_planes_[index], plane, sizeof clip_planes_[index]) == 0) return kOk;
+  std::memcpy(clip_planes_[index], plane, sizeof clip_planes_[index]);
+  planes_stale_ = true;
+  return kOk;
+}
+
+int DeviceGl::GetClipPlane(uint32_t index, float plane[4]) const {
+  if (index >= kMaxClipPlanes || !plane) return kErrInvalidCall;
+  std::memcpy(plane, clip_planes_[index], sizeof clip_planes_[index]);
   return kOk;
 }
 
@@ -815,9 +1012,189 @@ void DeviceGl::BuildKey(ProgramKey* key) const {
       st.texture = textures_[s]->Kind() == TextureKind::kCube ? kStageTextureCube : kStageTexture2D;
       uint32_t index = ss[TSS_TEXCOORDINDEX] & 0xffff;
       st.coord_index = static_cast<uint8_t>(index < 8 ? index : 0);
+      // Generated and transformed coordinates: transformed vertices only.
+      uint32_t gen = ss[TSS_TEXCOORDINDEX] >> 16;
+      if (!key->pretransformed && gen >= 1 && gen <= 3) {
+        st.coord_gen = static_cast<uint8_t>(gen);
+        st.coord_index = 0;
+      }
+      uint32_t count = ss[TSS_TEXTURETRANSFORMFLAGS] & 0xff;
+      if (!key->pretransformed && count >= TTFF_COUNT1 && count <= TTFF_COUNT4) {
+        st.transform = static_cast<uint8_t>(count);
+        st.projected = (ss[TSS_TEXTURETRANSFORMFLAGS] & TTFF_PROJECTED) != 0;
+      }
     }
     key->stage_count = static_cast<uint8_t>(s + 1);
   }
+  if (render_states_[RS_FOGENABLE]) {
+    // Table fog on the pixel's depth (screen vertices too); vertex fog on
+    // camera space, transformed vertices only.
+    uint32_t table = render_states_[RS_FOGTABLEMODE], vertex = render_states_[RS_FOGVERTEXMODE];
+    if (table >= FOG_EXP && table <= FOG_LINEAR) {
+      if (FogUsable(table)) key->fog_mode = static_cast<uint8_t>(table);
+    } else if (table == FOG_NONE && !key->pretransformed && vertex >= FOG_EXP && vertex <= FOG_LINEAR &&
+               FogUsable(vertex)) {
+      key->fog_mode = static_cast<uint8_t>(vertex | kFogPerVertex | (render_states_[RS_RANGEFOGENABLE] ? kFogRange : 0));
+    }
+  }
+  if (key->pretransformed) return;  // screen vertices: unlit and never clipped
+
+  bool normal_gen = false, reflection = false;
+  for (int s = 0; s < key->stage_count; ++s) {
+    const StageKey& st = key->stages[s];
+    if (st.coord_gen == (TCI_CAMERASPACENORMAL >> 16)) normal_gen = true;
+    if (st.coord_gen == (TCI_CAMERASPACEREFLECTIONVECTOR >> 16)) normal_gen = reflection = true;
+  }
+  uint32_t light_count = 0;
+  if (render_states_[RS_LIGHTING]) {
+    key->lighting = 1;
+    uint32_t indices[kMaxLights];
+    light_count = ActiveLights(indices);
+    for (uint32_t k = 0; k < light_count; ++k) key->light_types[k] = static_cast<uint8_t>(lights_[indices[k]].type);
+    key->specular_add = render_states_[RS_SPECULARENABLE] != 0 && light_count > 0;
+    if (render_states_[RS_COLORVERTEX]) {
+      static const RenderStateType kSources[4] = {RS_DIFFUSEMATERIALSOURCE, RS_SPECULARMATERIALSOURCE,
+                                                  RS_AMBIENTMATERIALSOURCE, RS_EMISSIVEMATERIALSOURCE};
+      uint32_t packed = 0;
+      for (int i = 0; i < 4; ++i) {
+        uint32_t source = render_states_[kSources[i]];
+        // A colour the vertex lacks reads the material.
+        if ((source == MCS_COLOR1 && key->has_diffuse) || (source == MCS_COLOR2 && key->has_specular))
+          packed |= source << (i * 2);
+      }
+      key->material_sources = static_cast<uint8_t>(packed);
+    }
+  }
+  if ((key->lighting || normal_gen) && key->has_normal) key->normalize_normals = render_states_[RS_NORMALIZENORMALS] != 0;
+  if ((key->specular_add && key->lighting) || reflection) key->local_viewer = render_states_[RS_LOCALVIEWER] != 0;
+  if (render_states_[RS_CLIPPING]) {
+    uint32_t usable = (1u << std::min(caps_.max_user_clip_planes, kMaxClipPlanes)) - 1;
+    key->clip_plane_mask = static_cast<uint8_t>(render_states_[RS_CLIPPLANEENABLE] & usable);
+  }
+}
+
+uint32_t DeviceGl::ActiveLights(uint32_t indices[kMaxLights]) const {
+  uint32_t count = 0;
+  for (uint32_t i = 0; i < kMaxLights; ++i) {
+    if (!light_enabled_[i]) continue;
+    const Light& light = lights_[i];
+    if (light.type != LIGHT_DIRECTIONAL &&
+        (std::isinf(light.attenuation0) || std::isinf(light.attenuation1) || std::isinf(light.attenuation2)))
+      continue;  // an infinite attenuation lights nothing
+    indices[count++] = i;
+  }
+  return count;
+}
+
+// Fog values that can fog: finite, as the mode reads them.
+bool DeviceGl::FogUsable(uint32_t mode) const {
+  if (mode == FOG_LINEAR)
+    return Finite(BitsFloat(render_states_[RS_FOGSTART])) && Finite(BitsFloat(render_states_[RS_FOGEND]));
+  return Finite(BitsFloat(render_states_[RS_FOGDENSITY]));
+}
+
+void DeviceGl::UpdateTransformUniforms() {
+  Matrix wvp = Multiply(Multiply(world_, view_), projection_);
+  if (!(wvp == wvp_)) {
+    wvp_ = wvp;
+    Bump(UniformGroup::kWvp);
+  }
+  Matrix world_view = Multiply(world_, view_);
+  if (!(world_view == world_view_)) {
+    world_view_ = world_view;
+    Bump(UniformGroup::kWorldView);
+    float normal[9];
+    NormalMatrix(world_view_, normal);
+    if (std::memcmp(normal, normal_matrix_, sizeof normal) != 0) {
+      std::memcpy(normal_matrix_, normal, sizeof normal);
+      Bump(UniformGroup::kNormalMatrix);
+    }
+  }
+}
+
+void DeviceGl::UpdateLightUniforms() {
+  float data[kMaxLights * kLightVec4s * 4] = {};
+  uint32_t indices[kMaxLights];
+  uint32_t count = ActiveLights(indices);
+  const Matrix& v = view_;
+  for (uint32_t k = 0; k < count; ++k) {
+    const Light& light = lights_[indices[k]];
+    float* out = &data[k * kLightVec4s * 4];
+    PutColor(light.diffuse, out);
+    PutColor(light.specular, out + 4);
+    PutColor(light.ambient, out + 8);
+    // Position and direction into camera space with the view now in effect.
+    double pos[3], dir[3];
+    for (int j = 0; j < 3; ++j) {
+      pos[j] = light.position.x * static_cast<double>(v.m[0][j]) + light.position.y * static_cast<double>(v.m[1][j]) +
+               light.position.z * static_cast<double>(v.m[2][j]) + v.m[3][j];
+      dir[j] = light.direction.x * static_cast<double>(v.m[0][j]) +
+               light.direction.y * static_cast<double>(v.m[1][j]) + light.direction.z * static_cast<double>(v.m[2][j]);
+    }
+    double length = std::sqrt(dir[0] * dir[0] + dir[1] * dir[1] + dir[2] * dir[2]);
+    for (int j = 0; j < 3; ++j) {
+      out[12 + j] = std::isfinite(pos[j]) ? static_cast<float>(pos[j]) : 0.0f;
+      // Towards the light, unit length (zero when the view flattens it).
+      double d = length > 0.0 && std::isfinite(length) ? -dir[j] / length : 0.0;
+      out[16 + j] = static_cast<float>(d);
+    }
+    out[15] = std::min(light.range, FLT_MAX);
+    out[20] = light.attenuation0;
+    out[21] = light.attenuation1;
+    out[22] = light.attenuation2;
+    out[23] = std::max(light.falloff, 0.0f);
+    out[24] = static_cast<float>(std::cos(light.theta * 0.5));
+    out[25] = static_cast<float>(std::cos(light.phi * 0.5));
+  }
+  lights_stale_ = false;
+  if (std::memcmp(data, light_data_, sizeof data) == 0) return;
+  std::memcpy(light_data_, data, sizeof data);
+  Bump(UniformGroup::kLights);
+}
+
+void DeviceGl::UpdatePlaneUniforms() {
+  float data[kMaxClipPlanes * 4];
+  double inverse[4][4];
+  bool ok = Invert(view_, inverse);
+  for (uint32_t i = 0; i < kMaxClipPlanes; ++i) {
+    // dist = [p_world 1] P = [p_camera 1] V^-1 P.
+    for (int r = 0; r < 4; ++r) {
+      double sum = 0.0;
+      for (int c = 0; c < 4; ++c) sum += inverse[r][c] * clip_planes_[i][c];
+      data[i * 4 + r] = ok && std::isfinite(sum) ? static_cast<float>(sum) : (r == 3 ? 1.0f : 0.0f);
+    }
+  }
+  planes_stale_ = false;
+  if (std::memcmp(data, plane_data_, sizeof data) == 0) return;
+  std::memcpy(plane_data_, data, sizeof data);
+  Bump(UniformGroup::kPlanes);
+}
+
+void DeviceGl::UpdateMaterialUniforms() {
+  float data[24] = {};
+  PutColor(material_.diffuse, data);
+  PutColor(material_.ambient, data + 4);
+  PutColor(material_.specular, data + 8);
+  PutColor(material_.emissive, data + 12);
+  data[16] = std::clamp(material_.power, 0.0f, FLT_MAX);  // a negative power draws as 0
+  ColorToFloats(render_states_[RS_AMBIENT], data + 20);
+  if (std::memcmp(data, material_data_, sizeof data) == 0) return;
+  std::memcpy(material_data_, data, sizeof data);
+  Bump(UniformGroup::kMaterial);
+}
+
+void DeviceGl::UpdateFogUniforms() {
+  float data[8] = {};
+  float start = BitsFloat(render_states_[RS_FOGSTART]), end = BitsFloat(render_states_[RS_FOGEND]);
+  data[0] = start;
+  data[1] = end;
+  double span = static_cast<double>(end) - start;
+  data[2] = span != 0.0 && std::isfinite(span) ? static_cast<float>(1.0 / span) : 0.0f;
+  data[3] = BitsFloat(render_states_[RS_FOGDENSITY]);
+  ColorToFloats(render_states_[RS_FOGCOLOR], data + 4);
+  if (std::memcmp(data, fog_data_, sizeof data) == 0) return;
+  std::memcpy(fog_data_, data, sizeof data);
+  Bump(UniformGroup::kFog);
 }
 
 ProgramGl* DeviceGl::BuildProgram(const ProgramKey& key) {
@@ -861,6 +1238,14 @@ ProgramGl* DeviceGl::BuildProgram(const ProgramKey& key) {
   result->locations[static_cast<int>(UniformGroup::kScreen)] = VJ_GL(glGetUniformLocation(program, "u_screen"));
   result->locations[static_cast<int>(UniformGroup::kTFactor)] = VJ_GL(glGetUniformLocation(program, "u_tfactor"));
   result->locations[static_cast<int>(UniformGroup::kAlphaRef)] = VJ_GL(glGetUniformLocation(program, "u_alpha_ref"));
+  static const std::pair<UniformGroup, const char*> k3dUniforms[] = {
+      {UniformGroup::kWorldView, "u_world_view"}, {UniformGroup::kNormalMatrix, "u_normal_matrix"},
+      {UniformGroup::kLights, "u_lights"},        {UniformGroup::kMaterial, "u_material"},
+      {UniformGroup::kFog, "u_fog"},              {UniformGroup::kPlanes, "u_planes"},
+      {UniformGroup::kTexMatrices, "u_texm"}};
+  for (const auto& [group, uniform] : k3dUniforms)
+    result->locations[static_cast<int>(group)] = VJ_GL(glGetUniformLocation(program, uniform));
+  while (result->light_count < 8 && key.light_types[result->light_count] != 0) ++result->light_count;
   gl_.UseProgram(program);
   for (int stage = 0; stage < key.stage_count; ++stage) {
     std::snprintf(name, sizeof name, "u_tex%d", stage);
@@ -885,19 +1270,22 @@ ProgramGl* DeviceGl::ApplyProgram() {
     }
     dirty_ &= ~kDirtyProgram;
   }
-  if (current_program_) gl_.UseProgram(current_program_->name);
+  if (current_program_) {
+    gl_.UseProgram(current_program_->name);
+    gl_.ClipDistances(current_key_.clip_plane_mask);
+  }
   return current_program_;
 }
 
 void DeviceGl::ApplyUniforms(ProgramGl* program) {
   if (dirty_ & kDirtyTransform) {
-    Matrix wvp = Multiply(Multiply(world_, view_), projection_);
-    if (!(wvp == wvp_)) {
-      wvp_ = wvp;
-      Bump(UniformGroup::kWvp);
-    }
+    UpdateTransformUniforms();
     dirty_ &= ~kDirtyTransform;
   }
+  // Camera-space lights and planes are remade only for programs reading
+  // them, and reach GL only when they changed.
+  if (lights_stale_ && program->locations[static_cast<int>(UniformGroup::kLights)] >= 0) UpdateLightUniforms();
+  if (planes_stale_ && program->locations[static_cast<int>(UniformGroup::kPlanes)] >= 0) UpdatePlaneUniforms();
   for (int group = 0; group < kUniformGroupCount; ++group) {
     GLint location = program->locations[group];
     if (location < 0 || program->versions[group] == uniform_versions_[group]) continue;
@@ -909,6 +1297,17 @@ void DeviceGl::ApplyUniforms(ProgramGl* program) {
       case UniformGroup::kScreen: VJ_GL(glUniform4fv(location, 1, screen_)); break;
       case UniformGroup::kTFactor: VJ_GL(glUniform4fv(location, 1, tfactor_)); break;
       case UniformGroup::kAlphaRef: VJ_GL(glUniform1f(location, alpha_ref_)); break;
+      case UniformGroup::kWorldView: VJ_GL(glUniformMatrix4fv(location, 1, GL_FALSE, &world_view_.m[0][0])); break;
+      case UniformGroup::kNormalMatrix: VJ_GL(glUniformMatrix3fv(location, 1, GL_FALSE, normal_matrix_)); break;
+      case UniformGroup::kLights:
+        VJ_GL(glUniform4fv(location, program->light_count * kLightVec4s, light_data_));
+        break;
+      case UniformGroup::kMaterial: VJ_GL(glUniform4fv(location, 6, material_data_)); break;
+      case UniformGroup::kFog: VJ_GL(glUniform4fv(location, 2, fog_data_)); break;
+      case UniformGroup::kPlanes: VJ_GL(glUniform4fv(location, 8, plane_data_)); break;
+      case UniformGroup::kTexMatrices:
+        VJ_GL(glUniformMatrix4fv(location, 8, GL_FALSE, &texture_transforms_[0].m[0][0]));
+        break;
     }
   }
 }

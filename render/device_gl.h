@@ -222,13 +222,26 @@ class IndexBufferGl final : public IndexBuffer, public GlObject {
 };
 
 // One generated program and what it last received.
-enum class UniformGroup { kWvp, kScreen, kTFactor, kAlphaRef };
-inline constexpr int kUniformGroupCount = 4;
+enum class UniformGroup {
+  kWvp,
+  kScreen,
+  kTFactor,
+  kAlphaRef,
+  kWorldView,
+  kNormalMatrix,
+  kLights,
+  kMaterial,
+  kFog,
+  kPlanes,
+  kTexMatrices,
+};
+inline constexpr int kUniformGroupCount = 11;
 
 struct ProgramGl {
   GLuint name = 0;
   GLint locations[kUniformGroupCount] = {};
   uint64_t versions[kUniformGroupCount] = {};  // 0: never uploaded
+  int light_count = 0;                         // lights the program reads
 };
 
 // A streaming buffer for geometry drawn from memory.
@@ -270,11 +283,14 @@ class DeviceGl final : public Device {
   int GetTransform(TransformType type, Matrix* matrix) const override;
   int SetViewport(const Viewport& viewport) override;
   Viewport GetViewport() const override { return viewport_; }
-  int SetMaterial(const Material& material) override {
-    material_ = material;
-    return kOk;
-  }
+  int SetMaterial(const Material& material) override;
   Material GetMaterial() const override { return material_; }
+  int SetLight(uint32_t index, const Light& light) override;
+  int GetLight(uint32_t index, Light* light) const override;
+  int LightEnable(uint32_t index, bool enable) override;
+  int GetLightEnable(uint32_t index, bool* enable) const override;
+  int SetClipPlane(uint32_t index, const float plane[4]) override;
+  int GetClipPlane(uint32_t index, float plane[4]) const override;
 
   int SetRenderTarget(std::shared_ptr<Surface> color, std::shared_ptr<Surface> depth) override;
   std::shared_ptr<Surface> GetRenderTarget() const override { return color_target_; }
@@ -337,6 +353,15 @@ class DeviceGl final : public Device {
   void BuildKey(ProgramKey* key) const;
   ProgramGl* BuildProgram(const ProgramKey& key);
   void ApplyUniforms(ProgramGl* program);
+  // The lights that light a draw, in index order (enabled, and not put
+  // out by an infinite attenuation); returns their number.
+  uint32_t ActiveLights(uint32_t indices[kMaxLights]) const;
+  bool FogUsable(uint32_t mode) const;
+  void UpdateTransformUniforms();
+  void UpdateLightUniforms();
+  void UpdatePlaneUniforms();
+  void UpdateMaterialUniforms();
+  void UpdateFogUniforms();
   void ApplyTextures();
   void ApplySampler(uint32_t stage);
   void ApplyVertexInput(GLuint buffer, uint32_t stride);
@@ -382,7 +407,21 @@ class DeviceGl final : public Device {
   float screen_[4] = {};
   float tfactor_[4] = {1, 1, 1, 1};
   float alpha_ref_ = 0.0f;
-  uint64_t uniform_versions_[kUniformGroupCount] = {1, 1, 1, 1};
+  Matrix world_view_ = Matrix::Identity();
+  float normal_matrix_[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
+  float light_data_[kMaxLights * kLightVec4s * 4] = {};
+  float material_data_[24] = {};
+  float fog_data_[8] = {};
+  float plane_data_[kMaxClipPlanes * 4] = {};
+  // Camera-space copies that must be remade before their next upload.
+  bool lights_stale_ = true, planes_stale_ = true;
+  uint64_t uniform_versions_[kUniformGroupCount] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+
+  // Lights and clip planes as given (world space).
+  Light lights_[kMaxLights];
+  bool light_set_[kMaxLights] = {};
+  bool light_enabled_[kMaxLights] = {};
+  float clip_planes_[kMaxClipPlanes][4] = {};
 
   std::unordered_map<ProgramKey, std::unique_ptr<ProgramGl>, ProgramKeyHash> programs_;
   ProgramGl* current_program_ = nullptr;

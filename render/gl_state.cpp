@@ -45,6 +45,8 @@ void StateCache::Reset() {
   polygon_mode_ = GL_FILL;
   VJ_GL(glPolygonOffset(0.0f, 0.0f));
   offset_factor_ = offset_units_ = 0.0f;
+  for (int plane = 0; plane < 8; ++plane) VJ_GL(glDisable(GL_CLIP_DISTANCE0 + plane));
+  clip_mask_ = 0;
   VJ_GL(glViewport(0, 0, 1, 1));
   viewport_[0] = viewport_[1] = 0;
   viewport_[2] = viewport_[3] = 1;
@@ -172,6 +174,18 @@ void StateCache::PolygonOffset(float factor, float units) {
   offset_factor_ = factor;
   offset_units_ = units;
   VJ_GL(glPolygonOffset(factor, units));
+}
+
+void StateCache::ClipDistances(uint32_t mask) {
+  mask &= 0xffu;
+  uint32_t changed = mask ^ clip_mask_;
+  if (!changed) return;
+  for (int plane = 0; plane < 8; ++plane) {
+    if (!(changed & (1u << plane))) continue;
+    if (mask & (1u << plane)) VJ_GL(glEnable(GL_CLIP_DISTANCE0 + plane));
+    else VJ_GL(glDisable(GL_CLIP_DISTANCE0 + plane));
+  }
+  clip_mask_ = mask;
 }
 
 void StateCache::Viewport(GLint x, GLint y, GLsizei w, GLsizei h) {

@@ -39,6 +39,8 @@ class StateCache {
   void CullFace(GLenum face);
   void PolygonMode(GLenum mode);
   void PolygonOffset(float factor, float units);
+  // GL_CLIP_DISTANCE0 + i on exactly for the bits of `mask` (8 planes).
+  void ClipDistances(uint32_t mask);
   void Viewport(GLint x, GLint y, GLsizei w, GLsizei h);
   void DepthRange(float near_z, float far_z);
   void Scissor(GLint x, GLint y, GLsizei w, GLsizei h);
@@ -84,6 +86,7 @@ class StateCache {
   GLenum cull_face_ = GL_BACK;
   GLenum polygon_mode_ = GL_FILL;
   float offset_factor_ = 0.0f, offset_units_ = 0.0f;
+  uint32_t clip_mask_ = 0;
   GLint viewport_[4] = {};
   float depth_range_[2] = {0.0f, 1.0f};
   GLint scissor_[4] = {};

@@ -5,7 +5,16 @@
 // targets keep row 0 at the top); pre-transformed vertices are screen
 // pixels relative to the viewport. The fragment program runs the texture
 // stage cascade (CURRENT starts as DIFFUSE, each stage saturates), adds the
-// specular colour when asked and applies the alpha test on 8-bit values.
+// specular colour when asked, fogs and applies the alpha test on 8-bit
+// values.
+//
+// Lighting, per-vertex fog, clip distances and generated texture
+// coordinates work in Direct3D's camera space (left-handed, +Z forward)
+// from u_world_view; gl_Position always comes from u_wvp by the one
+// expression below and is declared invariant, so passes drawn with
+// different features give bit-identical depth (multi-pass drawing compares
+// depth with EQUAL and LESSEQUAL). No input value can make a NaN: every
+// normalisation and division is guarded.
 #include "render/program.h"
 
 #include <cstdarg>
@@ -28,12 +37,155 @@ void Append(std::string* out, const char* format, ...) {
 
 bool StageReadsCoords(const StageKey& stage) { return stage.texture != kStageTextureNone; }
 
+// A stage whose coordinates are generated or transformed gets a varying of
+// its own (v_stcN); the others share the vertex's sets (v_texN).
+bool StageOwnCoords(const StageKey& stage) {
+  return StageReadsCoords(stage) && (stage.coord_gen != 0 || stage.transform != 0);
+}
+
 // Which coordinate sets the fragment program needs.
 uint32_t UsedCoordSets(const ProgramKey& key) {
   uint32_t mask = 0;
   for (int s = 0; s < key.stage_count; ++s)
-    if (StageReadsCoords(key.stages[s])) mask |= 1u << key.stages[s].coord_index;
+    if (StageReadsCoords(key.stages[s]) && !StageOwnCoords(key.stages[s])) mask |= 1u << key.stages[s].coord_index;
   return mask;
+}
+
+int LightCount(const ProgramKey& key) {
+  int count = 0;
+  while (count < 8 && key.light_types[count] != 0) ++count;
+  return key.lighting ? count : 0;
+}
+
+bool AnyCoordGen(const ProgramKey& key, uint8_t gen) {
+  for (int s = 0; s < key.stage_count; ++s)
+    if (StageOwnCoords(key.stages[s]) && key.stages[s].coord_gen == gen) return true;
+  return false;
+}
+
+bool NeedsNormal(const ProgramKey& key) {
+  return key.lighting || AnyCoordGen(key, TCI_CAMERASPACENORMAL >> 16) ||
+         AnyCoordGen(key, TCI_CAMERASPACEREFLECTIONVECTOR >> 16);
+}
+
+bool NeedsCameraPosition(const ProgramKey& key) {
+  if (key.pretransformed) return false;
+  if (key.lighting || (key.fog_mode & kFogPerVertex) || key.clip_plane_mask) return true;
+  for (int s = 0; s < key.stage_count; ++s)
+    if (StageOwnCoords(key.stages[s]) && key.stages[s].coord_gen != 0) return true;
+  return false;
+}
+
+// The fog factor of a distance (linear, EXP or EXP2), clamped to 0..1.
+void AppendFogFunction(std::string* s, uint8_t fog_mode) {
+  *s += "uniform vec4 u_fog[2];\nfloat FogFactor(float z) {\n";
+  switch (fog_mode & kFogModeMask) {
+    case FOG_LINEAR:
+      // start == end: everything before `end` is clear, the rest fogged.
+      *s += "  float f = u_fog[0].z != 0.0 ? (u_fog[0].y - z) * u_fog[0].z : (z < u_fog[0].y ? 1.0 : 0.0);\n";
+      break;
+    case FOG_EXP: *s += "  float f = exp(-u_fog[0].w * z);\n"; break;
+    default: *s += "  float t = u_fog[0].w * z;\n  float f = exp(-t * t);\n"; break;
+  }
+  *s += "  return clamp(f, 0.0, 1.0);\n}\n";
+}
+
+// The material colour `which` (0 diffuse, 1 specular, 2 ambient, 3
+// emissive) from the source the key names.
+std::string MaterialColor(const ProgramKey& key, int which) {
+  static const int kMaterialSlot[4] = {0, 2, 1, 3};
+  uint32_t source = (key.material_sources >> (which * 2)) & 3;
+  if (source == MCS_COLOR1 && key.has_diffuse) return "a_diffuse";
+  if (source == MCS_COLOR2 && key.has_specular) return "a_specular";
+  return "u_material[" + std::to_string(kMaterialSlot[which]) + "]";
+}
+
+void AppendLighting(std::string* s, const ProgramKey& key) {
+  int lights = LightCount(key);
+  bool specular = key.specular_add != 0;
+  Append(s, "  vec4 cd = %s;\n  vec4 cs = %s;\n  vec4 ca = %s;\n  vec4 ce = %s;\n", MaterialColor(key, 0).c_str(),
+         MaterialColor(key, 1).c_str(), MaterialColor(key, 2).c_str(), MaterialColor(key, 3).c_str());
+  *s += "  vec3 amb = vec3(0.0), dif = vec3(0.0), spe = vec3(0.0);\n";
+  if (specular && lights > 0)
+    *s += key.local_viewer ? "  vec3 V = SafeNormalize(-p);\n" : "  vec3 V = vec3(0.0, 0.0, -1.0);\n";
+  for (int k = 0; k < lights; ++k) {
+    int b = k * kLightVec4s;
+    uint8_t type = key.light_types[k];
+    Append(s, "  { // light %d\n", k);
+    if (type == 3) {
+      Append(s, "    vec3 L = u_lights[%d].xyz;\n    float att = 1.0;\n", b + 4);
+    } else {
+      Append(s,
+             "    vec3 L = u_lights[%d].xyz - p;\n"
+             "    float d = length(L);\n"
+             "    vec4 k = u_lights[%d];\n"
+             "    float att = d <= u_lights[%d].w ? 1.0 / max(k.x + k.y * d + k.z * d * d, 1e-4) : 0.0;\n"
+             "    L = d > 0.0 ? L / d : vec3(0.0);\n",
+             b + 3, b + 5, b + 3);
+      if (type == 2) {
+        // Direct3D's cone: full inside theta, none outside phi, a power
+        // of the normalised angle between (of a positive base only).
+        Append(s,
+               "    vec4 cone = u_lights[%d];\n"
+               "    float rho = dot(L, u_lights[%d].xyz);\n"
+               "    float spot = rho > cone.x ? 1.0 : (rho <= cone.y ? 0.0 : "
+               "min(pow((rho - cone.y) / (cone.x - cone.y), k.w), 1.0));\n"
+               "    att *= spot;\n",
+               b + 6, b + 4);
+      }
+    }
+    Append(s,
+           "    amb += att * u_lights[%d].rgb;\n"
+           "    float nl = dot(n, L);\n"
+           "    if (nl > 0.0) {\n"
+           "      dif += att * nl * u_lights[%d].rgb;\n",
+           b + 2, b);
+    if (specular)
+      Append(s,
+             "      vec3 H = SafeNormalize(L + V);\n"
+             "      float nh = dot(n, H);\n"
+             "      if (nh > 0.0) spe += att * pow(nh, u_material[4].x) * u_lights[%d].rgb;\n",
+             b + 1);
+    *s += "    }\n  }\n";
+  }
+  *s += "  v_diffuse = clamp(vec4(ce.rgb + ca.rgb * (u_material[5].rgb + amb) + cd.rgb * dif, cd.a), 0.0, 1.0);\n";
+  if (specular) *s += "  v_specular = vec4(clamp(cs.rgb * spe, 0.0, 1.0), 0.0);\n";
+}
+
+// The coordinates of a stage that generates or transforms them.
+void AppendStageCoords(std::string* s, const ProgramKey& key, int stage) {
+  const StageKey& st = key.stages[stage];
+  Append(s, "  { // stage %d coordinates\n", stage);
+  switch (st.coord_gen) {
+    case TCI_CAMERASPACENORMAL >> 16: *s += "    vec4 tc = vec4(n, 1.0);\n"; break;
+    case TCI_CAMERASPACEPOSITION >> 16: *s += "    vec4 tc = vec4(p, 1.0);\n"; break;
+    case TCI_CAMERASPACEREFLECTIONVECTOR >> 16:
+      *s += key.local_viewer ? "    vec3 I = SafeNormalize(p);\n" : "    vec3 I = vec3(0.0, 0.0, 1.0);\n";
+      *s += "    vec4 tc = vec4(I - 2.0 * dot(n, I) * n, 1.0);\n";
+      break;
+    default: {
+      int set = st.coord_index;
+      if (set >= key.tex_sets) {
+        *s += "    vec4 tc = vec4(0.0, 0.0, 0.0, 1.0);\n";
+        break;
+      }
+      // Direct3D pads what the matrix multiplies: (u, 1, 0, 0),
+      // (u, v, 1, 0), (u, v, w, 1).
+      switch (key.tex_size[set]) {
+        case 1: Append(s, "    vec4 tc = vec4(a_tex%d.x, 1.0, 0.0, 0.0);\n", set); break;
+        case 2: Append(s, "    vec4 tc = vec4(a_tex%d.xy, 1.0, 0.0);\n", set); break;
+        case 3: Append(s, "    vec4 tc = vec4(a_tex%d.xyz, 1.0);\n", set); break;
+        default: Append(s, "    vec4 tc = a_tex%d;\n", set); break;
+      }
+      break;
+    }
+  }
+  if (st.transform) {
+    static const char* kKeep[4] = {"vec4(1.0, 0.0, 0.0, 0.0)", "vec4(1.0, 1.0, 0.0, 0.0)", "vec4(1.0, 1.0, 1.0, 0.0)",
+                                   "vec4(1.0)"};
+    Append(s, "    tc = (u_texm[%d] * tc) * %s;\n", stage, kKeep[(st.transform - 1) & 3]);
+  }
+  Append(s, "    v_stc%d = tc;\n  }\n", stage);
 }
 
 std::string ArgExpr(uint32_t arg, int stage) {
@@ -137,19 +289,48 @@ size_t ProgramKeyHash::operator()(const ProgramKey& key) const {
 std::string GenerateVertexSource(const ProgramKey& key) {
   std::string s = "#version 330 core\n";
   const char* interp = key.flat_shading ? "flat " : "";
+  const bool camera = NeedsCameraPosition(key);
+  const bool normal = camera && NeedsNormal(key);
+  const bool lit = key.lighting && !key.pretransformed;
+  // Programs with lighting read the colours their material sources name;
+  // the others the vertex's diffuse and specular.
+  s += "invariant gl_Position;\n";
   s += "in vec4 a_position;\n";
   if (key.has_normal) s += "in vec3 a_normal;\n";
   if (key.has_diffuse) s += "in vec4 a_diffuse;\n";
   if (key.has_specular) s += "in vec4 a_specular;\n";
   uint32_t used = UsedCoordSets(key);
-  for (int set = 0; set < 8; ++set) {
-    if (!(used & (1u << set))) continue;
-    if (set < key.tex_sets) Append(&s, "in vec4 a_tex%d;\n", set);
-    Append(&s, "out vec4 v_tex%d;\n", set);
+  for (int set = 0; set < key.tex_sets; ++set) {
+    bool read = (used & (1u << set)) != 0;
+    for (int st = 0; st < key.stage_count; ++st)
+      read |= StageOwnCoords(key.stages[st]) && key.stages[st].coord_gen == 0 && key.stages[st].coord_index == set;
+    if (read) Append(&s, "in vec4 a_tex%d;\n", set);
   }
+  for (int set = 0; set < 8; ++set)
+    if (used & (1u << set)) Append(&s, "out vec4 v_tex%d;\n", set);
+  for (int st = 0; st < key.stage_count; ++st)
+    if (StageOwnCoords(key.stages[st])) Append(&s, "out vec4 v_stc%d;\n", st);
   s += "uniform mat4 u_wvp;\nuniform vec4 u_screen;\n";
+  if (camera) s += "uniform mat4 u_world_view;\n";
+  if (normal && key.has_normal) s += "uniform mat3 u_normal_matrix;\n";
+  if (lit) {
+    s += "uniform vec4 u_material[6];\n";
+    if (LightCount(key) > 0) Append(&s, "uniform vec4 u_lights[%d];\n", LightCount(key) * kLightVec4s);
+  }
+  if (camera && key.clip_plane_mask) s += "uniform vec4 u_planes[8];\n";
+  for (int st = 0; st < key.stage_count; ++st)
+    if (StageOwnCoords(key.stages[st]) && key.stages[st].transform) {
+      s += "uniform mat4 u_texm[8];\n";
+      break;
+    }
+  const bool vertex_fog = camera && (key.fog_mode & kFogPerVertex);
+  if (vertex_fog) {
+    AppendFogFunction(&s, key.fog_mode);
+    s += "out float v_fog;\n";
+  }
   Append(&s, "%sout vec4 v_diffuse;\n", interp);
   if (key.specular_add) Append(&s, "%sout vec4 v_specular;\n", interp);
+  if (camera) s += "vec3 SafeNormalize(vec3 v) {\n  float l = length(v);\n  return l > 0.0 ? v / l : vec3(0.0);\n}\n";
   s += "void main() {\n";
   if (key.pretransformed) {
     // Screen pixels: Direct3D puts pixel centres on integers, GL on halves.
@@ -163,13 +344,31 @@ std::string GenerateVertexSource(const ProgramKey& key) {
          "  gl_Position = vec4(c.x + c.w * 0.5 * u_screen.x, -c.y + c.w * 0.5 * u_screen.y,\n"
          "                     2.0 * c.z - c.w, c.w);\n";
   }
-  s += key.has_diffuse ? "  v_diffuse = a_diffuse;\n" : "  v_diffuse = vec4(1.0);\n";
-  if (key.specular_add) s += key.has_specular ? "  v_specular = a_specular;\n" : "  v_specular = vec4(0.0);\n";
+  if (camera) s += "  vec3 p = (u_world_view * vec4(a_position.xyz, 1.0)).xyz;\n";
+  if (normal) {
+    // No normal in the vertex (or a singular matrix, uploaded as zeros):
+    // n = 0 lights with ambient and emissive only.
+    s += key.has_normal ? "  vec3 n = u_normal_matrix * a_normal;\n" : "  vec3 n = vec3(0.0);\n";
+    if (key.normalize_normals) s += "  n = SafeNormalize(n);\n";
+  }
+  if (lit) {
+    AppendLighting(&s, key);
+  } else {
+    s += key.has_diffuse ? "  v_diffuse = a_diffuse;\n" : "  v_diffuse = vec4(1.0);\n";
+    if (key.specular_add) s += key.has_specular ? "  v_specular = a_specular;\n" : "  v_specular = vec4(0.0);\n";
+  }
+  if (vertex_fog) s += (key.fog_mode & kFogRange) ? "  v_fog = FogFactor(length(p));\n" : "  v_fog = FogFactor(p.z);\n";
+  if (camera)
+    for (int plane = 0; plane < 8; ++plane)
+      if (key.clip_plane_mask & (1u << plane))
+        Append(&s, "  gl_ClipDistance[%d] = dot(vec4(p, 1.0), u_planes[%d]);\n", plane, plane);
   for (int set = 0; set < 8; ++set) {
     if (!(used & (1u << set))) continue;
     if (set < key.tex_sets) Append(&s, "  v_tex%d = a_tex%d;\n", set, set);
     else Append(&s, "  v_tex%d = vec4(0.0, 0.0, 0.0, 1.0);\n", set);
   }
+  for (int st = 0; st < key.stage_count; ++st)
+    if (StageOwnCoords(key.stages[st])) AppendStageCoords(&s, key, st);
   s += "}\n";
   return s;
 }
@@ -182,6 +381,12 @@ std::string GenerateFragmentSource(const ProgramKey& key) {
   uint32_t used = UsedCoordSets(key);
   for (int set = 0; set < 8; ++set)
     if (used & (1u << set)) Append(&s, "in vec4 v_tex%d;\n", set);
+  for (int st = 0; st < key.stage_count; ++st)
+    if (StageOwnCoords(key.stages[st])) Append(&s, "in vec4 v_stc%d;\n", st);
+  if (key.fog_mode) {
+    if (key.fog_mode & kFogPerVertex) s += "in float v_fog;\nuniform vec4 u_fog[2];\n";
+    else AppendFogFunction(&s, key.fog_mode);
+  }
   for (int stage = 0; stage < key.stage_count; ++stage) {
     uint8_t kind = key.stages[stage].texture;
     if (kind == kStageTexture2D) Append(&s, "uniform sampler2D u_tex%d;\n", stage);
@@ -196,10 +401,20 @@ std::string GenerateFragmentSource(const ProgramKey& key) {
   for (int stage = 0; stage < key.stage_count; ++stage) {
     const StageKey& st = key.stages[stage];
     Append(&s, "  // stage %d\n", stage);
+    std::string coords = "v_tex" + std::to_string(st.coord_index);
+    if (StageOwnCoords(st)) {
+      coords = "v_stc" + std::to_string(stage);
+      if (st.projected && st.transform) {
+        // Divided per pixel by the last counted element (1 when it is 0).
+        Append(&s, "  float q%d = v_stc%d.%c;\n", stage, stage, "xyzw"[(st.transform - 1) & 3]);
+        Append(&s, "  vec4 uv%d = v_stc%d / (q%d != 0.0 ? q%d : 1.0);\n", stage, stage, stage, stage);
+        coords = "uv" + std::to_string(stage);
+      }
+    }
     if (st.texture == kStageTexture2D)
-      Append(&s, "  vec4 t%d = texture(u_tex%d, v_tex%d.xy);\n", stage, stage, st.coord_index);
+      Append(&s, "  vec4 t%d = texture(u_tex%d, %s.xy);\n", stage, stage, coords.c_str());
     else if (st.texture == kStageTextureCube)
-      Append(&s, "  vec4 t%d = texture(u_tex%d, v_tex%d.xyz);\n", stage, stage, st.coord_index);
+      Append(&s, "  vec4 t%d = texture(u_tex%d, %s.xyz);\n", stage, stage, coords.c_str());
     else
       Append(&s, "  vec4 t%d = vec4(1.0);\n", stage);  // no texture reads as opaque white
     s += "  {\n";
@@ -217,6 +432,11 @@ std::string GenerateFragmentSource(const ProgramKey& key) {
     s += "  }\n";
   }
   if (key.specular_add) s += "  current.rgb = clamp(current.rgb + specular.rgb, 0.0, 1.0);\n";
+  if (key.fog_mode) {
+    // Table fog on the depth as written (0 near .. 1 far); alpha stays.
+    s += (key.fog_mode & kFogPerVertex) ? "  float fog = v_fog;\n" : "  float fog = FogFactor(gl_FragCoord.z);\n";
+    s += "  current.rgb = mix(u_fog[1].rgb, current.rgb, fog);\n";
+  }
   if (key.alpha_func) {
     // Compared on 8-bit values, as the hardware does.
     s += "  float a = floor(current.a * 255.0 + 0.5);\n";

@@ -5,8 +5,8 @@
 // stages after the first disabled one) do not split the cache. It is a flat
 // record of bytes with no padding, so equality and hashing are byte-wise.
 // New fixed-function features add fields (and sections of generated code)
-// without touching the existing ones: lighting, fog and clip planes already
-// have their fields reserved and read as "off".
+// without touching the existing ones; a key of zeros draws unlit, unfogged
+// and unclipped.
 #pragma once
 
 #include <cstddef>
@@ -56,19 +56,24 @@ struct ProgramKey {
   uint8_t specular_add;         // SPECULARENABLE with a specular colour
   uint8_t stage_count;          // stages before the first disabled one
   StageKey stages[8];
-  // Reserved for the 3-D fixed-function features (0 = off).
-  uint8_t lighting;
-  uint8_t light_types[8];       // 0 = off, 1 point, 2 spot, 3 directional
-  uint8_t fog_mode;
-  uint8_t clip_plane_mask;
-  uint8_t normalize_normals;
-  uint8_t local_viewer;
-  uint8_t material_sources;     // packed MCS_ values
+  // Vertex lighting, fog, clipping (0 = off), for transformed vertices.
+  uint8_t lighting;             // LIGHTING; specular_add then means SPECULARENABLE
+  uint8_t light_types[8];       // enabled lights in index order: 1 point, 2 spot, 3 directional; 0 ends
+  uint8_t fog_mode;             // FogMode in bits 0-1, kFogPerVertex, kFogRange
+  uint8_t clip_plane_mask;      // CLIPPLANEENABLE bits that clip
+  uint8_t normalize_normals;    // only where normals are used
+  uint8_t local_viewer;         // only where specular light or reflection vectors use it
+  uint8_t material_sources;     // MCS_ of diffuse, specular, ambient, emissive: 2 bits each from bit 0
   uint8_t reserved[6];
 
   // Make keys with ProgramKey key{}; so every byte starts at zero.
   bool operator==(const ProgramKey& other) const { return std::memcmp(this, &other, sizeof *this) == 0; }
 };
+
+// fog_mode flags beside the FogMode.
+inline constexpr uint8_t kFogModeMask = 3, kFogPerVertex = 4, kFogRange = 8;
+// Floats per light in u_lights (see GenerateVertexSource).
+inline constexpr int kLightVec4s = 7;
 
 struct ProgramKeyHash {
   size_t operator()(const ProgramKey& key) const;
@@ -76,7 +81,16 @@ struct ProgramKeyHash {
 
 // The GLSL 3.30 sources for a key. Uniforms: u_wvp (mat4), u_screen (vec4:
 // 2/W, 2/H, 0.5 - X, 0.5 - Y of the viewport), u_tfactor (vec4),
-// u_alpha_ref (float, 0..255), u_tex0..7 (samplers on units 0..7).
+// u_alpha_ref (float, 0..255), u_tex0..7 (samplers on units 0..7);
+// for the 3-D features: u_world_view (mat4), u_normal_matrix (mat3),
+// u_lights (kLightVec4s vec4 per keyed light, camera space: diffuse,
+// specular, ambient, position + range, direction towards the light,
+// attenuation 0-2 + falloff, cos(theta/2) and cos(phi/2)), u_material
+// (vec4[6]: diffuse, ambient, specular, emissive, power, AMBIENT),
+// u_fog (vec4[2]: start, end, 1/(end - start) or 0 when equal, density;
+// colour), u_planes (vec4[8], camera space), u_texm (mat4[8]). Matrices
+// are Direct3D's row-major arrays uploaded untransposed, so M * v in GLSL
+// is v M.
 std::string GenerateVertexSource(const ProgramKey& key);
 std::string GenerateFragmentSource(const ProgramKey& key);
 

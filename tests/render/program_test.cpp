@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <unordered_set>
+#include <vector>
 
 #include "render/program.h"
 #include "render/values.h"
@@ -81,6 +82,49 @@ TEST(ProgramGenerator, KeysCompareAndHashByEveryByte) {
     hashes.insert(hash(c));
   }
   EXPECT_GT(hashes.size(), sizeof(ProgramKey) - 2);
+}
+
+// The lines from "vec4 c = u_wvp" to the end of the gl_Position statement.
+std::string PositionCode(const std::string& vs) {
+  size_t begin = vs.find("vec4 c = u_wvp");
+  size_t end = vs.find(";", vs.find("gl_Position = ", begin));
+  return begin == std::string::npos || end == std::string::npos ? "" : vs.substr(begin, end - begin);
+}
+
+TEST(ProgramGenerator, EveryTransformedProgramPlacesVerticesByTheOneInvariantExpression) {
+  ProgramKey plain = TexturedKey();
+  plain.pretransformed = 0;
+  const std::string reference = PositionCode(GenerateVertexSource(plain));
+  ASSERT_FALSE(reference.empty());
+  std::vector<ProgramKey> keys;
+  ProgramKey lit = plain;
+  lit.has_normal = 1;
+  lit.lighting = 1;
+  lit.light_types[0] = 1;
+  lit.light_types[1] = 2;
+  lit.light_types[2] = 3;
+  lit.specular_add = 1;
+  lit.local_viewer = 1;
+  keys.push_back(lit);
+  ProgramKey fogged = plain;
+  fogged.fog_mode = render::FOG_EXP2 | render::kFogPerVertex | render::kFogRange;
+  keys.push_back(fogged);
+  ProgramKey clipped = plain;
+  clipped.clip_plane_mask = 0x81;
+  keys.push_back(clipped);
+  ProgramKey mapped = lit;
+  mapped.stages[0].coord_gen = render::TCI_CAMERASPACEREFLECTIONVECTOR >> 16;
+  mapped.stages[0].transform = 3;
+  mapped.stages[0].projected = 1;
+  keys.push_back(mapped);
+  for (const ProgramKey& key : keys) {
+    std::string vs = GenerateVertexSource(key);
+    EXPECT_TRUE(Has(vs, "invariant gl_Position;"));
+    EXPECT_EQ(PositionCode(vs), reference);
+  }
+  EXPECT_TRUE(Has(GenerateVertexSource(clipped), "gl_ClipDistance[7]"));
+  EXPECT_FALSE(Has(GenerateVertexSource(clipped), "gl_ClipDistance[1]"));
+  EXPECT_TRUE(Has(GenerateFragmentSource(mapped), "v_stc0.z"));  // divided by the third element
 }
 
 }  // namespace
