@@ -1,4 +1,4 @@
-// Part 7.1's formulas, term by term in single precision. Built with
+// The scene math, term by term in single precision. Built with
 // -ffp-contract=off: no a·b + c is fused, so results are the same bits on
 // every machine (and the array transforms equal the single calls).
 #include "scene/math.h"

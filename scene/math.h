@@ -1,4 +1,4 @@
-// 3D math of the scene engine (Part 7.1): Direct3D conventions — a
+// 3D math of the scene engine: Direct3D conventions — a
 // left-handed space, row vectors on the left of matrices (p' = p × M),
 // row-major storage, translation in row 3. Quaternions are stored w, x, y, z.
 //
@@ -6,8 +6,7 @@
 //   render::Matrix world = scene::WorldMatrix(q, {1, 2, 3});
 //   scene::TransformPoints(in, out, count, world);
 //
-// Everything is single precision and follows the Part's formulas term by
-// term; scene/ is built with -ffp-contract=off (never -ffast-math), so the
+// Everything is single precision, each formula evaluated term by term; scene/ is built with -ffp-contract=off (never -ffast-math), so the
 // same inputs give the same bits on every machine. Array transforms handle
 // four elements per pass, then the rest, and equal the one-element calls
 // bit for bit.
@@ -44,7 +43,7 @@ struct Plane {
 };
 
 // The angle of the fixed +90° turn about X, as the single-precision value
-// the Part gives.
+// stored scenes were made with.
 inline constexpr float kQuarterTurn = 1.5707960f;
 // π/360 for the field of view.
 inline constexpr float kFovFactor = 0.008726646f;

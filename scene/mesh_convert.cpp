@@ -1,4 +1,4 @@
-// From "MAXMESH" geometry to mesh elements (Part 7.5): corner normals from
+// From "MAXMESH" geometry to mesh elements: corner normals from
 // smoothing groups (face normals in double; degenerate faces add nothing),
 // faces sorted stably by material, welding per element, and elements split
 // before they would pass the 16-bit limits.

@@ -1,4 +1,4 @@
-// The 3D scene engine's data side (Parts 7.1-7.3, 7.5's conversion): math,
+// The 3D scene engine's data side: math,
 // the scene text format, mesh conversion and the binary scene cache.
 //
 //   scene::SceneFile data;
@@ -29,27 +29,27 @@
 namespace scene {
 
 // ---------------------------------------------------------------------------
-// Binary format (Part 7.3, version 7, with the optional "HVX1" extension).
+// Binary format (version 7, with the optional "HVX1" extension).
 // ---------------------------------------------------------------------------
 
-// Version message of Part 7.3.
+// The message for a file of another version.
 inline constexpr const char* kOldVersionMessage =
     "El .hvx es de una version antigua. Borra todos los .hvx y reexportalos por favor\n";
 // Files above this size are refused unread.
 inline constexpr uint64_t kMaxSceneFileBytes = 1ull << 30;
 
 // Writes `scene` as a binary scene into *bytes (replacing its content).
-// Quantises as Part 7.3 gives. -1 (with "Malla %s tiene demasiados
+// Quantises positions and uvs to 16 bits in their boxes, normals to 8. -1 (with "Malla %s tiene demasiados
 // vertices" / "Malla %s tiene demasiadas caras (%i)" shown for the two
 // limits) when an element exceeds 65,535 vertices or 60,000 indices, or the
 // data are inconsistent (an index out of range, a non-finite value, owner
 // lists of another length than their tracks).
 int EncodeSceneBinary(const SceneFile& scene, std::string* bytes);
 
-enum DecodeResult : int {
-  DECODE_OK = 0,
-  DECODE_DAMAGED = -1,      // short, inconsistent or out of range
-  DECODE_OLD_VERSION = -2,  // version is not 7
+enum class DecodeResult {
+  kOk,
+  kDamaged,     // short, inconsistent or out of range
+  kOldVersion,  // version is not 7
 };
 // Decodes a whole binary scene. Shows nothing; *out is cleared first and
 // left empty on failure. Every count is checked against the bytes left
@@ -60,16 +60,16 @@ DecodeResult DecodeSceneBinary(std::string_view bytes, SceneFile* out);
 bool ReadSceneFileBytes(const char* path, std::string* bytes);
 
 // ---------------------------------------------------------------------------
-// Text format (Part 7.2) and mesh conversion (Part 7.5).
+// Text format and mesh conversion.
 // ---------------------------------------------------------------------------
 
 // Reads and validates one scene text into *out (exact floats, material
 // definitions, mesh IDs and the text's "SRC " stamp). 0, or -1 after
-// showing the Part's message for the failing category.
+// showing the failing category's message.
 int ConvertSceneTextToData(const char* text_path, SceneFile* out);
 // ConvertSceneTextToData followed by EncodeSceneBinary.
 int ConvertSceneTextToBytes(const char* text_path, std::string* bytes);
-// Part 7.2's entry point: converts and writes the binary scene into `file`
+// Converts and writes the binary scene into `file`
 // (owned by the caller). 0, or -1 with nothing written on a failed
 // conversion.
 int ConvertSceneText(const char* text_path, core::File* binary_file);

@@ -1,4 +1,4 @@
-// The binary scene format (Part 7.3) with the "HVX1" extension: explicit
+// The binary scene format with the "HVX1" extension: explicit
 // little-endian fields on a byte buffer (f32 by bit pattern), never a
 // struct copy. The reader decodes with a bounded cursor: every count is
 // checked against the bytes left before anything is allocated, every index
@@ -618,13 +618,13 @@ DecodeResult DecodeSceneBinary(std::string_view bytes, SceneFile* out) {
   *out = SceneFile();
   ByteReader r(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
   uint32_t version;
-  if (!r.U32(&version)) return DECODE_DAMAGED;
-  if (version != kSceneVersion) return DECODE_OLD_VERSION;
+  if (!r.U32(&version)) return DecodeResult::kDamaged;
+  if (version != kSceneVersion) return DecodeResult::kOldVersion;
   if (!Decode(r, out)) {
     *out = SceneFile();
-    return DECODE_DAMAGED;
+    return DecodeResult::kDamaged;
   }
-  return DECODE_OK;
+  return DecodeResult::kOk;
 }
 
 bool ReadSceneFileBytes(const char* path, std::string* bytes) {

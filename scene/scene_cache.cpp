@@ -1,4 +1,4 @@
-// The cache road (Part 7.2 step 1, kept per folder): the binary cache under
+// The cache road: the binary cache under
 // data/scenesbin/ is used when it decodes completely and its "SRC " stamp,
 // if any, matches the text; otherwise the text is converted, written
 // atomically, and the data are taken from the bytes written. A damaged
@@ -59,20 +59,20 @@ int LoadSceneData(const char* argument, SceneFile* out) {
   std::string bytes;
   if (core::FileExists(cache_path)) {
     DecodeResult result =
-        ReadSceneFileBytes(cache_path.c_str(), &bytes) ? DecodeSceneBinary(bytes, out) : DECODE_DAMAGED;
-    if (result == DECODE_OK) {
+        ReadSceneFileBytes(cache_path.c_str(), &bytes) ? DecodeSceneBinary(bytes, out) : DecodeResult::kDamaged;
+    if (result == DecodeResult::kOk) {
       if (!text_exists || !out->has_source || out->source == stamp) return 0;
       core::Trace("SCENE: %s changed since %s was written; converting again\n", text_path.c_str(),
                   cache_path.c_str());
     } else if (!text_exists) {
-      if (result == DECODE_OLD_VERSION)
+      if (result == DecodeResult::kOldVersion)
         core::ShowError("%s", kOldVersionMessage);
       else
         core::ShowError("Error loading %s (damaged scene cache)", cache_path.c_str());
       return -1;
     } else {
       core::Trace("SCENE: %s is %s; rebuilding it from %s\n", cache_path.c_str(),
-                  result == DECODE_OLD_VERSION ? "of an old version" : "damaged", text_path.c_str());
+                  result == DecodeResult::kOldVersion ? "of an old version" : "damaged", text_path.c_str());
       core::DeleteFile(cache_path);
     }
   } else if (!text_exists) {
@@ -92,7 +92,7 @@ int LoadSceneData(const char* argument, SceneFile* out) {
   if (!written)
     core::RaiseRuntimeMessage("Cannot write the scene cache %s; %s loads from its text", cache_path.c_str(),
                               text_path.c_str());
-  if (DecodeSceneBinary(bytes, out) != DECODE_OK) {  // never expected: the bytes were just written
+  if (DecodeSceneBinary(bytes, out) != DecodeResult::kOk) {  // never expected: the bytes were just written
     core::ShowError("Error loading %s (damaged scene cache)", cache_path.c_str());
     return -1;
   }

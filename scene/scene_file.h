@@ -1,4 +1,4 @@
-// SceneFile: the content of one binary scene (Part 7.3) as plain vectors.
+// SceneFile: the content of one binary scene as plain vectors.
 //
 // It is what the text converter produces, what EncodeSceneBinary writes,
 // what DecodeSceneBinary returns, and what the scene graph builds a Scene

@@ -1,5 +1,5 @@
 // Internal to scene/: the text reader hands validated mesh geometry to the
-// mesh converter (Part 7.5's conversion).
+// mesh converter.
 #pragma once
 
 #include <cstdint>

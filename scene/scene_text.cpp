@@ -1,4 +1,4 @@
-// The scene text format (Part 7.2): one tag file read into a SceneFile.
+// The scene text format: one tag file read into a SceneFile.
 // Every required key and token kind is checked; a failure shows its
 // category's message with the text path and ends the conversion with -1.
 // Dangling references (parent, material, texture, track owner) become
@@ -19,7 +19,7 @@ namespace {
 
 using text::TagNode;
 
-enum Category {
+enum class Category {
   kSceneInfo,
   kTextures,
   kMaterials,
@@ -31,13 +31,13 @@ enum Category {
 
 const char* CategoryMessage(Category c) {
   switch (c) {
-    case kSceneInfo: return "Error loading SCENEINFO in %s ";
-    case kTextures: return "Error loading textures in %s ";
-    case kMaterials: return "Error loading materials in %s ";
-    case kMeshes: return "Error loading meshes in %s ";
-    case kCameras: return "Error loading cameras in %s ";
-    case kLights: return "Error loading lights in %s ";
-    case kControllers: return "Error loading controlers in %s ";
+    case Category::kSceneInfo: return "Error loading SCENEINFO in %s ";
+    case Category::kTextures: return "Error loading textures in %s ";
+    case Category::kMaterials: return "Error loading materials in %s ";
+    case Category::kMeshes: return "Error loading meshes in %s ";
+    case Category::kCameras: return "Error loading cameras in %s ";
+    case Category::kLights: return "Error loading lights in %s ";
+    case Category::kControllers: return "Error loading controlers in %s ";
   }
   return "%s";
 }
@@ -45,7 +45,7 @@ const char* CategoryMessage(Category c) {
 // Coordinates beyond this are a mesh error, so quantisation boxes stay finite.
 constexpr float kMaxCoordinate = 1.0e18f;
 
-enum Got { kMissing, kBad, kOk };
+enum class Got { kMissing, kBad, kOk };
 
 // The keyed child element, or nullptr when absent. A key matching something
 // other than a tag is malformed (*bad set).
@@ -61,63 +61,63 @@ const TagNode* Keyed(const TagNode* node, const char* key, bool* bad) {
 Got GetInt(const TagNode* node, const char* key, int32_t* out) {
   bool bad = false;
   const TagNode* child = Keyed(node, key, &bad);
-  if (bad) return kBad;
-  if (!child) return kMissing;
+  if (bad) return Got::kBad;
+  if (!child) return Got::kMissing;
   const TagNode* value = child->Child(0);
-  return value && value->GetInt(out) ? kOk : kBad;
+  return value && value->GetInt(out) ? Got::kOk : Got::kBad;
 }
 
 Got GetReals(const TagNode* node, const char* key, float* out, int count) {
   bool bad = false;
   const TagNode* child = Keyed(node, key, &bad);
-  if (bad) return kBad;
-  if (!child) return kMissing;
+  if (bad) return Got::kBad;
+  if (!child) return Got::kMissing;
   for (int i = 0; i < count; ++i) {
     const TagNode* value = child->Child(i);
-    if (!value || !value->GetReal(&out[i], text::Numbers::kRealOnly)) return kBad;
+    if (!value || !value->GetReal(&out[i], text::Numbers::kRealOnly)) return Got::kBad;
   }
-  return kOk;
+  return Got::kOk;
 }
 
 Got GetString(const TagNode* node, const char* key, std::string* out) {
   bool bad = false;
   const TagNode* child = Keyed(node, key, &bad);
-  if (bad) return kBad;
-  if (!child) return kMissing;
+  if (bad) return Got::kBad;
+  if (!child) return Got::kMissing;
   const TagNode* value = child->Child(0);
-  if (!value || !value->String()) return kBad;
+  if (!value || !value->String()) return Got::kBad;
   *out = value->String();
-  return kOk;
+  return Got::kOk;
 }
 
 // Every value of the element must be a real (an int list: an int).
 Got GetRealList(const TagNode* node, const char* key, std::vector<float>* out) {
   bool bad = false;
   const TagNode* child = Keyed(node, key, &bad);
-  if (bad) return kBad;
-  if (!child) return kMissing;
+  if (bad) return Got::kBad;
+  if (!child) return Got::kMissing;
   out->resize(static_cast<size_t>(child->ChildCount()));
   size_t i = 0;
   for (const TagNode* value : child->Children())
-    if (!value->GetReal(&(*out)[i++], text::Numbers::kRealOnly)) return kBad;
-  return kOk;
+    if (!value->GetReal(&(*out)[i++], text::Numbers::kRealOnly)) return Got::kBad;
+  return Got::kOk;
 }
 
 Got GetIntList(const TagNode* node, const char* key, std::vector<int32_t>* out) {
   bool bad = false;
   const TagNode* child = Keyed(node, key, &bad);
-  if (bad) return kBad;
-  if (!child) return kMissing;
+  if (bad) return Got::kBad;
+  if (!child) return Got::kMissing;
   out->resize(static_cast<size_t>(child->ChildCount()));
   size_t i = 0;
   for (const TagNode* value : child->Children())
-    if (!value->GetInt(&(*out)[i++])) return kBad;
-  return kOk;
+    if (!value->GetInt(&(*out)[i++])) return Got::kBad;
+  return Got::kOk;
 }
 
-bool Required(Got g) { return g == kOk; }
+bool Required(Got g) { return g == Got::kOk; }
 // An optional key: absent is fine, malformed is not.
-bool Optional(Got g) { return g != kBad; }
+bool Optional(Got g) { return g != Got::kBad; }
 
 // Text x y z w → w x y z.
 Quat QuatFromText(const float v[4]) { return {v[3], v[0], v[1], v[2]}; }
@@ -189,7 +189,7 @@ bool Converter::SceneInfo(const TagNode* scene) {
   float ambient[3];
   Got g = GetReals(info, "AMBIENT", ambient, 3);
   if (!Optional(g)) return false;
-  if (g == kOk) ambient_ = VecFromText(ambient);
+  if (g == Got::kOk) ambient_ = VecFromText(ambient);
   return true;
 }
 
@@ -238,7 +238,7 @@ bool Converter::MaterialEntry(const TagNode* node) {
     def.kind = MATERIAL_COLOUR;
     float colour[3] = {1.0f, 1.0f, 1.0f};
     Got g = GetReals(node, "DIFFUSECOLOR", colour, 3);
-    if (g == kBad || (g == kMissing && written_colour_only)) return false;
+    if (g == Got::kBad || (g == Got::kMissing && written_colour_only)) return false;
     def.colour = internal::PackChannel(colour[0]) << 16 | internal::PackChannel(colour[1]) << 8 |
                  internal::PackChannel(colour[2]);
   }
@@ -323,8 +323,8 @@ bool Converter::Mesh(const TagNode* node) {
       return false;
   }
   Got g = GetIntList(faces, "SMOOTHINGGROUP", &src.smoothing);
-  if (g == kBad || (g == kOk && src.smoothing.size() != face_count)) return false;
-  if (g == kMissing) src.smoothing.assign(face_count, 0);
+  if (g == Got::kBad || (g == Got::kOk && src.smoothing.size() != face_count)) return false;
+  if (g == Got::kMissing) src.smoothing.assign(face_count, 0);
   if (!Required(GetIntList(faces, "MATERIALINDICES", &src.materials)) || src.materials.size() != face_count)
     return false;
 
@@ -524,21 +524,21 @@ int Converter::Run() {
     core::ShowError("No <SCENE> node in %s ", path_);
     return -1;
   }
-  if (!SceneInfo(scene)) return Fail(kSceneInfo);
+  if (!SceneInfo(scene)) return Fail(Category::kSceneInfo);
   const auto children = scene->Children();
   for (const TagNode* c : children)
-    if (text::IsTag(c, "TEXTURE") && !Texture(c)) return Fail(kTextures);
+    if (text::IsTag(c, "TEXTURE") && !Texture(c)) return Fail(Category::kTextures);
   for (const TagNode* c : children)
-    if (text::IsTag(c, "MATERIAL") && !MaterialEntry(c)) return Fail(kMaterials);
+    if (text::IsTag(c, "MATERIAL") && !MaterialEntry(c)) return Fail(Category::kMaterials);
   for (const TagNode* c : children)
-    if (text::IsTag(c, "MESH") && !Mesh(c)) return Fail(kMeshes);
-  if (!ResolveParents()) return Fail(kMeshes);
+    if (text::IsTag(c, "MESH") && !Mesh(c)) return Fail(Category::kMeshes);
+  if (!ResolveParents()) return Fail(Category::kMeshes);
   for (const TagNode* c : children)
-    if (text::IsTag(c, "CAMERA") && !Camera(c)) return Fail(kCameras);
+    if (text::IsTag(c, "CAMERA") && !Camera(c)) return Fail(Category::kCameras);
   for (const TagNode* c : children)
-    if (text::IsTag(c, "LIGHT") && !Light(c)) return Fail(kLights);
+    if (text::IsTag(c, "LIGHT") && !Light(c)) return Fail(Category::kLights);
   for (const TagNode* c : children)
-    if (text::IsTag(c, "CONTROLLER") && !Controller(c)) return Fail(kControllers);
+    if (text::IsTag(c, "CONTROLLER") && !Controller(c)) return Fail(Category::kControllers);
   if (out_->cameras.empty()) {
     core::ShowError("Scene doesnt have a camera!!!");
     *out_ = SceneFile();

@@ -133,7 +133,7 @@ void BM_CacheDecode(benchmark::State& state) {
     std::string bytes;
     scene::SceneFile data;
     if (!scene::ReadSceneFileBytes(f.cache_path.c_str(), &bytes) ||
-        scene::DecodeSceneBinary(bytes, &data) != scene::DECODE_OK)
+        scene::DecodeSceneBinary(bytes, &data) != scene::DecodeResult::kOk)
       state.SkipWithError("decode failed");
     benchmark::DoNotOptimize(data.meshes.data());
   }

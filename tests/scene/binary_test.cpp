@@ -1,4 +1,4 @@
-// The binary scene format (Part 7.3) with the "HVX1" extension: exact bytes,
+// The binary scene format with the "HVX1" extension: exact bytes,
 // round trips, limits, and refusal of damaged input.
 #include <gtest/gtest.h>
 
@@ -86,7 +86,7 @@ TEST(SceneBinary, OneTriangleByteForByte) {
   ASSERT_EQ(bytes.size(), expected.size() + tail.size());
   EXPECT_EQ(bytes.substr(expected.size()), AsString(tail));
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   EXPECT_TRUE(back.has_source);
   EXPECT_EQ(back.source, stamped.source);
 }
@@ -148,7 +148,7 @@ TEST(SceneBinary, LightCameraTrackAndOwnerRecords) {
   EXPECT_EQ(bytes.size(), at + 8);
 
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   EXPECT_EQ(back.lights[0], l);
   EXPECT_EQ(back.cameras[0].name, "Cam");
   EXPECT_EQ(back.float_tracks[0].rate, 25u);
@@ -199,7 +199,7 @@ TEST(SceneBinary, GeneratedRoundTrip) {
   std::string bytes;
   ASSERT_EQ(scene::EncodeSceneBinary(s, &bytes), 0);
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   ASSERT_EQ(back.meshes.size(), 2u);
   const scene::MeshElement& a = s.meshes[0].elements[0];
   const scene::MeshElement& b = back.meshes[0].elements[0];
@@ -244,7 +244,7 @@ TEST(SceneBinary, IndexWidthFollowsTheVertexCount) {
     std::string bytes;
     EXPECT_EQ(scene::EncodeSceneBinary(s, &bytes), 0);
     scene::SceneFile back;
-    EXPECT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+    EXPECT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
     EXPECT_EQ(back.meshes[0].elements[0].indices, e.indices);
     return bytes.size() - static_cast<size_t>(vertices) * 17;
   };
@@ -258,7 +258,7 @@ TEST(SceneBinary, FlatAxisDecodesToZero) {
   std::string bytes;
   ASSERT_EQ(scene::EncodeSceneBinary(s, &bytes), 0);
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   for (const auto& v : back.meshes[0].elements[0].vertices) EXPECT_EQ(v.position.y, 0.0f);
 }
 
@@ -298,7 +298,7 @@ TEST(SceneBinary, VersionSixIsRefused) {
   ASSERT_EQ(scene::EncodeSceneBinary(OneTriangle(), &bytes), 0);
   bytes[0] = 6;
   scene::SceneFile back;
-  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OLD_VERSION);
+  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOldVersion);
   EXPECT_TRUE(back.meshes.empty());
 }
 
@@ -317,11 +317,11 @@ TEST(SceneBinary, EveryTruncationFailsCleanly) {
   for (size_t cut = 0; cut < bytes.size(); ++cut) {
     scene::DecodeResult r = scene::DecodeSceneBinary(std::string_view(bytes).substr(0, cut), &back);
     if (cut == without.size())
-      EXPECT_EQ(r, scene::DECODE_OK);  // ends after the float owners: complete
+      EXPECT_EQ(r, scene::DecodeResult::kOk);  // ends after the float owners: complete
     else
-      EXPECT_EQ(r, scene::DECODE_DAMAGED) << cut;
+      EXPECT_EQ(r, scene::DecodeResult::kDamaged) << cut;
   }
-  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   EXPECT_TRUE(back.meshes[0].elements[0].HasSkin());
 }
 
@@ -345,7 +345,7 @@ TEST(SceneBinary, SeededMutationsFailCleanly) {
       if (m.empty()) m = "x";
     }
     scene::SceneFile back;
-    if (scene::DecodeSceneBinary(m, &back) == scene::DECODE_OK) {
+    if (scene::DecodeSceneBinary(m, &back) == scene::DecodeResult::kOk) {
       ++accepted;
       // Whatever is accepted is consistent: it encodes again.
       std::string again;
@@ -362,11 +362,11 @@ TEST(SceneBinary, HugeCountsFailWithoutAllocating) {
   for (size_t at : {size_t(4), size_t(13), size_t(17), size_t(21)}) {  // meshCount, elementCount, V, I
     std::string m = bytes;
     m.replace(at, 4, "\xFF\xFF\xFF\xFF", 4);
-    EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED) << at;
+    EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged) << at;
   }
   std::string counts = bytes;
   counts.replace(counts.size() - 16, 4, "\xFF\xFF\xFF\xFF", 4);  // lightCount
-  EXPECT_EQ(scene::DecodeSceneBinary(counts, &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(counts, &back), scene::DecodeResult::kDamaged);
 }
 
 TEST(SceneBinary, RefusesInconsistentValues) {
@@ -376,7 +376,7 @@ TEST(SceneBinary, RefusesInconsistentValues) {
     std::string bytes;
     EXPECT_EQ(scene::EncodeSceneBinary(s, &bytes), 0);
     scene::SceneFile back;
-    return scene::DecodeSceneBinary(bytes, &back) == scene::DECODE_DAMAGED;
+    return scene::DecodeSceneBinary(bytes, &back) == scene::DecodeResult::kDamaged;
   };
   scene::SceneFile s = base;
   s.meshes[0].parent = 0;  // self
@@ -402,19 +402,19 @@ TEST(SceneBinary, RefusesInconsistentValues) {
   scene::SceneFile back;
   std::string m = bytes;
   m[21] = 4;  // indexCount not a multiple of 3
-  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged);
   m = bytes;
   m[bytes.find(std::string("\0\x01\0\0\0M", 6))] = 2;  // hasSkin 2
-  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged);
   m = bytes;
   m[bytes.find(std::string("M\0\x01\x02", 4)) + 3] = 3;  // index 3 of 3 vertices
-  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged);
   m = bytes;
   m.replace(25, 4, "\x00\x00\x80\x7F", 4);  // positionMin x = +inf
-  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged);
   m = bytes;
   m.replace(25, 4, "\x00\x00\xC0\x7F", 4);  // NaN
-  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged);
 
   scene::SceneFile lit;
   lit.lights.resize(1);
@@ -422,11 +422,11 @@ TEST(SceneBinary, RefusesInconsistentValues) {
   for (char type : {0, 4}) {
     m = bytes;
     m[12] = type;
-    EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_DAMAGED);
+    EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kDamaged);
   }
   m = bytes;
   m[12] = 2;  // a spot light is a Direct3D type
-  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DECODE_OK);
+  EXPECT_EQ(scene::DecodeSceneBinary(m, &back), scene::DecodeResult::kOk);
 }
 
 TEST(SceneBinary, CameraNameStopsAt255Bytes) {
@@ -437,7 +437,7 @@ TEST(SceneBinary, CameraNameStopsAt255Bytes) {
   size_t name_at = 16 + 40;  // version, meshCount, lightCount, cameraCount; then 40 bytes of values
   std::memset(bytes.data() + name_at, 'n', 256);  // no terminator
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   EXPECT_EQ(back.cameras[0].name, std::string(255, 'n'));
 }
 
@@ -445,22 +445,22 @@ TEST(SceneBinary, ExtensionIsOptionalAndUnknownSectionsAreSkipped) {
   std::string plain;
   ASSERT_EQ(scene::EncodeSceneBinary(OneTriangle(), &plain), 0);
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(plain, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(plain, &back), scene::DecodeResult::kOk);
   EXPECT_FALSE(back.has_materials || back.has_mesh_ids || back.has_source);
   EXPECT_EQ(back.meshes[0].elements[0].material, "M");
 
   Bytes ext = {'H', 'V', 'X', '1', 2, 0, 0, 0,
                'Z', 'Z', 'Z', 'Z', 5, 0, 0, 0, 1, 2, 3, 4, 5,          // unknown: skipped
                'M', 'I', 'D', 'S', 4, 0, 0, 0, 0x2A, 0, 0, 0};        // mesh ID 42
-  ASSERT_EQ(scene::DecodeSceneBinary(plain + AsString(ext), &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(plain + AsString(ext), &back), scene::DecodeResult::kOk);
   EXPECT_EQ(back.mesh_ids, std::vector<int32_t>{42});
   // A MIDS of the wrong length, trailing bytes or another magic are refused.
   Bytes bad_ids = {'H', 'V', 'X', '1', 1, 0, 0, 0, 'M', 'I', 'D', 'S', 8, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0};
-  EXPECT_EQ(scene::DecodeSceneBinary(plain + AsString(bad_ids), &back), scene::DECODE_DAMAGED);
-  EXPECT_EQ(scene::DecodeSceneBinary(plain + AsString(ext) + "x", &back), scene::DECODE_DAMAGED);
-  EXPECT_EQ(scene::DecodeSceneBinary(plain + "HVX2", &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(plain + AsString(bad_ids), &back), scene::DecodeResult::kDamaged);
+  EXPECT_EQ(scene::DecodeSceneBinary(plain + AsString(ext) + "x", &back), scene::DecodeResult::kDamaged);
+  EXPECT_EQ(scene::DecodeSceneBinary(plain + "HVX2", &back), scene::DecodeResult::kDamaged);
   Bytes long_section = {'H', 'V', 'X', '1', 1, 0, 0, 0, 'Z', 'Z', 'Z', 'Z', 0xFF, 0xFF, 0xFF, 0x7F};
-  EXPECT_EQ(scene::DecodeSceneBinary(plain + AsString(long_section), &back), scene::DECODE_DAMAGED);
+  EXPECT_EQ(scene::DecodeSceneBinary(plain + AsString(long_section), &back), scene::DecodeResult::kDamaged);
 }
 
 class SceneBinaryText : public SceneFolderTest {};

@@ -54,7 +54,7 @@ TEST_F(BundledScenes, EveryBundledSceneConvertsAndItsCacheDecodes) {
     std::string bytes;
     ASSERT_TRUE(scene::ReadSceneFileBytes(scene::SceneCachePath(argument).c_str(), &bytes));
     scene::SceneFile decoded;
-    EXPECT_EQ(scene::DecodeSceneBinary(bytes, &decoded), scene::DECODE_OK);
+    EXPECT_EQ(scene::DecodeSceneBinary(bytes, &decoded), scene::DecodeResult::kOk);
     EXPECT_EQ(decoded.meshes.size(), converted.meshes.size());
     EXPECT_TRUE(messages.empty()) << AllMessages();
   }

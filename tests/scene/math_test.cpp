@@ -22,7 +22,7 @@ Quat RandomUnitQuat(std::mt19937& rng) {
 
 bool SameBits(const Vec3& a, const Vec3& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
-TEST(SceneMath, PartEdgeCases) {
+TEST(SceneMath, IdentityConjugateSlerpAndProjection) {
   Mat3 identity;
   Quat q = scene::QuatFromMat3(identity);
   EXPECT_EQ(q, (Quat{1, 0, 0, 0}));

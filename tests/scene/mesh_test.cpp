@@ -1,4 +1,4 @@
-// Mesh conversion (Part 7.5): normals from smoothing groups, grouping by
+// Mesh conversion: normals from smoothing groups, grouping by
 // material, welding, splitting at the 16-bit limits.
 #include <gtest/gtest.h>
 
@@ -140,7 +140,7 @@ TEST_F(SceneMesh, SkinnedVerticesSitAtTheOriginWithTheirInfluences) {
   std::string bytes;
   ASSERT_EQ(scene::EncodeSceneBinary(out, &bytes), 0);
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   EXPECT_EQ(back.meshes[0].elements[0].skin, e.skin);
 }
 
@@ -165,7 +165,7 @@ TEST_F(SceneMesh, LargeRunsSplitIntoElementsOfTheSameMaterial) {
   std::string bytes;
   ASSERT_EQ(scene::EncodeSceneBinary(out, &bytes), 0);
   scene::SceneFile back;
-  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DECODE_OK);
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &back), scene::DecodeResult::kOk);
   // The decoded triangles are the source's, in order, within a quantisation step.
   int f = 0;
   for (const scene::MeshElement& el : back.meshes[0].elements) {

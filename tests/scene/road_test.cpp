@@ -82,7 +82,7 @@ TEST_F(SceneRoad, CorruptCacheIsRebuiltFromItsText) {
   std::string bytes;
   ASSERT_TRUE(core::ReadWholeFile("data/scenesbin/room.HVX", &bytes));
   scene::SceneFile decoded;
-  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &decoded), scene::DECODE_OK);
+  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &decoded), scene::DecodeResult::kOk);
   // An old version with its text is rebuilt too.
   bytes[0] = 6;
   Put("data/scenesbin/room.HVX", bytes);

@@ -1,5 +1,5 @@
-// The scene text format (Part 7.2): values, failure messages, edge cases and
-// the mended description faults.
+// The scene text format: values, failure messages, edge cases and
+// the faults mended in the format.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -191,7 +191,7 @@ TEST_F(SceneText, EachFailureHasItsMessage) {
   ExpectFailure(WriteScene(s), "Scene doesnt have a camera!!!");
 }
 
-TEST_F(SceneText, PartEdgeCases) {
+TEST_F(SceneText, EdgeCases) {
   scene::SceneFile out;
   // A mesh with empty VERTICESINDICES is skipped and gets no ID.
   SceneSpec s;
@@ -405,7 +405,7 @@ TEST_F(SceneText, ConvertSceneTextWritesTheBinaryIntoTheFile) {
   ASSERT_EQ(scene::ConvertSceneTextToBytes("data/scenes/t.txt", &direct), 0);
   EXPECT_EQ(bytes, direct);
   scene::SceneFile decoded;
-  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &decoded), scene::DECODE_OK);
+  EXPECT_EQ(scene::DecodeSceneBinary(bytes, &decoded), scene::DecodeResult::kOk);
 }
 
 }  // namespace
