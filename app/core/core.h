@@ -234,6 +234,12 @@ void CloseFile(File* file);
 // Whole-file helpers over the same resolution rules.
 bool ReadWholeFile(std::string_view path, std::string* contents);
 int WriteWholeFileAtomic(std::string_view path, std::string_view contents);
+// Removes one file (never a folder). 0, or -1 when it does not resolve, is
+// not a file or cannot be removed.
+int DeleteFile(std::string_view path);
+// Creates every missing folder of `path` (components that exist in another
+// case are used as they are). 0 when the whole path is a folder afterwards.
+int MakeFolders(std::string_view path);
 
 // One listing at a time, entries sorted by name (bytes), "." and ".."
 // included. Yields directory + "/" + entry name as the file system spells it.

@@ -323,6 +323,44 @@ int WriteWholeFileAtomic(std::string_view path, std::string_view contents) {
   return file->Commit();
 }
 
+int DeleteFile(std::string_view path) {
+  std::string disk;
+  if (!ResolvePath(path, &disk)) return -1;
+  struct stat st {};
+  if (lstat(disk.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return unlink(disk.c_str()) == 0 ? 0 : -1;
+}
+
+int MakeFolders(std::string_view path) {
+  std::string normalized = NormalizeSeparators(path);
+  if (normalized.empty()) return -1;
+  std::string current = CurrentBaseFolder();
+  size_t pos = 0;
+  if (normalized[0] == '/') {
+    current = "/";
+    pos = 1;
+  }
+  while (pos < normalized.size()) {
+    size_t end = normalized.find('/', pos);
+    if (end == std::string::npos) end = normalized.size();
+    std::string component = normalized.substr(pos, end - pos);
+    pos = end + 1;
+    if (component.empty()) continue;
+    std::string exact = JoinPath(current, component);
+    std::string match;
+    if (component == "." || component == ".." || PathExists(exact)) {
+      current = exact;
+    } else if (MatchComponent(current, component, &match)) {
+      current = JoinPath(current, match);
+    } else {
+      if (mkdir(exact.c_str(), 0777) != 0 && errno != EEXIST) return -1;
+      current = exact;
+    }
+    if (!IsDirectory(current)) return -1;
+  }
+  return IsDirectory(current.empty() ? "." : current) ? 0 : -1;
+}
+
 // ---------------------------------------------------------------------------
 
 bool FindFirst(const char* directory, const char* pattern) {

@@ -219,3 +219,33 @@ TEST_F(FileLayerTest, FileOperations) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileLayerTest, DeleteFileRemovesOneFileOnly) {
+  MakeDirs(dir / "Data/ScenesBin");
+  WriteFile(dir / "Data/ScenesBin/City.HVX", "x");
+  EXPECT_EQ(core::DeleteFile("data/scenesbin/city.hvx"), 0);  // any case
+  EXPECT_FALSE(testing_support::Exists(dir / "Data/ScenesBin/City.HVX"));
+  EXPECT_EQ(core::DeleteFile("data/scenesbin/city.hvx"), -1);  // gone
+  EXPECT_EQ(core::DeleteFile("data/scenesbin"), -1);           // never a folder
+  EXPECT_TRUE(testing_support::Exists(dir / "Data/ScenesBin"));
+  EXPECT_EQ(core::DeleteFile("nowhere/x"), -1);
+}
+
+TEST_F(FileLayerTest, MakeFoldersCreatesMissingComponentsAndReusesCaseVariants) {
+  MakeDirs(dir / "Data");
+  EXPECT_EQ(core::MakeFolders("data/scenesbin/a/b"), 0);
+  EXPECT_TRUE(testing_support::Exists(dir / "Data/scenesbin/a/b"));
+  EXPECT_FALSE(testing_support::Exists(dir / "data"));
+  EXPECT_EQ(core::MakeFolders("DATA\\ScenesBin\\a\\"), 0);  // exists already
+  EXPECT_EQ(ListDir(dir / "Data"), std::vector<std::string>{"scenesbin"});
+  WriteFile(dir / "file", "x");
+  EXPECT_EQ(core::MakeFolders("file/sub"), -1);  // a file is in the way
+  EXPECT_EQ(core::MakeFolders(""), -1);
+  std::string absolute = dir / "abs/one";
+  EXPECT_EQ(core::MakeFolders(absolute), 0);
+  EXPECT_TRUE(testing_support::Exists(absolute));
+}
+
+}  // namespace
