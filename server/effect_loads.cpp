@@ -125,7 +125,8 @@ void PrepareInstances(LoadJob* job) {
 // instead of returning kRunning.
 Outcome RunJob(LoadJob* job, const std::function<bool()>& keep_going, bool wait) {
   for (;;) {
-    if (!keep_going()) return Outcome::kRunning;
+    // Uploads ask before every strip themselves.
+    if (job->stage != Stage::kUpload && !keep_going()) return Outcome::kRunning;
     g_loads.last_step = core::FormatString("loading effect %s (%s)", job->entry->name, StageName(job->stage));
     switch (job->stage) {
       case Stage::kStart: {
@@ -189,7 +190,7 @@ Outcome RunJob(LoadJob* job, const std::function<bool()>& keep_going, bool wait)
         const int pending = fx::UploadImageSlices(keep_going, wait);
         if (fx::ImageUploadFailures() != job->failures_at_start) return Outcome::kFailed;
         if (pending > 0) {
-          if (!keep_going() || !wait) return Outcome::kRunning;
+          if (!wait) return Outcome::kRunning;
           break;
         }
         return Outcome::kDone;
@@ -287,9 +288,15 @@ std::string StepEffectLoads(double budget_seconds) {
   using Steady = std::chrono::steady_clock;
   const Steady::time_point deadline =
       Steady::now() + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(budget_seconds));
-  auto keep_going = [deadline] { return Steady::now() < deadline; };
+  // At least one piece of work per frame, then more while the budget lasts.
+  int granted = 0;
+  auto keep_going = [deadline, &granted] {
+    if (granted > 0 && Steady::now() >= deadline) return false;
+    ++granted;
+    return true;
+  };
   std::string worked_on;
-  while (!g_loads.jobs.empty() && keep_going()) {
+  while (!g_loads.jobs.empty()) {
     LoadJob* job = g_loads.jobs.front().get();
     Outcome outcome = RunJob(job, keep_going, false);
     worked_on = g_loads.last_step;
@@ -297,6 +304,7 @@ std::string StepEffectLoads(double budget_seconds) {
     std::unique_ptr<LoadJob> ended = std::move(g_loads.jobs.front());
     g_loads.jobs.pop_front();
     FinishJob(ended.get(), outcome);
+    if (granted > 0 && Steady::now() >= deadline) break;
   }
   return worked_on;
 }
