@@ -285,6 +285,44 @@ TEST_F(BackgroundLoad, ALoaderThreadThatCannotStartFailsThatLoadWithAMessage) {
   EXPECT_TRUE(server::FindEffect(id)->loaded);
 }
 
+// (c) A fixed-rate run with a load at frame 10 renders the same frames
+// every time: the load completes inside its request, before the next frame.
+TEST_F(ServerTest, AFixedRateRunWithALoadAtFrameTenRendersTheSameFramesTwice) {
+  MakeEffect("base", "green");
+  MakeSlideShow(dir.path(), "show", 4, 320, 240);
+  auto run = [&](const std::string& folder) {
+    clock.Set(core::kClockEpoch);
+    testing_support::MakeDirs(dir / folder);
+    render::SetDumpFolder(dir / folder);
+    Start();
+    PutOnDeck(0, "BASE");
+    const double start = clock.Seconds();
+    for (int frame = 0; frame < 20; ++frame) {
+      clock.Set(start + frame / 25.0);
+      if (frame == 10) {
+        net::LoadEffectMessage load(EffectId("SHOW"), true);
+        net::SetDeckEffectMessage deck(EffectId("SHOW"), 1);
+        server::internal::HandleMessage(&load);
+        EXPECT_TRUE(server::FindEffect(EffectId("SHOW"))->loaded);
+        server::internal::HandleMessage(&deck);
+      }
+      Frame();
+    }
+    server::ShutdownServer();
+    render::SetDumpFolder("");
+  };
+  run("first");
+  run("second");
+  std::vector<std::string> names = testing_support::ListDir(dir / "first");
+  ASSERT_EQ(names.size(), 20u);
+  for (const std::string& name : names)
+    EXPECT_TRUE(testing_support::ReadFile(dir / ("first/" + name)) == testing_support::ReadFile(dir / ("second/" + name)))
+        << name;
+  // The slide show shows from frame 10 on.
+  EXPECT_FALSE(testing_support::ReadFile(dir / ("first/" + names[9])) ==
+               testing_support::ReadFile(dir / ("first/" + names[10])));
+}
+
 // ---------------------------------------------------------------------------
 // Accept failures.
 // ---------------------------------------------------------------------------
