@@ -47,7 +47,30 @@ void OnStopSignal(int) {
   g_stop_requested = 1;
 }
 
+// Fatal signals: the buffered trace goes out first, then the signal's
+// earlier handling (the default, or a sanitizer's) takes over.
+constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+struct sigaction g_previous_fatal[sizeof kFatalSignals / sizeof kFatalSignals[0]];
+
+void OnFatalSignal(int signal_number) {
+  core::FlushTraceFromSignal();
+  for (size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i) {
+    if (kFatalSignals[i] != signal_number) continue;
+    sigaction(signal_number, &g_previous_fatal[i], nullptr);
+    // A fault happens again when the instruction is retried; a raised
+    // signal (abort) is raised again.
+    if (signal_number == SIGABRT) raise(signal_number);
+    return;
+  }
+}
+
 void InstallSignalHandlers() {
+  struct sigaction fatal {};
+  fatal.sa_handler = OnFatalSignal;
+  sigemptyset(&fatal.sa_mask);
+  fatal.sa_flags = SA_NODEFER;
+  for (size_t i = 0; i < sizeof kFatalSignals / sizeof kFatalSignals[0]; ++i)
+    sigaction(kFatalSignals[i], &fatal, &g_previous_fatal[i]);
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
@@ -134,6 +157,9 @@ int QeAppInit() {
     server_options.bind_address = g_app.options.bind_address;
     server_options.headless = g_app.options.headless;
     server_options.vsync = g_app.options.fps <= 0.0;
+    // A fixed-rate run completes every load before its next frame, so the
+    // same run renders the same pictures.
+    server_options.background_loads = g_app.options.fps <= 0.0;
     if (!g_app.options.preset_file.empty()) {
       server_options.preset_file = g_app.options.preset_file;
       show::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);
@@ -202,6 +228,8 @@ int QeAppFrame() {
   if (g_app.command.Mode() != RunMode::kServerOnly) result = client::ClientTick();
 
   ++g_app.frames_done;
+  // Trace lines of the frame reach the file together, once.
+  core::FlushTrace();
   if (g_app.options.fps > 0.0)
     g_fixed_clock.Set(core::kClockEpoch + static_cast<double>(g_app.frames_done) / g_app.options.fps);
   return result;

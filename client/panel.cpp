@@ -484,12 +484,14 @@ void ControllerPanel::DragBeatBar(BeatGraph::Bar bar, int position) {
 void ControllerPanel::EndBeatDrag(BeatGraph::Bar bar) { beat_graph_.EndDrag(bar); }
 
 void ControllerPanel::RepaintBeatGraph() {
-  // The graph shows this process's detector and tap clock. The millisecond
-  // count as the spectrum's time value never equals a frame's time in
-  // seconds, so every drawn paint reads a fresh spectrum.
-  uint32_t now_ms = fx::MillisecondsOf(core::NowSeconds());
+  // The graph shows this process's detector and tap clock. The spectrum is
+  // the one the detector read this frame (same key: the frame's time in
+  // seconds), so panels share it instead of each running an FFT.
+  const double now = core::NowSeconds();
+  uint32_t now_ms = fx::MillisecondsOf(now);
   BeatPicture before = beat_graph_.picture();
-  const float* spectrum = fx::GetBeatSpectrum(static_cast<double>(now_ms));
+  const double frame_time = fx::BeatFrameTime();
+  const float* spectrum = fx::GetBeatSpectrum(std::isnan(frame_time) ? now : frame_time);
   if (beat_graph_.Paint(spectrum, fx::TappedPeriodMs(), fx::LastTapMs(), now_ms) && !(beat_graph_.picture() == before))
     ++changes_;
 }

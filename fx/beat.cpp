@@ -4,6 +4,7 @@
 // clock; the tap ring keeps that clock's unsigned milliseconds, so the
 // metronome's "mod P" arithmetic wraps the way an unsigned counter does.
 #include <algorithm>
+#include <limits>
 #include <cmath>
 
 #include "app/core/core.h"
@@ -20,6 +21,7 @@ struct TimingState {
   uint32_t tap_count = 0;
   uint32_t tapped_period = 0;
   uint32_t last_tap = 0;
+  double frame_time = std::numeric_limits<double>::quiet_NaN();
 };
 
 TimingState& Timing() {
@@ -106,11 +108,14 @@ void StopTiming() {
   t.listeners.clear();
 }
 
+double BeatFrameTime() { return Timing().frame_time; }
+
 void DetectBeats(double now) {
   TimingState& t = Timing();
   // Work on a copy: the shared spectrum keeps plain magnitudes for its other
   // readers. No spectrum (no input) reads as silence, so taps still beat.
   float roots[kMaxBeatBin + 1] = {};
+  t.frame_time = now;
   const float* spectrum = GetBeatSpectrum(now);
   const int32_t low = ClampBin(t.settings.low_bin);
   const int32_t high = ClampBin(t.settings.high_bin);

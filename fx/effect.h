@@ -45,6 +45,7 @@ void SetEffectTime(float seconds);
 
 class FxInstance;
 class FxScript;
+struct Preparation;
 
 // One row of a template table: a command or load text and its help line.
 struct FxTemplate {
@@ -59,15 +60,23 @@ class FxClass {
   // Makes a new instance, constructed and not loaded; nullptr when memory
   // runs out. Receives its own record.
   using CreateFunction = FxInstance* (*)(const FxClass& record);
+  // Optional: lists what an instance loaded with `arguments` will read, so
+  // the loader can prepare it off the frame thread (fx/loading.h).
+  using PrepareFunction = void (*)(const char* arguments, Preparation* preparation);
 
-  constexpr FxClass(const char* name, const char* description, CreateFunction create)
-      : name_(name), description_(description), create_(create) {}
+  constexpr FxClass(const char* name, const char* description, CreateFunction create,
+                    PrepareFunction prepare = nullptr)
+      : name_(name), description_(description), create_(create), prepare_(prepare) {}
   FxClass(const FxClass&) = delete;
   FxClass& operator=(const FxClass&) = delete;
 
   const char* Name() const { return name_; }  // the script keyword
   const char* Description() const { return description_; }
   std::unique_ptr<FxInstance> Create() const;
+  // Fills `preparation` (nothing for a class without the hook).
+  void Prepare(const char* arguments, Preparation* preparation) const {
+    if (prepare_) prepare_(arguments, preparation);
+  }
   const FxClass* Next() const { return next_; }
 
  private:
@@ -76,6 +85,7 @@ class FxClass {
   const char* name_;
   const char* description_;
   CreateFunction create_;
+  PrepareFunction prepare_;
   FxClass* next_ = nullptr;
   bool registered_ = false;
 };
@@ -287,6 +297,13 @@ class FxScript {
   // %s"; instances made so far stay until Close), or at once, without a
   // message, for a statement with no class keyword.
   int InstantiateAll(const InstantiateProgress& progress = nullptr);
+  // One step of the same: creates the instance of the next FXINSTANCE
+  // statement at or after statement *next and moves *next past it. 1 when
+  // one was made, 0 when none is left, -1 as InstantiateAll fails.
+  int InstantiateNext(size_t* next);
+  // Splits an FXINSTANCE statement's text into the class keyword and the
+  // argument text. false when it names no class.
+  static bool SplitInstanceText(const std::string& text, std::string_view* keyword, const char** arguments);
   // The newest instance whose name equals `name` (compared as it would be
   // stored: cut to FxInstance::kNameSize - 1 characters).
   FxInstance* FindInstance(std::string_view name) const;
@@ -329,6 +346,9 @@ class FxScript {
   void Execute(FxCommand& command, float t);
   void SendCommand(FxCommand& command, FxInstance* instance, float t);
   void RemoveStarted(FxInstance* instance);
+  // Whether the statement under the cursor is passed for the first time
+  // since the script time last went back (its trace line is written then).
+  bool TraceHere() const;
 
   std::vector<FxCommand> commands_;
   std::vector<std::unique_ptr<FxInstance>> instances_;  // newest first
@@ -339,6 +359,11 @@ class FxScript {
   float length_ = 0.0f;
   float last_sync_ = 0.0f;
   float time_ = 0.0f;  // script time of the last walk
+  // Trace bookkeeping: statements before traced_through_ have been traced
+  // since the script time last went back below traced_time_.
+  size_t traced_through_ = 0;
+  size_t sync_start_traced_ = static_cast<size_t>(-1);
+  float traced_time_ = -1.0f;
   bool loaded_ = false;
   bool enabled_ = false;
   bool loop_ = false;

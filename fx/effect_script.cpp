@@ -16,6 +16,10 @@
 // each statement caches the instance its name found (looked up again when
 // the instance list changes) and the started list keeps its capacity.
 // A failing command is reported once per opened script, not once per frame.
+// The replay's trace lines (starts, commands, sync points) are written
+// only the first time the cursor passes a statement since the script time
+// last went back, so a trace shows the time line once per pass instead of
+// once per frame and deck.
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -201,6 +205,9 @@ int FxScript::Open(const char* text, bool loop) {
   for (const FxCommand& c : commands_)
     if (c.kind == FxCommandKind::kSyncTime && c.time > length_) length_ = c.time;
   cursor_ = 0;
+  traced_through_ = 0;
+  traced_time_ = -1.0f;
+  sync_start_traced_ = static_cast<size_t>(-1);
   loaded_ = true;
   return 0;
 }
@@ -282,31 +289,49 @@ void FxScript::Close() {
 // Instances
 // ---------------------------------------------------------------------------
 
+bool FxScript::SplitInstanceText(const std::string& text, std::string_view* keyword, const char** arguments) {
+  const char* p = text.c_str();
+  while (IsCommandSeparator(*p)) ++p;
+  const char* start = p;
+  while (*p && !IsCommandSeparator(*p)) ++p;
+  if (p == start) return false;
+  *keyword = std::string_view(start, static_cast<size_t>(p - start));
+  *arguments = *p ? p + 1 : p;
+  return true;
+}
+
+int FxScript::InstantiateNext(size_t* next) {
+  while (*next < commands_.size() && commands_[*next].kind != FxCommandKind::kInstance) ++*next;
+  if (*next >= commands_.size()) return 0;
+  const FxCommand& c = commands_[(*next)++];
+  UseMaterials use(materials_.get());
+  std::string_view class_name;
+  const char* arguments = nullptr;
+  if (!SplitInstanceText(c.text, &class_name, &arguments)) {
+    core::Trace("FXSCRIPT: FXINSTANCE %s names no effect class\n", c.name.c_str());
+    return -1;
+  }
+  if (Instantiate(c, class_name, arguments) != 0) {
+    core::ShowError("Failed to instantiate effect %s", c.name.c_str());
+    return -1;
+  }
+  return 1;
+}
+
 int FxScript::InstantiateAll(const InstantiateProgress& progress) {
   UseMaterials use(materials_.get());
   int total = 0;
   for (const FxCommand& c : commands_) total += c.kind == FxCommandKind::kInstance;
   int index = 0;
-  for (const FxCommand& c : commands_) {
-    if (c.kind != FxCommandKind::kInstance) continue;
+  size_t next = 0;
+  for (;;) {
+    size_t at = next;
+    while (at < commands_.size() && commands_[at].kind != FxCommandKind::kInstance) ++at;
+    if (at >= commands_.size()) return 0;
     ++index;
     if (progress) progress(index, total);
-    const char* p = c.text.c_str();
-    while (IsCommandSeparator(*p)) ++p;
-    const char* keyword = p;
-    while (*p && !IsCommandSeparator(*p)) ++p;
-    if (p == keyword) {
-      core::Trace("FXSCRIPT: FXINSTANCE %s names no effect class\n", c.name.c_str());
-      return -1;
-    }
-    std::string_view class_name(keyword, static_cast<size_t>(p - keyword));
-    const char* arguments = *p ? p + 1 : p;
-    if (Instantiate(c, class_name, arguments) != 0) {
-      core::ShowError("Failed to instantiate effect %s", c.name.c_str());
-      return -1;
-    }
+    if (InstantiateNext(&next) < 0) return -1;
   }
-  return 0;
 }
 
 int FxScript::Instantiate(const FxCommand& command, std::string_view keyword, const char* arguments) {
@@ -379,9 +404,16 @@ void FxScript::Rewind() {
   seek_ = true;
 }
 
+bool FxScript::TraceHere() const { return cursor_ >= traced_through_; }
+
 int FxScript::Step() {
   const float t = ScriptTime(GetEffectTime());
   time_ = t;
+  if (!(t >= traced_time_)) {
+    traced_through_ = 0;
+    sync_start_traced_ = static_cast<size_t>(-1);
+  }
+  traced_time_ = t;
   if (seek_) SetEffectTime(0.0f);
   int result = 1;
   if (cursor_ >= commands_.size()) {
@@ -398,21 +430,25 @@ int FxScript::Step() {
         if (t < command.time) {
           seek_ = false;
           if (!waiting_) {
-            core::Trace("FXSYNC: %.2f Sync Start\n", static_cast<double>(command.time));
+            if (TraceHere() && sync_start_traced_ != cursor_) {
+              core::Trace("FXSYNC: %.2f Sync Start\n", static_cast<double>(command.time));
+              sync_start_traced_ = cursor_;
+            }
             waiting_ = true;
           }
           break;  // the cursor stays on this SYNCTIME
         }
-        core::Trace("FXSYNC: %.2f Sync End\n", static_cast<double>(command.time));
+        if (TraceHere()) core::Trace("FXSYNC: %.2f Sync End\n", static_cast<double>(command.time));
         waiting_ = false;
         if (seek_) {
-          core::Trace("Setting last sync point to %f\n", static_cast<double>(command.time));
+          if (TraceHere()) core::Trace("Setting last sync point to %f\n", static_cast<double>(command.time));
           last_sync_ = command.time;
         }
         SetEffectTime(command.time);
       } else {
         Execute(command, t);
       }
+      if (cursor_ >= traced_through_) traced_through_ = cursor_ + 1;
       ++cursor_;
     }
   }
@@ -424,18 +460,19 @@ void FxScript::Execute(FxCommand& command, float t) {
   if (command.kind == FxCommandKind::kInstance) return;  // created by InstantiateAll
   const bool start_or_stop = command.kind == FxCommandKind::kStart || command.kind == FxCommandKind::kStop;
   if (start_or_stop && command.name == "FILTER") {
-    core::Trace("ERROR: Ignoring FXSTART FXFILTER\n");
+    if (TraceHere()) core::Trace("ERROR: Ignoring FXSTART FXFILTER\n");
     return;
   }
   FxInstance* instance = Resolve(command);
   if (!instance) {
-    core::Trace("FXSCRIPT: %s names no instance %s, skipped\n", KindKeyword(command.kind), command.name.c_str());
+    if (TraceHere())
+      core::Trace("FXSCRIPT: %s names no instance %s, skipped\n", KindKeyword(command.kind), command.name.c_str());
     return;
   }
   switch (command.kind) {
     case FxCommandKind::kStart: {
       RemoveStarted(instance);
-      core::Trace("FXSTART %s\n", command.name.c_str());
+      if (TraceHere()) core::Trace("FXSTART %s\n", command.name.c_str());
       started_.push_back(instance);
       // The instance counts its time from the last sync point while seeking,
       // and reads the script time as the effect time meanwhile.
@@ -445,7 +482,7 @@ void FxScript::Execute(FxCommand& command, float t) {
     }
     case FxCommandKind::kStop:
       RemoveStarted(instance);
-      core::Trace("FXSTOP %s\n", command.name.c_str());
+      if (TraceHere()) core::Trace("FXSTOP %s\n", command.name.c_str());
       instance->Stop();
       break;
     case FxCommandKind::kLayer:
@@ -463,7 +500,8 @@ void FxScript::Execute(FxCommand& command, float t) {
 
 void FxScript::SendCommand(FxCommand& command, FxInstance* instance, float t) {
   const float time = seek_ ? last_sync_ : t;
-  core::Trace("FXCOMMAND (%.2f) %s %s\n", static_cast<double>(time), command.name.c_str(), command.text.c_str());
+  if (TraceHere())
+    core::Trace("FXCOMMAND (%.2f) %s %s\n", static_cast<double>(time), command.name.c_str(), command.text.c_str());
   int result;
   {
     EffectTimeAs now(t);

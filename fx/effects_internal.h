@@ -28,6 +28,8 @@ float ParseDecimalFloat(std::string_view text);
 class FxClass;
 class FxInstance;
 FxInstance* CreateImageEffect(const FxClass& record);
+struct Preparation;
+void PrepareImageEffect(const char* arguments, Preparation* preparation);
 
 // Blanks and tabs split command words.
 inline bool IsCommandSeparator(char c) { return c == ' ' || c == '\t'; }

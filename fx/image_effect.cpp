@@ -135,6 +135,22 @@ int ImageEffect::Unload() {
   return 0;
 }
 
+void ImageEffect::Prepare(const char* arguments, Preparation* preparation) {
+  const char* p = arguments ? arguments : "";
+  std::string_view count_word = NextArgument(&p);
+  const int32_t count = count_word.empty() ? 1 : ParseDecimalInt(count_word);
+  if (count < 0 || NextArgument(&p).empty()) return;
+  for (int32_t i = 0; i < count; ++i) {
+    std::string_view file = NextArgument(&p);
+    if (file.empty()) return;
+    if (file != "_") preparation->pictures.push_back(kImageFolder + core::BaseName(file));
+  }
+}
+
+void PrepareImageEffect(const char* arguments, Preparation* preparation) {
+  ImageEffect::Prepare(arguments, preparation);
+}
+
 int ImageEffect::Load(const char* name, const char* arguments) {
   SetInstanceName(name);
   Unload();

@@ -9,10 +9,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "fx/effect.h"
+#include "fx/loading.h"
 
 namespace fx {
 
@@ -54,6 +56,24 @@ bool ImageManagerRunning();
 // the manager is not running or the picture cannot be loaded or made into
 // textures (nothing is shown; the caller reports).
 int LoadImageTexture(const char* path);
+// While a picture loader is set (fx/loading.h), a new picture is not made
+// into textures at once: LoadImageTexture returns its id at once and the
+// picture -- decoded by the loader when PrepareImageTexture asked for it,
+// else here -- is uploaded a strip of tiles at a time by UploadImageSlices.
+// It draws nothing until complete. A picture that fails then shows "Error
+// loading %s", draws nothing, and counts in ImageUploadFailures.
+//
+// Asks `loader` to decode the picture LoadImageTexture(path) would load,
+// unless that file is loaded already. Resolves the path on this thread.
+// 0, or -1 when the path's folder does not exist.
+int PrepareImageTexture(Loader* loader, int job, const char* path);
+// Uploads strips while `keep_going` (empty: always) says so; with `wait`
+// a picture still decoding is waited for instead of skipped. Returns the
+// number of pictures still incomplete.
+int UploadImageSlices(const std::function<bool()>& keep_going, bool wait);
+int PendingImageUploads();
+uint64_t ImageUploadFailures();
+
 // Gives one reference back; the last one releases the tiles. -1 and ids
 // not in use are ignored.
 void ReleaseImageTexture(int id);
@@ -103,6 +123,9 @@ struct ImageFrame {
 // ALPHAINVERT ON|OFF, ZOOM start speed; LOAD is accepted and ignored.
 class ImageEffect final : public FxInstance {
  public:
+  // The class's preparation hook: the pictures the load arguments name.
+  static void Prepare(const char* arguments, Preparation* preparation);
+
   ImageEffect() = default;
   ~ImageEffect() override;
 

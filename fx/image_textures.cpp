@@ -12,16 +12,25 @@
 // The pool outlives shutdowns and starts, so the ids of released pictures
 // -- also those released all at once by a shutdown -- stay dead and can
 // never reach a picture loaded later.
+//
+// While a picture loader is set (effects loading beside the show), a new
+// record does not upload at once: it waits for its picture from the loader
+// (or holds one decoded here when the loader was not asked), then
+// UploadImageSlices converts and uploads it one strip of tiles at a time,
+// so no frame spends long on it. A record draws only once it is complete.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "app/core/core.h"
 #include "fx/image_effect.h"
+#include "fx/loading.h"
 #include "media/media.h"
 #include "render/device.h"
 #include "render/display.h"
@@ -31,7 +40,13 @@
 namespace fx {
 namespace {
 
+enum class RecordState { kAwaitingPicture, kUploading, kReady, kFailed };
+
 struct Record {
+  RecordState state = RecordState::kReady;
+  std::string path;  // as the instance named it, for the failure message
+  std::unique_ptr<media::Image> source;  // while uploading
+  uint32_t strips_done = 0;
   int references = 0;
   std::string key;
   uint32_t width = 0, height = 0;
@@ -44,6 +59,7 @@ struct Record {
 struct Manager {
   bool running = false;
   core::ObjectPool<Record> records;
+  uint64_t upload_failures = 0;
 } g_images;
 
 constexpr uint32_t kTile = static_cast<uint32_t>(kImageTileSize);
@@ -140,29 +156,70 @@ bool ConvertTo565(media::Image* destination, const media::Image& source) {
   return true;
 }
 
-// Cuts `image` into tiles of `format`. 0 or -1 (no tile left behind).
-int MakeTiles(const media::Image& image, render::Format format, Record* record) {
+// Takes the picture's size and tile format into the record, before the
+// first strip. 0 or -1.
+int BeginTiles(const media::Image& image, Record* record) {
+  const render::Format format = render::ChooseImageTextureFormat(image);
   media::PixelFormat pixel_format;
   if (!TilePixelFormat(format, &pixel_format)) return -1;
-  media::Image picture;
-  if (media::CreateImage(&picture, media::MakeHeader(image.width, image.height, pixel_format)) != 0) return -1;
-  if (!ConvertTo565(&picture, image) && media::ConvertImage(&picture, image) != 0) return -1;
+  record->alpha = image.format.bits == 8 ? image.palette && media::HasAlpha(image.palette->format)
+                                         : media::HasAlpha(image.format);
   record->width = image.width;
   record->height = image.height;
   record->columns = (image.width + kTile - 1) / kTile;
   record->rows = (image.height + kTile - 1) / kTile;
   record->format = format;
   record->tiles.reserve(static_cast<size_t>(record->columns) * record->rows);
-  for (uint32_t row = 0; row < record->rows; ++row) {
-    for (uint32_t column = 0; column < record->columns; ++column) {
-      render::TextureId id = render::CreateTexture(kTile, kTile, format, 1);
-      if (id < 0) return -1;
-      record->tiles.push_back(id);
-      std::shared_ptr<render::Texture> texture = render::GetTextureById(id);
-      if (!texture || FillTile(texture.get(), picture, pixel_format, column, row) != 0) return -1;
-    }
+  record->strips_done = 0;
+  return 0;
+}
+
+// Converts one row of tiles of `image` (rows strip * kTile onwards) and
+// uploads its tiles. 0 or -1 (tiles made stay in the record, which
+// releases them).
+int MakeTileStrip(const media::Image& image, Record* record, uint32_t strip) {
+  media::PixelFormat pixel_format;
+  if (!TilePixelFormat(record->format, &pixel_format)) return -1;
+  const uint32_t y0 = strip * kTile;
+  const uint32_t height = std::min(kTile, image.height - y0);
+  // The source rows of the strip, wrapped (palette included).
+  media::Image rows;
+  if (media::CreateImage(&rows, media::ImageHeader{image.width, height, image.pitch, image.format}, image.Row(y0),
+                         image.palette) != 0)
+    return -1;
+  media::Image converted;
+  if (media::CreateImage(&converted, media::MakeHeader(image.width, height, pixel_format)) != 0) return -1;
+  if (!ConvertTo565(&converted, rows) && media::ConvertImage(&converted, rows) != 0) return -1;
+  for (uint32_t column = 0; column < record->columns; ++column) {
+    render::TextureId id = render::CreateTexture(kTile, kTile, record->format, 1);
+    if (id < 0) return -1;
+    record->tiles.push_back(id);
+    std::shared_ptr<render::Texture> texture = render::GetTextureById(id);
+    if (!texture || FillTile(texture.get(), converted, pixel_format, column, 0) != 0) return -1;
   }
   return 0;
+}
+
+// Cuts `image` into tiles at once. 0 or -1.
+int MakeTiles(const media::Image& image, Record* record) {
+  if (BeginTiles(image, record) != 0) return -1;
+  for (uint32_t strip = 0; strip < record->rows; ++strip)
+    if (MakeTileStrip(image, record, strip) != 0) return -1;
+  record->strips_done = record->rows;
+  return 0;
+}
+
+// A record that cannot be completed: its tiles go, it draws nothing, and
+// the performer hears which picture it was.
+void FailRecord(Record* record, const char* why) {
+  core::Trace("IMAGES: %s: %s\n", record->path.c_str(), why);
+  core::ShowError("Error loading %s", record->path.c_str());
+  if (render::RenderLayerReady())
+    for (render::TextureId tile : record->tiles) render::ReleaseTexture(tile);
+  record->tiles.clear();
+  record->source.reset();
+  record->state = RecordState::kFailed;
+  ++g_images.upload_failures;
 }
 
 }  // namespace
@@ -185,6 +242,23 @@ void ShutdownImageManager() {
 
 bool ImageManagerRunning() { return g_images.running; }
 
+int PrepareImageTexture(Loader* loader, int job, const char* path) {
+  if (!loader || !path) return -1;
+  std::string key = FileKey(path);
+  if (key.empty()) return -1;
+  for (const Record& record : g_images.records)
+    if (record.key == key) return 0;  // shared with a picture loaded before
+  // The loader decodes by absolute disk path: the folder resolved here, on
+  // the frame thread, and the name as given (the image loader finds its
+  // spelling and extension inside that folder).
+  const size_t slash = key.find_last_of('/');
+  std::string normalized = core::NormalizeSeparators(path);
+  const size_t name_at = normalized.find_last_of('/');
+  std::string name = name_at == std::string::npos ? normalized : normalized.substr(name_at + 1);
+  loader->QueuePicture(job, key, key.substr(0, slash + 1) + name);
+  return 0;
+}
+
 int LoadImageTexture(const char* path) {
   if (!g_images.running || !path) return -1;
   std::string key = FileKey(path);
@@ -194,32 +268,95 @@ int LoadImageTexture(const char* path) {
   }
   for (auto it = g_images.records.begin(); it != g_images.records.end(); ++it) {
     Record& record = *it;
-    if (record.key == key) {
+    if (record.key == key && record.state != RecordState::kFailed) {
       ++record.references;
       return it.id();
     }
   }
-  media::Image image;
-  if (media::LoadImage(&image, path, true) != 0) {
-    core::Trace("IMAGES: cannot load %s\n", path);
-    return -1;
+  Loader* loader = PictureLoader();
+  const bool prepared = loader && loader->Query(key) != Loader::State::kUnknown;
+  std::unique_ptr<media::Image> image;
+  if (!prepared) {
+    image.reset(new (std::nothrow) media::Image);
+    if (!image || media::LoadImage(image.get(), path, true) != 0) {
+      core::Trace("IMAGES: cannot load %s\n", path);
+      return -1;
+    }
   }
   const int id = g_images.records.Add(Record{});
   if (id < 0) return -1;
   Record& record = *Find(id);  // valid until the next Add
   record.key = key;
-  record.alpha = image.format.bits == 8 ? image.palette && media::HasAlpha(image.palette->format)
-                                        : media::HasAlpha(image.format);
-  if (MakeTiles(image, render::ChooseImageTextureFormat(image), &record) != 0) {
+  record.path = path;
+  record.references = 1;
+  if (loader) {
+    // Sliced: UploadImageSlices completes it.
+    record.state = prepared ? RecordState::kAwaitingPicture : RecordState::kUploading;
+    if (!prepared && BeginTiles(*image, &record) != 0) {
+      core::Trace("IMAGES: cannot make textures for %s\n", path);
+      ReleaseRecord(id);
+      return -1;
+    }
+    record.source = std::move(image);
+    return id;
+  }
+  if (MakeTiles(*image, &record) != 0) {
     core::Trace("IMAGES: cannot make textures for %s\n", path);
     ReleaseRecord(id);
     return -1;
   }
-  record.references = 1;
   core::Trace("IMAGES: %s is %ux%u in %u tiles, id %d\n", key.c_str(), record.width, record.height,
               record.columns * record.rows, id);
   return id;
 }
+
+int UploadImageSlices(const std::function<bool()>& keep_going, bool wait) {
+  Loader* loader = PictureLoader();
+  for (auto it = g_images.records.begin(); it != g_images.records.end(); ++it) {
+    Record& record = *it;
+    while (record.state == RecordState::kAwaitingPicture || record.state == RecordState::kUploading) {
+      if (keep_going && !keep_going()) return PendingImageUploads();
+      if (record.state == RecordState::kAwaitingPicture) {
+        Loader::State state = !loader ? Loader::State::kUnknown
+                              : wait  ? loader->Wait(record.key)
+                                      : loader->Query(record.key);
+        if (state == Loader::State::kPending) break;  // not decoded yet: try the next record
+        record.source = state == Loader::State::kReady ? loader->TakePicture(record.key) : nullptr;
+        if (loader && state != Loader::State::kReady) loader->Forget(record.key);
+        if (!record.source) {
+          FailRecord(&record, "the picture could not be read");
+          break;
+        }
+        if (BeginTiles(*record.source, &record) != 0) {
+          FailRecord(&record, "no tile format for the picture");
+          break;
+        }
+        record.state = RecordState::kUploading;
+        continue;
+      }
+      if (MakeTileStrip(*record.source, &record, record.strips_done) != 0) {
+        FailRecord(&record, "cannot make textures");
+        break;
+      }
+      if (++record.strips_done >= record.rows) {
+        record.source.reset();
+        record.state = RecordState::kReady;
+        core::Trace("IMAGES: %s is %ux%u in %u tiles, id %d\n", record.key.c_str(), record.width, record.height,
+                    record.columns * record.rows, it.id());
+      }
+    }
+  }
+  return PendingImageUploads();
+}
+
+int PendingImageUploads() {
+  int pending = 0;
+  for (const Record& record : g_images.records)
+    pending += record.state == RecordState::kAwaitingPicture || record.state == RecordState::kUploading;
+  return pending;
+}
+
+uint64_t ImageUploadFailures() { return g_images.upload_failures; }
 
 void ReleaseImageTexture(int id) {
   Record* record = Find(id);
@@ -294,7 +431,7 @@ void DrawImageTexture(int id, float x, float y, int32_t blend, uint32_t colour, 
   using namespace render;
   const Record* record = Find(id);
   Device* device = LayerDevice();
-  if (!g_images.running || !record || !device || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(zoom))
+  if (!g_images.running || !record || record->state != RecordState::kReady || !device || !std::isfinite(x) || !std::isfinite(y) || !std::isfinite(zoom))
     return;
   const bool tinted = blend == kImageBlendSubtractive || blend == kImageBlendInvert;
   SetRenderStateCached(RS_TEXTUREFACTOR, colour);

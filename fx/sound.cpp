@@ -27,6 +27,7 @@ struct SoundState {
 
   float beat_spectrum[kBeatSpectrumSize] = {};
   double beat_fetch_time = -1.0;
+  uint64_t beat_computations = 0;
   bool beat_fetched = false;
 
   SoundChannel sync_channel = kNoSoundChannel;
@@ -141,10 +142,13 @@ std::string SoundInputDescription() {
   return s.source ? s.source->Describe() : "no input";
 }
 
+uint64_t BeatSpectrumComputations() { return State().beat_computations; }
+
 const float* GetBeatSpectrum(double time) {
   SoundState& s = State();
   if (s.beat_fetched && time == s.beat_fetch_time) return s.beat_spectrum;
   if (!s.beat_fft || !FetchRecording(s.beat_fft.get(), s.beat_spectrum)) return nullptr;
+  ++s.beat_computations;
   s.beat_fetched = true;
   s.beat_fetch_time = time;
   return s.beat_spectrum;

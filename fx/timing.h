@@ -130,6 +130,8 @@ std::string SoundInputDescription();
 // fetch. nullptr when no input can be recorded (a failed start is tried
 // again on a later request, at most every kSoundRetrySeconds).
 const float* GetBeatSpectrum(double time);
+// How many beat spectra have been computed (the cache missed) so far.
+uint64_t BeatSpectrumComputations();
 
 // The sound-syncer channel: which input the sound-syncer analysis follows.
 using SoundChannel = int32_t;
@@ -211,5 +213,10 @@ void StopTiming();
 // Once per frame with the program time: reads the beat spectrum (silence
 // when there is none) and flags a beat in every listener.
 void DetectBeats(double now);
+// The time the last DetectBeats read the beat spectrum with (program
+// seconds; NaN before the first). Other readers of the same frame's
+// spectrum (the Client's beat graphs) pass it to GetBeatSpectrum so the
+// spectrum is computed once per frame.
+double BeatFrameTime();
 
 }  // namespace fx

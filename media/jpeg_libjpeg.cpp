@@ -119,8 +119,14 @@ int DecodeJpeg(JpegJob* job) {
 
   jpeg_decompress_struct& info = job->info;
   // Colour files only: grey and CMYK/YCCK ones are not RGB on output.
-  if (info.num_components != 3 || info.out_color_space != JCS_RGB || info.image_width < 1 ||
-      info.image_width > kMaxImageSide || info.image_height < 1 || info.image_height > kMaxImageSide) {
+  if (!ImageSizeAccepted(info.image_width, info.image_height)) {
+    core::Trace("media: jpeg %s rejected: %u x %u is outside 1 x 1 .. %u x %u (%llu pixels at most)\n",
+                job->source.file->DiskPath().c_str(), info.image_width, info.image_height, kMaxImageSide,
+                kMaxImageSide, static_cast<unsigned long long>(kMaxImagePixels));
+    jpeg_destroy_decompress(&info);
+    return -1;
+  }
+  if (info.num_components != 3 || info.out_color_space != JCS_RGB) {
     core::Trace("media: jpeg %s rejected: %u x %u, %d components\n", job->source.file->DiskPath().c_str(),
                 info.image_width, info.image_height, info.num_components);
     jpeg_destroy_decompress(&info);

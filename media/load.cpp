@@ -65,10 +65,16 @@ class FileView {
   bool ok_ = false;
 };
 
-bool SideOk(uint64_t side) { return side >= 1 && side <= kMaxImageSide; }
-
 int Reject(Image* image, const char* kind, const FileView& view, const char* why) {
   core::Trace("media: %s %s rejected: %s\n", kind, view.name(), why);
+  DestroyImage(image);
+  return -1;
+}
+
+int RejectSize(Image* image, const char* kind, const FileView& view, int64_t width, int64_t height) {
+  core::Trace("media: %s %s rejected: %lld x %lld is outside 1 x 1 .. %u x %u (%llu pixels at most)\n", kind,
+              view.name(), static_cast<long long>(width), static_cast<long long>(height), kMaxImageSide,
+              kMaxImageSide, static_cast<unsigned long long>(kMaxImagePixels));
   DestroyImage(image);
   return -1;
 }
@@ -102,7 +108,7 @@ int LoadTga(Image* image, core::File* file, bool keep_alpha) {
   if (colour_map_type != 0) return Reject(image, "TGA", view, "colour-mapped");
   if (type != 2 && type != 10) return Reject(image, "TGA", view, "not true colour");
   if (depth != 24 && depth != 32) return Reject(image, "TGA", view, "pixel depth not 24 or 32");
-  if (!SideOk(width) || !SideOk(height)) return Reject(image, "TGA", view, "bad size");
+  if (!ImageSizeAccepted(width, height)) return RejectSize(image, "TGA", view, width, height);
 
   const uint32_t bytes = depth / 8;
   const uint64_t pixel_count = static_cast<uint64_t>(width) * height;
@@ -193,8 +199,8 @@ int LoadBmp(Image* image, core::File* file) {
   // A negative height means the rows are stored top-down.
   const bool top_down = signed_height < 0;
   const int64_t height = top_down ? -signed_height : signed_height;
-  if (!SideOk(static_cast<uint64_t>(width < 0 ? 0 : width)) || !SideOk(static_cast<uint64_t>(height)))
-    return Reject(image, "BMP", view, "bad size");
+  if (width < 0 || height < 0 || !ImageSizeAccepted(static_cast<uint64_t>(width), static_cast<uint64_t>(height)))
+    return RejectSize(image, "BMP", view, width, height);
 
   const uint64_t data_bytes = static_cast<uint64_t>(width) * (bits / 8);
   const uint64_t row_stride = (data_bytes + 3) & ~uint64_t{3};

@@ -64,8 +64,17 @@ inline constexpr PixelFormat PF_ARGB4444{16, 0xF00, 0xF0, 0xF, 0xF000, 8, 4, 0, 
 inline constexpr bool HasAlpha(const PixelFormat& format) { return format.alpha_loss < 8; }
 inline constexpr uint32_t BytesPerPixel(const PixelFormat& format) { return format.bits / 8; }
 
-// The largest width or height a loader accepts.
-inline constexpr uint32_t kMaxImageSide = 16384;
+// The largest picture a loader accepts: at most kMaxImageSide wide and
+// high and kMaxImagePixels in all. Larger ones are refused from their
+// header, before anything is allocated or decoded (the trace gives the
+// size).
+inline constexpr uint32_t kMaxImageSide = 8192;
+inline constexpr uint64_t kMaxImagePixels = uint64_t{64} << 20;
+// Whether a loader accepts a picture of this size (at least 1 x 1).
+inline constexpr bool ImageSizeAccepted(uint64_t width, uint64_t height) {
+  return width >= 1 && height >= 1 && width <= kMaxImageSide && height <= kMaxImageSide &&
+         width * height <= kMaxImagePixels;
+}
 
 // ---------------------------------------------------------------------------
 // Images

@@ -128,7 +128,9 @@ class Connection {
   uint64_t Generation() const { return generation_; }
   // Why the last connect or the connection failed ("" when it did not).
   const std::string& LastError() const { return last_error_; }
-  // Closes the socket, drops queued bytes and abandons a running look-up.
+  // Closes the socket, drops queued bytes and abandons a running look-up
+  // (a later StartConnect waits for it to end before looking up again, so
+  // at most one look-up per connection runs at a time).
   void Close();
 
  private:
@@ -136,6 +138,8 @@ class Connection {
   void Adopt(int handle);                 // an accepted socket
   void Fail(const std::string& reason);   // close and remember why
   int BeginNextAddress();                 // connect to addresses_[next_address_]
+  int LaunchLookup();                     // 0, or -1 after Fail
+  bool PreviousLookupRunning();
 
   int handle_ = -1;
   State state_ = State::kClosed;
@@ -145,6 +149,8 @@ class Connection {
   size_t queue_head_ = 0;
   // Connect in progress.
   std::shared_ptr<PendingLookup> lookup_;
+  // A look-up an earlier attempt abandoned, while it may still run.
+  std::shared_ptr<PendingLookup> previous_lookup_;
   std::vector<uint32_t> addresses_;  // IPv4, network byte order
   size_t next_address_ = 0;
   int port_ = 0;
@@ -157,5 +163,11 @@ class Connection {
 // the system resolver. The function runs on a worker thread.
 using HostResolver = int (*)(const std::string& host, std::vector<uint32_t>* addresses);
 void SetHostResolver(HostResolver resolver);
+
+// Takes one pending connection of a listening handle: the new handle
+// (non-blocking), or -1 with errno set. Replaceable for tests (a full
+// descriptor table, EPERM, ...); nullptr restores the system call.
+using AcceptFunction = int (*)(int listen_handle);
+void SetAcceptFunction(AcceptFunction accept);
 
 }  // namespace net

@@ -31,6 +31,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "app/core/core.h"
@@ -47,6 +48,9 @@ struct PendingLookup {
 namespace {
 
 std::atomic<HostResolver> g_resolver{nullptr};
+AcceptFunction g_accept = nullptr;
+
+int SystemAccept(int listen_handle) { return ::accept4(listen_handle, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC); }
 
 bool NothingYet(int error) {
   return error == EINTR || error == EAGAIN || error == EWOULDBLOCK || error == EINPROGRESS;
@@ -105,6 +109,8 @@ int PollOne(int handle, short events, int milliseconds, short* revents) {
 
 int StartNetwork() { return 0; }
 int StopNetwork() { return 0; }
+
+void SetAcceptFunction(AcceptFunction accept) { g_accept = accept; }
 
 void SetHostResolver(HostResolver resolver) { g_resolver.store(resolver); }
 
@@ -172,7 +178,7 @@ int ListenSocket::Accept(Connection* connection) {
   int polled = PollIncoming();
   if (polled != 0) return polled;
   if (!connection) return -1;
-  int accepted = ::accept4(handle_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int accepted = (g_accept ? g_accept : SystemAccept)(handle_);
   if (accepted == -1) {
     // The peer may have given up between poll and accept.
     if (NothingYet(errno) || errno == ECONNABORTED || errno == EPROTO) return 1;
@@ -193,7 +199,9 @@ void Connection::Close() {
   state_ = State::kClosed;
   queue_.clear();
   queue_head_ = 0;
-  lookup_.reset();  // a running look-up finishes into a record nobody reads
+  // A running look-up finishes into a record nobody reads; it is kept so
+  // the next connect waits for it instead of starting a second one.
+  if (lookup_) previous_lookup_ = std::move(lookup_);
   addresses_.clear();
   next_address_ = 0;
 }
@@ -234,19 +242,41 @@ int Connection::StartConnect(const std::string& host, int port, double timeout_s
     addresses_.push_back(dotted);
     return BeginNextAddress() == -1 ? -1 : 0;
   }
-  auto lookup = std::make_shared<PendingLookup>();
-  lookup_ = lookup;
   state_ = State::kResolving;
+  // One look-up per connection at a time: one abandoned by an earlier
+  // attempt must end first (PollConnect starts this one then).
+  if (PreviousLookupRunning()) return 0;
+  return LaunchLookup();
+}
+
+bool Connection::PreviousLookupRunning() {
+  if (!previous_lookup_) return false;
+  bool done;
+  {
+    std::lock_guard<std::mutex> hold(previous_lookup_->mutex);
+    done = previous_lookup_->done;
+  }
+  if (done) previous_lookup_.reset();
+  return !done;
+}
+
+int Connection::LaunchLookup() {
+  std::shared_ptr<PendingLookup> lookup(new (std::nothrow) PendingLookup);
+  const std::string host = host_;
   // The thread owns its share of the record; if this connection gives up
   // first, the record simply outlives it.
-  std::thread([lookup, host] {
-    std::vector<uint32_t> found;
-    int result = Resolve(host, &found);
-    std::lock_guard<std::mutex> hold(lookup->mutex);
-    lookup->result = result;
-    lookup->addresses = std::move(found);
-    lookup->done = true;
-  }).detach();
+  if (!lookup || core::StartDetachedThread([lookup, host] {
+        std::vector<uint32_t> found;
+        int result = Resolve(host, &found);
+        std::lock_guard<std::mutex> hold(lookup->mutex);
+        lookup->result = result;
+        lookup->addresses = std::move(found);
+        lookup->done = true;
+      }) != 0) {
+    Fail(core::FormatString("cannot connect to %s:%d: cannot start the name look-up", host_.c_str(), port_));
+    return -1;
+  }
+  lookup_ = std::move(lookup);
   return 0;
 }
 
@@ -293,6 +323,14 @@ int Connection::PollConnect() {
     case State::kClosed:
       return -1;
     case State::kResolving: {
+      if (!lookup_) {
+        if (PreviousLookupRunning()) {
+          if (core::NowSeconds() < deadline_) return 1;
+          Fail(core::FormatString("cannot connect to %s:%d: name look-up timed out", host_.c_str(), port_));
+          return -1;
+        }
+        return LaunchLookup() == 0 ? 1 : -1;
+      }
       bool done = false;
       int result = -1;
       {

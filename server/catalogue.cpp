@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "app/core/core.h"
-#include "server/server.h"
+#include "server/server_internal.h"
 
 namespace server {
 namespace {
@@ -18,7 +18,6 @@ namespace {
 core::GrowableArray<std::unique_ptr<EffectEntry>> g_catalogue;
 
 constexpr const char* kEffectsFolder = "effects";
-constexpr const char* kScriptPath = "data/script.txt";
 
 // Preset files name effects inside double quotes, one per line: a quote or
 // a control byte in the name would break them.
@@ -74,35 +73,17 @@ int EnumerateEffects() {
   return 0;
 }
 
-int LoadEffect(EffectEntry* entry) {
-  if (!entry) return -1;
-  // A fresh script on every attempt: the old one (if any) goes now, so a
-  // failed load leaves no script behind.
-  entry->script.reset();
-  std::unique_ptr<fx::FxScript> script(new (std::nothrow) fx::FxScript);
-  if (!script) return -1;
-
-  // Everything the script and its instances open by a relative path
-  // resolves inside the effect's own folder while it loads.
-  core::PushBaseFolder(std::string(kEffectsFolder) + "/" + entry->folder);
-  // Every message of the load names the effect it is about.
-  core::MessageContext context(core::FormatString("Effect %s: ", entry->name));
-  int result = 0;
-  if (script->OpenFile(kScriptPath, true) != 0 || script->InstantiateAll() != 0) {
-    script.reset();  // destroyed while its folder is still the base
-    result = -1;
-  }
-  core::PopBaseFolder();
-  entry->script = std::move(script);
-  return result;
-}
-
 void UnloadEffect(EffectEntry* entry) {
-  if (entry) entry->loaded = false;
+  if (!entry) return;
+  internal::CancelEffectLoad(entry);
+  entry->loaded = false;
 }
 
 void ReleaseCatalogue() {
-  for (std::unique_ptr<EffectEntry>& entry : g_catalogue) entry.reset();
+  for (std::unique_ptr<EffectEntry>& entry : g_catalogue) {
+    if (entry) internal::CancelEffectLoad(entry.get());
+    entry.reset();
+  }
   g_catalogue = core::GrowableArray<std::unique_ptr<EffectEntry>>();
 }
 

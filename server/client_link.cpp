@@ -9,7 +9,9 @@
 // into the spare, and only then does the current one close, so a failed
 // accept never costs the performer the connection they have.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include "app/core/core.h"
 #include "net/link.h"
@@ -42,13 +44,20 @@ void RestartFrameCount() {
 }
 
 int AcceptNewcomer() {
+  // A failing accept (descriptor table full, EPERM) leaves the connection
+  // pending: try again only now and then, never every tick.
+  if (g_server.clock < g_server.accept_retry_at) return 0;
   if (g_server.listener.PollIncoming() != 0) return 0;
   core::Trace("SERVER: Incoming user.\n");
   const int spare = 1 - g_server.current;
+  errno = 0;
   int accepted = g_server.listener.Accept(&g_server.connections[spare]);
   if (accepted == 1) return 0;  // it went away before we took it
   if (accepted != 0) {
-    core::Trace("SERVER: Accepting the connection failed.\n");
+    const int error = errno;
+    core::Trace("SERVER: Accepting the connection failed (%s); the current connection stays.\n",
+                error != 0 ? std::strerror(error) : "closed endpoint");
+    g_server.accept_retry_at = g_server.clock + kAcceptRetrySeconds;
     return -1;
   }
   // The newest connection always wins.
@@ -115,17 +124,16 @@ void HandleLoadEffect(const net::LoadEffectMessage& message) {
     return;
   }
   if (message.load) {
-    // Loading an effect that is loaded already only confirms it.
+    // Loading an effect that is loaded already only confirms it; a load
+    // that is running starts again. The reply comes when the load ends.
     if (!entry->loaded) {
-      if (LoadEffect(entry) != 0) {
-        ServerLog("Failed to load effect %s", entry->name);
-        return;
-      }
-      entry->loaded = true;
+      RequestEffectLoad(entry);
+      return;
     }
     ServerLog("Loaded effect %s", entry->name);
   } else {
-    if (!entry->loaded) {
+    // Unloading an effect whose load is running cancels that load.
+    if (!entry->loaded && !entry->loading) {
       ServerLog("Failed to unload effect %s", entry->name);
       return;
     }

@@ -6,6 +6,7 @@
 // copy depends on the output.
 #include <cmath>
 
+#include "app/core/core.h"
 #include "fx/effect.h"
 #include "render/device.h"
 #include "render/display.h"
@@ -77,7 +78,11 @@ bool RenderFrame(double now) {
       // nothing to draw.
       if (!entry || !entry->script) continue;
       fx::SetEffectTime(static_cast<float>(DeckEffectTime(deck, now, entry->script->Length())));
+      const double deck_start = core::NowSeconds();
       if (MixDeck(deck, entry) == 0) drew = true;
+      const double took = core::NowSeconds() - deck_start;
+      if (took > g_server.longest_part_seconds)
+        NoteFramePart(took, core::FormatString("deck %d drawing %s", i, entry->name));
     }
     render::PopRenderTarget();
   }

@@ -78,6 +78,7 @@ int StartDisplay() {
 void TearDown() {
   DisconnectClient();
   g_server.listener.Close();
+  internal::StopEffectLoads();
   ReleaseCatalogue();
   internal::ShutdownVideo();
   internal::ShutdownImageManager();
@@ -98,10 +99,28 @@ void TearDown() {
   g_server.window_open = false;
   g_server.startup_recall.reset();
   g_server.log_backlog.clear();
+  g_server.accept_retry_at = 0.0;
+  g_server.next_slow_report = 0.0;
   g_server.started = false;
   g_server.client_connected = false;
   g_server.quit_requested = false;
   g_server.drew_deck = false;
+}
+
+// One log line for a frame over the limit, at most one per
+// kSlowFrameReportSeconds, naming what took longest in it.
+void ReportSlowFrame(double seconds) {
+  if (!(seconds > g_server.options.slow_frame_seconds)) return;
+  const double now = core::NowSeconds();
+  if (now < g_server.next_slow_report) return;
+  g_server.next_slow_report = now + kSlowFrameReportSeconds;
+  const int ms = static_cast<int>(seconds * 1000.0 + 0.5);
+  if (g_server.longest_part.empty()) {
+    ServerLog("Slow frame: %d ms", ms);
+  } else {
+    ServerLog("Slow frame: %d ms, longest part %s (%d ms)", ms, g_server.longest_part.c_str(),
+              static_cast<int>(g_server.longest_part_seconds * 1000.0 + 0.5));
+  }
 }
 
 int FailStart() {
@@ -168,8 +187,9 @@ int StartServer(const ServerOptions& options) {
     return FailStart();
   }
   if (internal::InitVideoStreams() != 0) core::ShowError("Error initializing video stream system");
-  // 6. The effect catalogue.
+  // 6. The effect catalogue, and the loader its effects load through.
   if (EnumerateEffects() != 0) return FailStart();
+  internal::StartEffectLoads();
   // 7. Decks.
   for (int i = 0; i < kDeckCount; ++i) {
     g_server.decks[i].record.deck = i;
@@ -205,22 +225,38 @@ int ServerTick() {
     RecallStartupPreset(binding);
   }
 
-  if (AcceptNewcomer() != 0) return -1;
+  const double tick_start = core::NowSeconds();
+  g_server.longest_part_seconds = 0.0;
+  g_server.longest_part.clear();
+
+  // A failed accept keeps the current Client and the show going.
+  const int accepted = AcceptNewcomer();
 
   if (g_server.client_connected) {
-    for (int taken = 0; taken < kMaxMessagesPerTick; ++taken) {
+    const double burst_start = core::NowSeconds();
+    int taken = 0;
+    for (; taken < kMaxMessagesPerTick; ++taken) {
       std::unique_ptr<net::NetMessage> message = net::ReceiveNetMessage(&g_server.link);
       if (!message) break;
       HandleMessage(message.get());
       if (!g_server.client_connected) break;
     }
+    if (taken > 0)
+      internal::NoteFramePart(core::NowSeconds() - burst_start, core::FormatString("a burst of %d messages", taken));
     if (g_server.client_connected && !g_server.client().IsOpen()) DisconnectClient();
     if (g_server.client_connected) CountFrame();
   }
 
+  if (internal::RunningEffectLoads() > 0) {
+    const double load_start = core::NowSeconds();
+    std::string step = internal::StepEffectLoads(g_server.options.load_budget_seconds);
+    if (!step.empty()) internal::NoteFramePart(core::NowSeconds() - load_start, step);
+  }
+
   g_server.drew_deck = internal::RenderFrame(g_server.clock);
+  ReportSlowFrame(core::NowSeconds() - tick_start);
   if (!g_server.drew_deck) core::SleepSeconds(kIdleSleepSeconds);
-  return 1;
+  return accepted != 0 ? -1 : 1;
 }
 
 void ShutdownServer() {
@@ -252,6 +288,12 @@ Deck* GetDeck(int index) { return index >= 0 && index < kDeckCount ? &g_server.d
 namespace internal {
 
 OutputWindow* GetOutputWindow() { return &g_server.window; }
+
+void NoteFramePart(double seconds, const std::string& what) {
+  if (!(seconds > g_server.longest_part_seconds)) return;
+  g_server.longest_part_seconds = seconds;
+  g_server.longest_part = what;
+}
 
 void OutputWindow::OnClose() {
   if (g_server.quit_requested) return;

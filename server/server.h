@@ -11,9 +11,11 @@
 //   output     the window "halvane VJ server" (none when headless), the
 //              scratch targets and one presented frame per tick.
 //
-// Everything runs on the frame-loop thread. Nothing here waits: a tick that
-// drew no deck pauses 10 ms through the program clock, which an injected
-// clock skips.
+// Everything runs on the frame-loop thread except the reading and decoding
+// of effects being loaded (a loader thread, see effect_loads.cpp). Nothing
+// here waits: a tick that drew no deck pauses 10 ms through the program
+// clock, which an injected clock skips. A frame over the slow-frame limit
+// is reported in the log with what took longest in it.
 #pragma once
 
 #include <cstdint>
@@ -37,6 +39,10 @@ inline constexpr int kDeckCount = net::kDeckCount;
 inline constexpr double kIdleSleepSeconds = 0.010;
 // The frame rate goes to the Client about once every this many ms.
 inline constexpr uint32_t kFrameRateReportMs = 1000;
+// Slow frames are reported at most once per this many seconds.
+inline constexpr double kSlowFrameReportSeconds = 1.0;
+// A failed accept is not tried again sooner than this.
+inline constexpr double kAcceptRetrySeconds = 0.100;
 // Longest effect name on the wire (char[64] with its NUL).
 inline constexpr size_t kMaxEffectName = 63;
 
@@ -47,6 +53,17 @@ struct ServerOptions {
   std::string bind_address;      // empty = every local address
   bool headless = false;         // no window: an offscreen device
   bool vsync = true;             // off for fixed-rate runs
+  // Effects load beside the show: a load request starts a job stepped a
+  // little every frame (files read and decoded on a loader thread, uploads
+  // sliced), and the reply comes when it completes. Off: every load
+  // completes inside its request, before the next frame (fixed-rate runs
+  // and tests, so renders stay exact).
+  bool background_loads = false;
+  // Work a background load may do per frame.
+  double load_budget_seconds = 0.004;
+  // A frame longer than this is reported in the log (at most one line per
+  // kSlowFrameReportSeconds).
+  double slow_frame_seconds = 0.100;
   // A show started from a preset (no Client needed): the binding
   // [recall_page][recall_letter] of this preset file. Its effects are
   // loaded at start-up, and the first tick puts them on the decks as a
@@ -68,8 +85,9 @@ struct ServerOptions {
 int StartServer(int adapter, int port);
 int StartServer(const ServerOptions& options);
 // 1 to go on, 0 once the output window was closed (or the Server is not
-// running), -1 when taking a new connection failed (the next tick tries
-// again).
+// running), -1 when taking a new connection failed (the tick still handles
+// the current Client and renders; the accept is tried again after
+// kAcceptRetrySeconds).
 int ServerTick();
 // Releases everything in reverse order. Does nothing unless started.
 void ShutdownServer();
@@ -100,6 +118,7 @@ struct EffectEntry {
   int32_t id = -1;
   char name[64] = {};   // upper-case, extension-less folder name, <= 63 chars
   bool loaded = false;  // loaded and not unloaded since
+  bool loading = false;  // a load job for it is queued or running
   // The folder under effects/ as the file system spells it: loading reads
   // from here, never from the name.
   std::string folder;
@@ -113,11 +132,13 @@ struct EffectEntry {
 // Lists effects/ (files as well as folders, in sorted order). No folder
 // gives an empty catalogue. -1 only when memory runs out.
 int EnumerateEffects();
-// A fresh script from the entry's folder: data/script.txt read and its
-// instances made while the folder is the file layer's base folder. 0, or -1
-// with the entry left without a script.
+// A fresh script from the entry's folder, loaded now (waiting for the
+// loader thread and doing every upload): data/script.txt read and its
+// instances made while the folder is the file layer's base folder. A load
+// of the entry that was running is cancelled first. 0 with the entry
+// loaded, or -1 with the entry left without a script.
 int LoadEffect(EffectEntry* entry);
-// Clears the loaded flag; the script stays.
+// Clears the loaded flag and cancels a running load; a loaded script stays.
 void UnloadEffect(EffectEntry* entry);
 void ReleaseCatalogue();
 int EffectCount();

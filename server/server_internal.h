@@ -87,6 +87,13 @@ struct ServerState {
   // learns what happened before it (start-up messages among them).
   std::deque<std::string> log_backlog;
   bool backlog_sent = false;  // to the current connection, after its first handshake
+  // A failed accept waits until then before the next try.
+  double accept_retry_at = 0.0;
+  // Slow-frame report: the next one may go at this time; the longest part
+  // of the current frame.
+  double next_slow_report = 0.0;
+  double longest_part_seconds = 0.0;
+  std::string longest_part;
   // Frame-rate report.
   uint32_t last_report_ms = 0;
   uint32_t frames = 0;
@@ -121,6 +128,31 @@ void CountFrame();
 void HandleMessage(net::NetMessage* message);
 void HandleSetDeckEffect(const net::SetDeckEffectMessage& message);
 void HandleDeckUpdate(const net::DeckUpdateMessage& message);
+
+// Notes a part of the current frame (a load step, a deck's drawing, the
+// message burst) that took `seconds`; the slow-frame report names the
+// longest one.
+void NoteFramePart(double seconds, const std::string& what);
+
+// ---------------------------------------------------------------------------
+// Load jobs (effect_loads.cpp): effects loading beside the show.
+// ---------------------------------------------------------------------------
+// Start-up and shutdown: image textures take their pictures from the loader
+// while the Server runs; stopping cancels every job and joins the thread.
+void StartEffectLoads();
+void StopEffectLoads();
+// A load request from the Client: cancels a running load of the entry and
+// starts a new one. Its end is answered ("Loaded effect %s" and the status,
+// or "Failed to load effect %s"): at once unless loads run in the
+// background. -1 when it already failed.
+int RequestEffectLoad(EffectEntry* entry);
+// Cancels the entry's queued or running load (its partial resources
+// freed). Whether there was one.
+bool CancelEffectLoad(EffectEntry* entry);
+// Works on the loads for at most `budget_seconds`; returns what it worked
+// on ("" when nothing).
+std::string StepEffectLoads(double budget_seconds);
+int RunningEffectLoads();
 
 // ---------------------------------------------------------------------------
 // The start-up preset (startup_recall.cpp).

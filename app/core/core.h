@@ -18,6 +18,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace core {
@@ -105,12 +106,20 @@ inline void SleepSeconds(double seconds) { ProgramClock().Sleep(seconds); }
 // Trace, error box and the run-time message sink.
 // ---------------------------------------------------------------------------
 
-// Diagnostic lines. Discarded unless a trace file was set.
+// Diagnostic lines. Discarded unless a trace file was set. Lines are
+// buffered (any thread may trace) and reach the file on FlushTrace, when
+// the buffer fills, when the file is changed or closed, and on a fatal
+// signal (FlushTraceFromSignal).
 void Trace(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Points the trace at a file (appending); empty path or nullptr discards.
 // Returns 0, or -1 when the file cannot be opened (the trace then discards).
 int SetTraceFile(const char* path);
 bool TraceEnabled();
+// Writes what is buffered. The frame loop calls it once per frame.
+void FlushTrace();
+// For a fatal-signal handler: writes the buffer with write(2), taking no
+// lock (a crash inside Trace may lose the line being written).
+void FlushTraceFromSignal();
 
 // Formats into 1024 bytes. Before MarkStartupFinished(): a modal box
 // captioned "ERROR" (unless dialogs are disabled) and stderr. Afterwards:
@@ -155,6 +164,17 @@ void SetMessageListener(MessageListener listener);
 void RaiseRuntimeMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Forgets the remembered texts (tests).
 void ResetRuntimeMessages();
+
+// ---------------------------------------------------------------------------
+// Threads. std::thread throws std::system_error when the system refuses a
+// thread; these catch it at the boundary and return -1 instead.
+// ---------------------------------------------------------------------------
+// Starts `body` on `*thread` (which must not hold a running thread). 0 or -1.
+int StartThread(std::thread* thread, std::function<void()> body);
+// Starts `body` on a detached thread. 0 or -1.
+int StartDetachedThread(std::function<void()> body);
+// Tests: the next `count` thread starts fail as if the system refused them.
+void FailNextThreadStarts(int count);
 
 // ---------------------------------------------------------------------------
 // File layer. Paths are case-insensitive: each component that does not exist

@@ -9,13 +9,22 @@
 #include "app/core/core.h"
 #include "app/core/message_box.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 namespace core {
 namespace {
 
-std::FILE* g_trace = nullptr;
+// The trace: a file descriptor and a fixed buffer, so the fatal-signal
+// path can write it out without stdio or allocation.
+constexpr size_t kTraceBufferBytes = 64 * 1024;
+std::mutex g_trace_mutex;
+int g_trace_fd = -1;
+char g_trace_buffer[kTraceBufferBytes];
+size_t g_trace_used = 0;
 bool g_dialogs_disabled = false;
 bool g_startup_finished = false;
 MessageListener g_listener;
@@ -40,26 +49,81 @@ void DeliverRuntimeMessage(const std::string& text) {
 
 }  // namespace
 
+namespace {
+
+void WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    ssize_t written = ::write(fd, data, size);
+    if (written <= 0) return;  // a full disk loses trace lines, nothing more
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+// With g_trace_mutex held.
+void FlushTraceLocked() {
+  if (g_trace_fd >= 0 && g_trace_used > 0) WriteAll(g_trace_fd, g_trace_buffer, g_trace_used);
+  g_trace_used = 0;
+}
+
+}  // namespace
+
 void Trace(const char* format, ...) {
-  if (!g_trace) return;
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(g_trace, format, args);
-  va_end(args);
-  std::fflush(g_trace);
+  std::lock_guard<std::mutex> hold(g_trace_mutex);
+  if (g_trace_fd < 0) return;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    va_list args;
+    va_start(args, format);
+    const size_t room = kTraceBufferBytes - g_trace_used;
+    int length = std::vsnprintf(g_trace_buffer + g_trace_used, room, format, args);
+    va_end(args);
+    if (length < 0) return;
+    if (static_cast<size_t>(length) < room) {
+      g_trace_used += static_cast<size_t>(length);
+      return;
+    }
+    // Too long for what is left: write the buffer out and try once more.
+    if (g_trace_used == 0) {
+      // Longer than the whole buffer: the line is cut.
+      g_trace_used = kTraceBufferBytes - 1;
+      FlushTraceLocked();
+      return;
+    }
+    FlushTraceLocked();
+  }
 }
 
 int SetTraceFile(const char* path) {
-  if (g_trace) {
-    std::fclose(g_trace);
-    g_trace = nullptr;
+  std::lock_guard<std::mutex> hold(g_trace_mutex);
+  if (g_trace_fd >= 0) {
+    FlushTraceLocked();
+    ::close(g_trace_fd);
+    g_trace_fd = -1;
   }
+  g_trace_used = 0;
   if (!path || !*path) return 0;
-  g_trace = std::fopen(path, "a");
-  return g_trace ? 0 : -1;
+  std::FILE* file = std::fopen(path, "a");
+  if (!file) return -1;
+  g_trace_fd = ::dup(fileno(file));
+  std::fclose(file);
+  return g_trace_fd >= 0 ? 0 : -1;
 }
 
-bool TraceEnabled() { return g_trace != nullptr; }
+bool TraceEnabled() {
+  std::lock_guard<std::mutex> hold(g_trace_mutex);
+  return g_trace_fd >= 0;
+}
+
+void FlushTrace() {
+  std::lock_guard<std::mutex> hold(g_trace_mutex);
+  FlushTraceLocked();
+}
+
+void FlushTraceFromSignal() {
+  if (g_trace_fd >= 0 && g_trace_used > 0 && g_trace_used <= kTraceBufferBytes)
+    WriteAll(g_trace_fd, g_trace_buffer, g_trace_used);
+  g_trace_used = 0;
+}
 
 void SetDialogsDisabled(bool disabled) { g_dialogs_disabled = disabled; }
 

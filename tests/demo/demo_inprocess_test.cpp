@@ -162,6 +162,7 @@ TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
     Picture picture = Compose({{name}}, 1.2);
     EXPECT_GT(MeanLevel(picture), 4.0);
   }
+  core::FlushTrace();
   EXPECT_THAT(testing_support::ReadFile(dir / "trace.txt"), testing::Not(testing::HasSubstr("Failed")));
 }
 

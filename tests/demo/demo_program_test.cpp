@@ -336,6 +336,7 @@ TEST(DemoShow, BrokenEffectsFailAloneAndTheOthersLoadAndPlay) {
   // Each failure said why, once the show was running.
   EXPECT_THAT(end.err, testing::HasSubstr("Effect BADSCRIPT: script line 3: unexpected command \"FXJUMP\""));
   EXPECT_THAT(end.err, testing::HasSubstr("Effect NOIMAGE: Error loading data/images/NOWHERE"));
+  EXPECT_THAT(end.err, testing::HasSubstr("Effect BADJPEG: Error loading data/images/BROKEN"));
   EXPECT_THAT(end.err, testing::HasSubstr("Error loading data/images/NOWHERE"));
   EXPECT_THAT(end.err, testing::HasSubstr("Error loading data/images/BROKEN"));
 

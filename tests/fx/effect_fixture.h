@@ -152,6 +152,7 @@ class EffectTest : public ::testing::Test {
 
   // The trace written since the last call.
   std::string TakeTrace() {
+    core::FlushTrace();
     std::string all = testing_support::ReadFile(trace_path);
     std::string fresh = all.substr(trace_seen < all.size() ? trace_seen : all.size());
     trace_seen = all.size();

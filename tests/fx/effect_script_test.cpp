@@ -340,6 +340,35 @@ TEST_F(EffectTest, TheWalkWritesItsTraceLines) {
             "FXSYNC: 10.00 Sync Start\n");
 }
 
+int CountLines(const std::string& text, const std::string& line) {
+  int count = 0;
+  for (size_t at = text.find(line); at != std::string::npos; at = text.find(line, at + line.size())) ++count;
+  return count;
+}
+
+TEST_F(EffectTest, ReplayedStatementsAreTracedOncePerPassNotOncePerFrame) {
+  fx::FxScript script;
+  Load(script, kTimedScript);
+  TakeTrace();
+  // 100 frames over two passes of the 10 s loop.
+  for (int frame = 0; frame < 100; ++frame) Frame(script, static_cast<float>(frame) * 0.2f);
+  const std::string trace = TakeTrace();
+  EXPECT_EQ(CountLines(trace, "FXSTART A\n"), 4) << trace;
+  EXPECT_EQ(CountLines(trace, "FXCOMMAND (2.00) A HELLO\n"), 2) << trace;
+  EXPECT_EQ(CountLines(trace, "FXSYNC: 2.00 Sync Start\n"), 2) << trace;
+  EXPECT_EQ(CountLines(trace, "FXSYNC: 5.00 Sync End\n"), 2) << trace;
+  EXPECT_EQ(CountLines(trace, "FXSYNC: 10.00 Sync Start\n"), 2) << trace;
+  // The same time again writes nothing; going back to an earlier time
+  // passes the statements again, once.
+  Frame(script, 7.0f);
+  Frame(script, 7.0f);
+  EXPECT_EQ(CountLines(TakeTrace(), "FXCOMMAND (2.00) A HELLO\n"), 1);
+  Frame(script, 7.0f);
+  EXPECT_EQ(TakeTrace(), "");
+  Frame(script, 3.0f);
+  EXPECT_EQ(CountLines(TakeTrace(), "FXCOMMAND (2.00) A HELLO\n"), 1);
+}
+
 TEST_F(EffectTest, AStepWithoutRewindWaitsAtItsSyncPointAndUsesTheScriptTime) {
   fx::FxScript script;
   Load(script, kTimedScript);

@@ -294,6 +294,7 @@ TEST_F(SoundSyncerTest, SetInputTakesTheChannelAnInstanceOfTheSameEffectOffers) 
   Frame(0.5f);
   Frame(0.5f);
   EXPECT_EQ(fx::GetSoundSyncChannel(), fx::kNoSoundChannel);
+  core::FlushTrace();
   std::string trace = testing_support::ReadFile(trace_path_);
   size_t first = trace.find("SETINPUT names no instance NOSUCH");
   ASSERT_NE(first, std::string::npos) << trace;

@@ -270,3 +270,22 @@ TEST_F(SpectrumTest, SpectraAreTheSameOnEveryRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// The Client's beat graphs read the spectrum of the frame the detector
+// read, with the detector's key, so a frame computes it once however many
+// panels paint.
+TEST_F(SpectrumTest, ReadersOfTheFramesBeatSpectrumShareTheDetectorsComputation) {
+  std::vector<float> signal = BinSine(3, 512, 1.0f, 2048);
+  for (int frame = 0; frame < 5; ++frame) {
+    const uint64_t before = fx::BeatSpectrumComputations();
+    Frame(signal);
+    EXPECT_EQ(fx::BeatFrameTime(), clock.Seconds());
+    const float* detector = fx::GetBeatSpectrum(fx::BeatFrameTime());
+    for (int panel = 0; panel < 3; ++panel) EXPECT_EQ(fx::GetBeatSpectrum(fx::BeatFrameTime()), detector);
+    EXPECT_EQ(fx::BeatSpectrumComputations(), before + 1) << frame;
+  }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
 #include <jpeglib.h>
 
 #include "app/core/core.h"
@@ -541,6 +542,67 @@ TEST_F(Loaders, FileVariantsReadFromTheCurrentPosition) {
   Image image;
   ASSERT_EQ(media::LoadTga(&image, file.get(), true), 0);
   EXPECT_EQ(ReadPixel(image, 0, 0), 0x010203u);
+}
+
+}  // namespace
+
+namespace {
+
+// Pictures larger than 8192 x 8192 are refused from their header, before
+// anything is allocated or decoded, and the trace says how large they were;
+// the largest accepted size still loads.
+TEST_F(Loaders, PicturesOverTheSizeLimitAreRefusedFromTheirHeaderWithTheSize) {
+  struct Case {
+    const char* kind;
+    int width, height;
+  };
+  const Case cases[] = {
+      {"tga", 8193, 1}, {"tga", 1, 8193}, {"tga", 40000, 2},
+      {"bmp", 8193, 1}, {"bmp", 2, 40000},
+      {"jpg", 40000, 8}, {"jpg", 8, 8193},
+  };
+  auto make = [](const std::string& kind, int width, int height) {
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (kind == "tga") return MakeTga(2, 24, 0x20, width, height, std::string(pixels * 3, '\x40'));
+    if (kind == "bmp") {
+      media_test::BmpSpec spec;
+      spec.width = width;
+      spec.height = height;
+      const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+      spec.rows = std::string(stride * static_cast<size_t>(height), '\x40');
+      return MakeBmp(spec);
+    }
+    return media_test::EncodeJpeg(width, height, 3, JCS_RGB, std::vector<uint8_t>(pixels * 3, 0x40));
+  };
+  auto load = [](Image* image, const std::string& kind, const char* path) {
+    if (kind == "tga") return media::LoadTga(image, path, true);
+    if (kind == "bmp") return media::LoadBmp(image, path);
+    return media::LoadJpeg(image, path);
+  };
+  const std::string trace = dir / "trace.txt";
+  for (const Case& c : cases) {
+    const std::string size = std::to_string(c.width) + " x " + std::to_string(c.height);
+    SCOPED_TRACE(std::string(c.kind) + " " + size);
+    Write("big", make(c.kind, c.width, c.height));
+    ASSERT_EQ(core::SetTraceFile(trace.c_str()), 0);
+    Image image;
+    ExpectRejected(load(&image, c.kind, "big"), image);
+    core::SetTraceFile(nullptr);
+    const std::string text = testing_support::ReadFile(trace);
+    EXPECT_NE(text.find(size + " is outside"), std::string::npos) << text;
+    std::filesystem::remove(trace);
+  }
+  for (const char* kind : {"tga", "bmp", "jpg"}) {
+    SCOPED_TRACE(kind);
+    Write("edge", make(kind, 8192, 2));
+    Image image;
+    ASSERT_EQ(load(&image, kind, "edge"), 0);
+    EXPECT_EQ(image.width, 8192u);
+    EXPECT_EQ(image.height, 2u);
+  }
+  EXPECT_FALSE(media::ImageSizeAccepted(8192, 8193));
+  EXPECT_TRUE(media::ImageSizeAccepted(8192, 8192));
+  EXPECT_FALSE(media::ImageSizeAccepted(0, 1));
 }
 
 }  // namespace

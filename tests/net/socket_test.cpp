@@ -246,9 +246,12 @@ struct StuckResolver {
   static std::mutex mutex;
   static std::condition_variable changed;
   static bool released;
+  static int started;
   static int finished;
   static int Resolve(const std::string&, std::vector<uint32_t>* addresses) {
     std::unique_lock<std::mutex> hold(mutex);
+    ++started;
+    changed.notify_all();
     changed.wait(hold, [] { return released; });
     addresses->push_back(htonl(INADDR_LOOPBACK));
     ++finished;
@@ -259,6 +262,7 @@ struct StuckResolver {
 std::mutex StuckResolver::mutex;
 std::condition_variable StuckResolver::changed;
 bool StuckResolver::released = false;
+int StuckResolver::started = 0;
 int StuckResolver::finished = 0;
 
 TEST_F(ConnectTimeout, ALookUpThatNeverReturnsDoesNotHoldAnythingUp) {
@@ -271,19 +275,41 @@ TEST_F(ConnectTimeout, ALookUpThatNeverReturnsDoesNotHoldAnythingUp) {
     clock_.Advance(5.0);
     EXPECT_EQ(client.PollConnect(), -1);
     EXPECT_NE(client.LastError().find("look-up timed out"), std::string::npos);
-    // A second attempt while the first look-up still hangs; then the
-    // endpoint is destroyed with it still running.
-    ASSERT_EQ(client.StartConnect("stuck.example", 6969, 5.0), 0);
-    EXPECT_EQ(client.PollConnect(), 1);
+    // Further attempts while the first look-up still hangs wait for it
+    // instead of starting more look-ups; then the endpoint is destroyed
+    // with it still running.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      ASSERT_EQ(client.StartConnect("stuck.example", 6969, 5.0), 0);
+      EXPECT_EQ(client.state(), net::Connection::State::kResolving);
+      EXPECT_EQ(client.PollConnect(), 1);
+    }
+    clock_.Advance(5.0);
+    EXPECT_EQ(client.PollConnect(), -1);
+    EXPECT_NE(client.LastError().find("look-up timed out"), std::string::npos);
   }
-  // Both abandoned look-ups finish later into records nobody reads.
-  {
-    std::unique_lock<std::mutex> hold(StuckResolver::mutex);
-    StuckResolver::released = true;
-    StuckResolver::changed.notify_all();
-    EXPECT_TRUE(StuckResolver::changed.wait_for(hold, std::chrono::seconds(5),
-                                                [] { return StuckResolver::finished == 2; }));
-  }
+  std::unique_lock<std::mutex> hold(StuckResolver::mutex);
+  ASSERT_TRUE(StuckResolver::changed.wait_for(hold, std::chrono::seconds(5), [] { return StuckResolver::started >= 1; }));
+  EXPECT_EQ(StuckResolver::started, 1);
+  // The abandoned look-up finishes later into a record nobody reads.
+  StuckResolver::released = true;
+  StuckResolver::changed.notify_all();
+  EXPECT_TRUE(StuckResolver::changed.wait_for(hold, std::chrono::seconds(5),
+                                              [] { return StuckResolver::finished == 1; }));
+}
+
+int Loopback(const std::string&, std::vector<uint32_t>* addresses) {
+  addresses->push_back(htonl(INADDR_LOOPBACK));
+  return 0;
+}
+
+TEST_F(ConnectTimeout, ALookUpThreadThatCannotStartFailsTheConnectWithAReason) {
+  net::SetHostResolver(&Loopback);
+  net::Connection client;
+  core::FailNextThreadStarts(1);
+  EXPECT_EQ(client.StartConnect("somewhere.example", 6969, 5.0), -1);
+  EXPECT_EQ(client.state(), net::Connection::State::kClosed);
+  EXPECT_NE(client.LastError().find("cannot start the name look-up"), std::string::npos) << client.LastError();
+  core::FailNextThreadStarts(0);
 }
 
 int TwoAddresses(const std::string& host, std::vector<uint32_t>* addresses) {

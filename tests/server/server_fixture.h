@@ -213,7 +213,10 @@ class ServerTest : public ::testing::Test {
     return FakeClient::Logs(client->Exchange(net::LoadEffectMessage(id, load)));
   }
 
-  std::string Trace() const { return testing_support::ReadFile(trace_path); }
+  std::string Trace() const {
+    core::FlushTrace();
+    return testing_support::ReadFile(trace_path);
+  }
 
   // Puts a catalogue effect (loaded on first use) on a deck, anchored at the
   // Server clock, as a Client's request would, with a mixer and a fader.
