@@ -168,6 +168,8 @@ size_t Loader::PendingTasks() {
 }
 
 void Loader::Run() {
+  // Decoding must not take a core from the frame loop and the GL driver.
+  core::LowerThisThreadsPriority();
   std::unique_lock<std::mutex> hold(mutex_);
   for (;;) {
     // Decoding waits while the cache is full (a picture may always wait

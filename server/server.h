@@ -60,7 +60,7 @@ struct ServerOptions {
   // and tests, so renders stay exact).
   bool background_loads = false;
   // Work a background load may do per frame.
-  double load_budget_seconds = 0.004;
+  double load_budget_seconds = 0.002;
   // A frame longer than this is reported in the log (at most one line per
   // kSlowFrameReportSeconds).
   double slow_frame_seconds = 0.100;

@@ -175,6 +175,10 @@ int StartThread(std::thread* thread, std::function<void()> body);
 int StartDetachedThread(std::function<void()> body);
 // Tests: the next `count` thread starts fail as if the system refused them.
 void FailNextThreadStarts(int count);
+// Lets the calling thread yield the processor to the frame thread and the
+// GL driver's threads (background work: decoding files for loads). Best
+// effort; nothing happens where the system does not allow it.
+void LowerThisThreadsPriority();
 
 // ---------------------------------------------------------------------------
 // File layer. Paths are case-insensitive: each component that does not exist

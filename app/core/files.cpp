@@ -334,12 +334,11 @@ int DeleteFile(std::string_view path) {
 int MakeFolders(std::string_view path) {
   std::string normalized = NormalizeSeparators(path);
   if (normalized.empty()) return -1;
-  std::string current = CurrentBaseFolder();
-  size_t pos = 0;
-  if (normalized[0] == '/') {
-    current = "/";
-    pos = 1;
-  }
+  // Built in one go: GCC 12 warns (-Wrestrict, a false positive) about
+  // assigning a literal to a string that held the base folder.
+  const bool absolute = normalized[0] == '/';
+  std::string current = absolute ? std::string(1, '/') : CurrentBaseFolder();
+  size_t pos = absolute ? 1 : 0;
   while (pos < normalized.size()) {
     size_t end = normalized.find('/', pos);
     if (end == std::string::npos) end = normalized.size();

@@ -1,5 +1,9 @@
 // Thread starts with the system's refusal (std::system_error, or running
 // out of memory for the thread's state) turned into -1.
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <new>
 #include <system_error>
@@ -10,6 +14,7 @@ namespace core {
 namespace {
 
 std::atomic<int> g_failures_to_inject{0};
+constexpr int kBackgroundNice = 19;
 
 bool TakeInjectedFailure() {
   int left = g_failures_to_inject.load();
@@ -43,6 +48,13 @@ int StartDetachedThread(std::function<void()> body) {
   if (StartThread(&thread, std::move(body)) != 0) return -1;
   thread.detach();
   return 0;
+}
+
+void LowerThisThreadsPriority() {
+  // On Linux a nice value set for a thread id applies to that thread alone.
+  const pid_t thread_id = static_cast<pid_t>(syscall(SYS_gettid));
+  if (setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id), kBackgroundNice) != 0)
+    Trace("THREADS: cannot lower a thread's priority\n");
 }
 
 void FailNextThreadStarts(int count) { g_failures_to_inject.store(count > 0 ? count : 0); }

@@ -6,7 +6,7 @@
 // reply (ready_ms):
 //
 //   LoadStall/background   the load runs beside the show (loader thread,
-//                          uploads sliced at 4 ms per frame)
+//                          uploads sliced at 2 ms per frame)
 //   LoadStall/synchronous  the whole load inside the request, as a
 //                          fixed-rate run does
 //
