@@ -39,6 +39,12 @@ namespace fx {
 float GetEffectTime();
 void SetEffectTime(float seconds);
 
+// The deck (0-5) the Server is drawing. Effects that keep state per deck
+// (a video player, a filter's captures) pick it by this; 0 outside the
+// Server's deck walk (loading, tests, the Client).
+int DrawingDeck();
+void SetDrawingDeck(int deck);
+
 // ===========================================================================
 // Effect model
 // ===========================================================================

@@ -125,6 +125,13 @@ float ParseDecimalFloat(std::string_view text) {
 float GetEffectTime() { return render::EffectTime(); }
 void SetEffectTime(float seconds) { render::SetEffectTime(seconds); }
 
+namespace {
+int g_drawing_deck = 0;
+}  // namespace
+
+int DrawingDeck() { return g_drawing_deck; }
+void SetDrawingDeck(int deck) { g_drawing_deck = deck >= 0 && deck < 6 ? deck : 0; }
+
 // ---------------------------------------------------------------------------
 // Registry
 // ---------------------------------------------------------------------------

@@ -78,8 +78,10 @@ bool RenderFrame(double now) {
       // nothing to draw.
       if (!entry || !entry->script) continue;
       fx::SetEffectTime(static_cast<float>(DeckEffectTime(deck, now, entry->script->Length())));
+      fx::SetDrawingDeck(i);
       const double deck_start = core::NowSeconds();
       if (MixDeck(deck, entry) == 0) drew = true;
+      fx::SetDrawingDeck(0);
       const double took = core::NowSeconds() - deck_start;
       if (took > g_server.longest_part_seconds)
         NoteFramePart(took, core::FormatString("deck %d drawing %s", i, entry->name));
