@@ -245,7 +245,7 @@ int EncodeSceneBinary(const SceneFile& scene, std::string* bytes) {
   w.U32(static_cast<uint32_t>(scene.lights.size()));
   for (const render::Light& l : scene.lights) WriteLight(w, l);
   w.U32(static_cast<uint32_t>(scene.cameras.size()));
-  for (const SceneCamera& c : scene.cameras) {
+  for (const CameraRecord& c : scene.cameras) {
     w.Vec(c.position);
     w.Rotation(c.rotation);
     w.F32(c.fov);
@@ -573,7 +573,7 @@ bool Decode(ByteReader& r, SceneFile* s) {
 
   if (!r.U32(&count) || !r.Fits(count, kCameraBytes)) return false;
   s->cameras.resize(count);
-  for (SceneCamera& c : s->cameras) {
+  for (CameraRecord& c : s->cameras) {
     std::string name;
     if (!r.Vec(&c.position) || !r.Rotation(&c.rotation) || !r.F32(&c.fov) || !r.F32(&c.near_plane) ||
         !r.F32(&c.far_plane) || !r.Bytes(256, &name))

@@ -1,0 +1,4 @@
+// Skinning.
+#include "scene/scene.h"
+
+namespace scene {}  // namespace scene
