@@ -183,10 +183,10 @@ struct ShadowMesh {
   std::vector<uint16_t> indices;
 };
 
-// One influence of a skinned vertex, its bone resolved.
+// One influence of a skinned vertex.
 struct BoneInfluence {
   int32_t bone_id = 0;  // the bone's "MAXID"
-  int32_t bone = -1;    // the bone object's file index (-1: unresolved)
+  uint32_t slot = 0;    // index into ElementSkin::bones (set when the bones resolve)
   Vec3 offset;          // the vertex in the bone's space
   float weight = 0.0f;
 };
@@ -196,6 +196,8 @@ struct BoneInfluence {
 struct ElementSkin {
   std::vector<uint32_t> first;  // vertex_count + 1 entries
   std::vector<BoneInfluence> influences;
+  std::vector<int32_t> bones;        // file indices of the distinct bone objects
+  std::vector<Matrix> bone_worlds;   // their world matrices (Evaluate's scratch)
 };
 
 // One element of a mesh, ready to draw: ranges into the mesh's shared
