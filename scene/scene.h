@@ -189,6 +189,9 @@ struct BoneInfluence {
   uint32_t slot = 0;    // index into ElementSkin::bones (set when the bones resolve)
   Vec3 offset;          // the vertex in the bone's space
   float weight = 0.0f;
+  // weight / Σ weights of its vertex (1 / count when that sum is <= 0):
+  // the blend divides once, at load.
+  float share = 0.0f;
 };
 
 // The skin of one element: vertex v's influences are

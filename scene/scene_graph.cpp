@@ -184,14 +184,30 @@ void Scene::Evaluate(double now) {
   const double a = AnimationTime(now);
   evaluated_time = a;
 
-  // Objects, parents first.
+  // Objects, parents first. Tracks of one rate and length (a file has one
+  // frame rate) share their loop position: it is computed once.
+  float loop_rate = 0.0f;
+  size_t loop_samples = 0, loop_index = 0;
+  float loop_fraction = 0.0f;
   for (int32_t index : order) {
     SceneObject* object = ObjectAt(index);
     if (!object) continue;
     Vec3 position = object->position;
     Quat rotation = object->rotation;
-    if (object->controllable.track >= 0)
-      pos_rot_tracks[object->controllable.track].Sample(a, &position, &rotation);
+    if (object->controllable.track >= 0) {
+      const PosRotController& track = pos_rot_tracks[object->controllable.track];
+      const size_t n = track.samples.size();
+      if (n >= 2) {
+        if (n != loop_samples || track.rate != loop_rate) {
+          loop_samples = n;
+          loop_rate = track.rate;
+          internal::LoopPosition(a * static_cast<double>(track.rate), n - 1, &loop_index, &loop_fraction);
+        }
+        internal::SampleAt(track, loop_index, loop_fraction, &position, &rotation);
+      } else {
+        track.Sample(a, &position, &rotation);
+      }
+    }
     object->local_position = position;
     object->local_rotation = rotation;
     const Matrix local = WorldMatrix(rotation, position);
