@@ -434,6 +434,7 @@ struct Scene {
   double evaluated_time = 0.0;  // the animation time evaluated
   View view;                    // the current camera's view (pose after rx(π/2) and shake, fov, viewport, flips)
   int32_t evaluated_camera = -1;  // the camera index used, -1 without cameras
+  uint32_t reported = 0;          // problems already traced (each once, never per frame)
 
   // --- operations ---
   // Releases every shader reference, device buffer and procedural object
@@ -476,6 +477,8 @@ struct LoadOptions {
   // Where element shaders come from; nullptr loads geometry only (every
   // material -1, no object a mirror).
   render::ShaderManager* shaders = nullptr;
+  // The manager must outlive the scene (or the scene be cleared first):
+  // Clear gives the references back to it.
   // Make device buffers for meshes of 8,192 vertex bytes or more (needs the
   // render layer; a failure fails the load). False: arrays only.
   bool device_buffers = true;

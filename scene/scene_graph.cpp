@@ -36,6 +36,9 @@ float HashUnit(double time, uint64_t axis) {
   return static_cast<float>(z >> 40) * (1.0f / 16777216.0f);
 }
 
+// Scene::reported bits.
+constexpr uint32_t kReportedFov = 1, kReportedNear = 2;
+
 Vec3 Row(const Mat3& m, int row) { return {m.m[row][0], m.m[row][1], m.m[row][2]}; }
 
 }  // namespace
@@ -85,6 +88,7 @@ Scene& Scene::operator=(Scene&& o) noexcept {
   evaluated_time = o.evaluated_time;
   view = o.view;
   evaluated_camera = o.evaluated_camera;
+  reported = o.reported;
   o.Clear();
   return *this;
 }
@@ -125,6 +129,7 @@ void Scene::Clear() {
   evaluated_time = 0.0;
   view = View();
   evaluated_camera = -1;
+  reported = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -246,6 +251,15 @@ void Scene::Evaluate(double now) {
     if (camera.fov_track >= 0) float_tracks[camera.fov_track].Sample(a, &fov);
     view.SetFlip(flip_x, flip_y);
     view.SetCamera(position, rotation, fov, 0.75f, camera.near_plane, camera.far_plane);
+    if (view.Fov() != fov && !(reported & kReportedFov)) {
+      reported |= kReportedFov;
+      core::Trace("Scene: camera %s: field of view %g clamped to %g\n", camera.name.c_str(), fov, view.Fov());
+    }
+    if (view.NearPlane() != camera.near_plane && !(reported & kReportedNear)) {
+      reported |= kReportedNear;
+      core::Trace("Scene: camera %s: near plane %g clamped to %g\n", camera.name.c_str(), camera.near_plane,
+                  view.NearPlane());
+    }
   } else {
     view.SetFlip(flip_x, flip_y);
   }
