@@ -29,6 +29,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::BeginInput();
   const std::string text = fuzz::Text(data, size);
   fx::FxScript script;
   if (script.Open(text.c_str(), true) != 0) return 0;

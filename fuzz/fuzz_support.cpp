@@ -36,6 +36,8 @@ void Setup() {
   std::atexit(RemoveFolder);
 }
 
+void BeginInput() { core::ResetRuntimeMessages(); }
+
 const std::string& Folder() { return g_folder; }
 
 std::string Text(const uint8_t* data, size_t size) {

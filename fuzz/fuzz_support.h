@@ -25,6 +25,10 @@ namespace fuzz {
 // Dialogs off, the trace discarded, and the file layer started on a fresh
 // temporary folder (removed at exit). Safe to call more than once.
 void Setup();
+// Called first for every input: forgets the run-time messages the last
+// inputs raised (they are passed on once per 5 s), so an input behaves the
+// same whatever ran before it, and the list never grows with the run.
+void BeginInput();
 // The temporary folder Setup made (an absolute path ending without '/').
 const std::string& Folder();
 

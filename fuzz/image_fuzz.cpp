@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::BeginInput();
   if (size == 0) return 0;
   const uint8_t kind = data[0] % 5;
   ++data;

@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::BeginInput();
   const std::string text = fuzz::Text(data, size);
   render::ShaderManager manager;
   fuzz::Check(manager.Init() == 0, "a manager does not start");

@@ -14,6 +14,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::BeginInput();
   const std::string text = fuzz::Text(data, size);
   static std::unique_ptr<show::PresetBank> bank = show::NewPresetBank();
   static std::unique_ptr<show::PresetBank> again = show::NewPresetBank();

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::BeginInput();
   scene::SceneFile scene;
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (scene::DecodeSceneBinary(bytes, &scene) != scene::DecodeResult::kOk) return 0;

@@ -12,6 +12,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::BeginInput();
   fuzz::WriteFile("data/scenes/fuzz.txt", data, size);
   scene::SceneFile scene;
   if (scene::ConvertSceneTextToData("data/scenes/fuzz.txt", &scene) != 0) return 0;

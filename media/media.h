@@ -141,7 +141,8 @@ void DestroyImage(Image* image);
 // ---------------------------------------------------------------------------
 
 // By name. With `allow_pair`, stem + "@RGB.JPG" and stem + "@ALPHA.JPG" of
-// one size make an A8R8G8B8 image whose alpha is the alpha file's red.
+// one size make an A8R8G8B8 image whose alpha is the alpha file's red (or
+// grey: the alpha file may be a one-channel JPEG).
 // Otherwise by extension ("TGA", "BMP", "JPG"); any other or none tries
 // path + ".TGA", ".BMP", ".JPG" in that order.
 int LoadImage(Image* image, const char* path, bool allow_pair);
