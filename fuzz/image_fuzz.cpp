@@ -2,8 +2,10 @@
 //   0 TGA keeping alpha, 1 TGA without, 2 BMP, 3 JPEG,
 //   4 a colour/alpha JPEG pair (the rest split in two halves, written as
 //     files, loaded by name with pairing on).
-// A picture that loads must have the size its header allows and must
-// convert and resample without fault.
+// A picture that loads must have the size its header allows (for a JPEG,
+// one its length can encode) and must convert and resample without fault.
+#include <algorithm>
+#include <cstdint>
 #include <string>
 
 #include "app/core/core.h"
@@ -53,6 +55,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 2: result = media::LoadBmp(&image, file.get()); break;
       default: result = media::LoadJpeg(&image, file.get()); break;
     }
+  }
+  if (result == 0 && kind == 3) {
+    // A JPEG cannot declare more picture than its bytes can carry.
+    const uint64_t pixels = uint64_t{image.width} * image.height;
+    fuzz::Check(pixels <= std::max(media::kJpegPixelsAlways, size * media::kJpegPixelsPerByte),
+                "a JPEG loaded more pixels than its length can encode");
   }
   if (result == 0) Exercise(image);
   else fuzz::Check(!image.valid, "a failed load left a valid picture");
