@@ -5,6 +5,7 @@
 // the newest at the head. Records are linked by explicit calls only
 // (RegisterEffectClasses at program start), never from static
 // constructors, which a static library drops when nothing references them.
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 
@@ -114,8 +115,13 @@ float ParseDecimalFloat(std::string_view text) {
       .skip_space = true, .plus = true, .exponent = true, .inf_nan = true, .hex = true};
   double value = 0.0;
   core::ScanNumber(text, &value, kScriptReal);
-  float result = static_cast<float>(value);
-  return std::isfinite(result) ? result : 0.0f;
+  // Beyond the float range (1e300, inf) a script has always read 0. The
+  // test is made in double: converting such a value to float first is
+  // undefined behaviour.
+  // Anything below FLT_MAX plus half its last step still rounds to FLT_MAX.
+  constexpr double kFloatOverflow = static_cast<double>(FLT_MAX) + 0x1p103;
+  if (!(std::fabs(value) < kFloatOverflow)) return 0.0f;
+  return static_cast<float>(value);
 }
 
 // ---------------------------------------------------------------------------

@@ -18,8 +18,11 @@ void RouteAlsaErrorsToTrace();
 // The most recent samples of one stream. One writer (possibly on another
 // thread) and one reader; neither ever blocks. Each slot is an atomic float
 // (relaxed loads and stores are plain moves), so a reader racing the writer
-// sees old or new samples, never torn values; the write counter tells the
-// reader when the writer lapped it during a copy.
+// sees old or new samples, never torn values. The ring is a seqlock: the
+// writer announces how far it is about to write before it stores samples
+// (claimed) and publishes the end after (written); the reader copies below
+// the published end, then, after an acquire fence, compares the claim, which
+// tells it whether the writer lapped the copy.
 class SampleRing {
  public:
   static constexpr size_t kCapacity = 16384;  // power of two, > 2048 + one capture block
@@ -29,13 +32,18 @@ class SampleRing {
   void Write(const float* samples, size_t count);
   void WriteSilence(size_t count);
   // Reader side: latest `count` (<= kCapacity / 2) samples, oldest first;
-  // positions before the first written sample read as 0.
-  void Latest(float* out, size_t count) const;
+  // positions before the first written sample read as 0. True when the
+  // copy is whole; false when the writer kept lapping it (after a few
+  // tries the copy is kept as it is: a torn window only blurs a spectrum).
+  bool Latest(float* out, size_t count) const;
   uint64_t total_written() const { return written_.load(std::memory_order_acquire); }
 
  private:
+  // Announces that samples up to `end` are about to be stored.
+  void Claim(uint64_t end);
   std::unique_ptr<std::atomic<float>[]> slots_;
-  std::atomic<uint64_t> written_{0};
+  std::atomic<uint64_t> claimed_{0};  // end of the samples being stored
+  std::atomic<uint64_t> written_{0};  // end of the samples stored
 };
 
 // Magnitude spectrum of the latest 2 x bins samples through one FFTW

@@ -5,6 +5,13 @@
 // but trivially destructible locals: everything that survives the jump lives
 // in the JpegJob the caller owns, and the source callback that may raise an
 // error has only trivial locals too. A damaged file therefore just fails.
+//
+// A truncated file is padded with a fake end marker, so libjpeg fills what
+// is missing with grey: right for a photo cut short, wrong for a header
+// that declares a huge picture and then ends. So the declared size is
+// bounded by the file's length, and a file whose bytes end with its first
+// scan's header is refused.
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
@@ -48,7 +55,25 @@ struct JpegJob {
   jpeg_progress_mgr progress;
   JpegSource source;
   Image* image;
+  uint64_t file_bytes;  // from the starting position to the end
+  bool allow_grey;
 };
+
+// Bytes from the current position to the end of `file`; 0 when it cannot
+// tell (the position is restored).
+uint64_t BytesLeft(core::File* file) {
+  long start = file->Tell();
+  if (start < 0 || file->Seek(0, SEEK_END) != 0) return 0;
+  long end = file->Tell();
+  if (file->Seek(start, SEEK_SET) != 0 || end < start) return 0;
+  return static_cast<uint64_t>(end - start);
+}
+
+// Bytes libjpeg has not taken yet: what its buffer holds and what the file
+// still has.
+uint64_t UnreadBytes(const JpegJob& job) {
+  return job.source.manager.bytes_in_buffer + BytesLeft(job.source.file);
+}
 
 void InitSource(j_decompress_ptr info) {
   reinterpret_cast<JpegSource*>(info->src)->start_of_file = true;
@@ -118,7 +143,6 @@ int DecodeJpeg(JpegJob* job) {
   jpeg_read_header(&job->info, TRUE);
 
   jpeg_decompress_struct& info = job->info;
-  // Colour files only: grey and CMYK/YCCK ones are not RGB on output.
   if (!ImageSizeAccepted(info.image_width, info.image_height)) {
     core::Trace("media: jpeg %s rejected: %u x %u is outside 1 x 1 .. %u x %u (%llu pixels at most)\n",
                 job->source.file->DiskPath().c_str(), info.image_width, info.image_height, kMaxImageSide,
@@ -126,7 +150,26 @@ int DecodeJpeg(JpegJob* job) {
     jpeg_destroy_decompress(&info);
     return -1;
   }
-  if (info.num_components != 3 || info.out_color_space != JCS_RGB) {
+  const uint64_t pixels = uint64_t{info.image_width} * info.image_height;
+  if (pixels > std::max(kJpegPixelsAlways, job->file_bytes * kJpegPixelsPerByte)) {
+    core::Trace("media: jpeg %s rejected: %u x %u cannot be encoded in %llu bytes\n",
+                job->source.file->DiskPath().c_str(), info.image_width, info.image_height,
+                static_cast<unsigned long long>(job->file_bytes));
+    jpeg_destroy_decompress(&info);
+    return -1;
+  }
+  // The header ends with the first scan's; its data must follow (more
+  // than an end marker).
+  if (UnreadBytes(*job) <= 2) {
+    core::Trace("media: jpeg %s rejected: it ends before its picture data\n", job->source.file->DiskPath().c_str());
+    jpeg_destroy_decompress(&info);
+    return -1;
+  }
+  // Colour files only, grey ones when asked: CMYK/YCCK ones are not RGB on
+  // output. libjpeg spreads a grey channel over R, G and B itself.
+  const bool grey = job->allow_grey && info.num_components == 1 && info.jpeg_color_space == JCS_GRAYSCALE;
+  if (grey) info.out_color_space = JCS_RGB;
+  if ((info.num_components != 3 && !grey) || info.out_color_space != JCS_RGB) {
     core::Trace("media: jpeg %s rejected: %u x %u, %d components\n", job->source.file->DiskPath().c_str(),
                 info.image_width, info.image_height, info.num_components);
     jpeg_destroy_decompress(&info);
@@ -157,7 +200,7 @@ int DecodeJpeg(JpegJob* job) {
 
 }  // namespace
 
-int LoadJpeg(Image* image, core::File* file) {
+int LoadJpeg(Image* image, core::File* file, JpegKind kind) {
   if (!image) return -1;
   DestroyImage(image);
   if (!file) return -1;
@@ -172,6 +215,8 @@ int LoadJpeg(Image* image, core::File* file) {
   job->errors.manager.output_message = TraceMessage;
   job->progress.progress_monitor = CheckProgress;
   job->source.file = file;
+  job->file_bytes = BytesLeft(file);
+  job->allow_grey = kind == JpegKind::kColourOrGrey;
   job->source.manager.init_source = InitSource;
   job->source.manager.fill_input_buffer = FillInput;
   job->source.manager.skip_input_data = SkipInput;

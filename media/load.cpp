@@ -236,8 +236,8 @@ int LoadBmp(Image* image, const char* path) {
   return LoadPath(image, path, [&](core::File* file) { return LoadBmp(image, file); });
 }
 
-int LoadJpeg(Image* image, const char* path) {
-  return LoadPath(image, path, [&](core::File* file) { return LoadJpeg(image, file); });
+int LoadJpeg(Image* image, const char* path, JpegKind kind) {
+  return LoadPath(image, path, [&](core::File* file) { return LoadJpeg(image, file, kind); });
 }
 
 // ---------------------------------------------------------------------------
@@ -259,7 +259,8 @@ int LoadImage(Image* image, const char* path, bool allow_pair) {
   if (allow_pair) {
     Image colour, alpha;
     if (LoadImage(&colour, (stem + "@RGB.JPG").c_str(), false) == 0 &&
-        LoadImage(&alpha, (stem + "@ALPHA.JPG").c_str(), false) == 0 && colour.width == alpha.width &&
+        LoadJpeg(&alpha, (stem + "@ALPHA.JPG").c_str(), JpegKind::kColourOrGrey) == 0 &&
+        colour.width == alpha.width &&
         colour.height == alpha.height && alpha.format == PF_RGB24) {
       if (CreateImage(image, MakeHeader(colour.width, colour.height, PF_ARGB32)) == 0 &&
           ConvertImage(image, colour) == 0 && MergeAlpha(image, alpha) == 0)

@@ -141,7 +141,8 @@ void DestroyImage(Image* image);
 // ---------------------------------------------------------------------------
 
 // By name. With `allow_pair`, stem + "@RGB.JPG" and stem + "@ALPHA.JPG" of
-// one size make an A8R8G8B8 image whose alpha is the alpha file's red.
+// one size make an A8R8G8B8 image whose alpha is the alpha file's red (or
+// grey: the alpha file may be a one-channel JPEG).
 // Otherwise by extension ("TGA", "BMP", "JPG"); any other or none tries
 // path + ".TGA", ".BMP", ".JPG" in that order.
 int LoadImage(Image* image, const char* path, bool allow_pair);
@@ -156,10 +157,22 @@ int LoadTga(Image* image, const char* path, bool keep_alpha);
 // top-down.
 int LoadBmp(Image* image, core::File* file);
 int LoadBmp(Image* image, const char* path);
-// Three-component colour JPEG into PF_RGB24. Grey and CMYK files, and
-// damaged files libjpeg gives up on, fail.
-int LoadJpeg(Image* image, core::File* file);
-int LoadJpeg(Image* image, const char* path);
+// Which JPEGs LoadJpeg takes: colour ones only, or grey ones too, decoded
+// as R = G = B (the alpha member of a pair, which is usually saved grey).
+enum class JpegKind { kColour, kColourOrGrey };
+// Three-component colour JPEG into PF_RGB24. Grey (unless allowed) and CMYK
+// files, damaged files libjpeg gives up on, files that end before their
+// first scan's data, and files declaring far more pixels than their length
+// can encode (kJpegPixelsPerByte) fail. A file cut inside its picture data
+// loads, its missing part grey. The File variant reads from the current
+// position to the end of the file.
+int LoadJpeg(Image* image, core::File* file, JpegKind kind = JpegKind::kColour);
+int LoadJpeg(Image* image, const char* path, JpegKind kind = JpegKind::kColour);
+// The most pixels a JPEG may declare per byte of its file (a loose bound:
+// real encoders need a bit or more per 8 x 8 block, at most 64 pixels a
+// bit), and the pixels any file may declare whatever its length.
+inline constexpr uint64_t kJpegPixelsPerByte = 2048;
+inline constexpr uint64_t kJpegPixelsAlways = uint64_t{1} << 20;
 
 // ---------------------------------------------------------------------------
 // Processing. `source` and `destination` must be distinct images.

@@ -135,6 +135,7 @@ class Connection {
 
  private:
   friend class ListenSocket;
+  friend int ConnectLocalPair(Connection*, Connection*);
   void Adopt(int handle);                 // an accepted socket
   void Fail(const std::string& reason);   // close and remember why
   int BeginNextAddress();                 // connect to addresses_[next_address_]
@@ -169,5 +170,10 @@ void SetHostResolver(HostResolver resolver);
 // descriptor table, EPERM, ...); nullptr restores the system call.
 using AcceptFunction = int (*)(int listen_handle);
 void SetAcceptFunction(AcceptFunction accept);
+
+// Opens `a` and `b` as the two ends of one connection inside this process
+// (no listener, no port, no network): tests and fuzzers feed a Link exact
+// bytes through it. Closes both first. 0, or -1 when the system refuses.
+int ConnectLocalPair(Connection* a, Connection* b);
 
 }  // namespace net

@@ -114,6 +114,20 @@ void SetAcceptFunction(AcceptFunction accept) { g_accept = accept; }
 
 void SetHostResolver(HostResolver resolver) { g_resolver.store(resolver); }
 
+int ConnectLocalPair(Connection* a, Connection* b) {
+  if (!a || !b || a == b) return -1;
+  a->Close();
+  b->Close();
+  int handles[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, handles) != 0) {
+    core::Trace("NET: socketpair failed: %s\n", ErrorText(errno).c_str());
+    return -1;
+  }
+  a->Adopt(handles[0]);
+  b->Adopt(handles[1]);
+  return 0;
+}
+
 // ---------------------------------------------------------------------------
 // ListenSocket
 // ---------------------------------------------------------------------------

@@ -318,6 +318,10 @@ class Device {
   virtual int SetStreamSource(uint32_t stream, std::shared_ptr<VertexBuffer> buffer, uint32_t stride) = 0;
   // Index buffer and the base vertex index added to every index.
   virtual int SetIndices(std::shared_ptr<IndexBuffer> buffer, uint32_t base_vertex_index) = 0;
+  // Draws are refused (kErrInvalidCall) when they would read past the bound
+  // vertex or index buffer, and (kErrOutOfMemory) when memory-drawn
+  // geometry exceeds kMaxDrawBytes: sizes computed from a file never wrap.
+  static constexpr uint64_t kMaxDrawBytes = uint64_t{256} << 20;
   virtual int DrawPrimitive(PrimitiveType type, uint32_t start_vertex, uint32_t primitive_count) = 0;
   virtual int DrawIndexedPrimitive(PrimitiveType type, uint32_t min_index, uint32_t vertex_count,
                                    uint32_t start_index, uint32_t primitive_count) = 0;

@@ -112,18 +112,23 @@ GLenum GlPrimitive(PrimitiveType type) {
   return GL_TRIANGLES;
 }
 
-// Vertices used by `count` primitives; 0 for an unknown type.
-uint32_t VertexCount(PrimitiveType type, uint32_t count) {
+// Vertices used by `count` primitives; 0 for an unknown type. In 64 bits:
+// a count read from a file must not wrap into a small draw.
+uint64_t VertexCount(PrimitiveType type, uint32_t count) {
+  const uint64_t n = count;
   switch (type) {
-    case PT_POINTLIST: return count;
-    case PT_LINELIST: return count * 2;
-    case PT_LINESTRIP: return count + 1;
-    case PT_TRIANGLELIST: return count * 3;
+    case PT_POINTLIST: return n;
+    case PT_LINELIST: return n * 2;
+    case PT_LINESTRIP: return n + 1;
+    case PT_TRIANGLELIST: return n * 3;
     case PT_TRIANGLESTRIP:
-    case PT_TRIANGLEFAN: return count + 2;
+    case PT_TRIANGLEFAN: return n + 2;
   }
   return 0;
 }
+
+// GL takes counts and firsts as GLsizei / GLint.
+constexpr uint64_t kMaxGlCount = 0x7FFFFFFF;
 
 bool ValidPrimitive(PrimitiveType type) { return type >= PT_POINTLIST && type <= PT_TRIANGLEFAN; }
 
@@ -1452,15 +1457,18 @@ int DeviceGl::SetIndices(std::shared_ptr<IndexBuffer> buffer, uint32_t base_vert
   return kOk;
 }
 
-uint32_t DeviceGl::RingAppend(RingBuffer* ring, GLenum target, const void* data, uint32_t bytes, uint32_t align) {
-  uint32_t offset = (ring->offset + align - 1) / align * align;
+uint32_t DeviceGl::RingAppend(RingBuffer* ring, GLenum target, const void* data, uint64_t bytes, uint32_t align) {
+  // Sizes in 64 bits and bounded, so growing by doubling always ends.
+  if (bytes == 0 || bytes > kMaxDrawBytes || align == 0) return UINT32_MAX;
+  uint64_t offset = (uint64_t{ring->offset} + align - 1) / align * align;
   GLbitfield access = GL_MAP_WRITE_BIT | GL_MAP_UNSYNCHRONIZED_BIT | GL_MAP_INVALIDATE_RANGE_BIT;
   if (bytes > ring->size) {
     // Grow: a new store (the old one stays alive for draws still reading it).
-    uint32_t size = ring->size;
+    uint64_t size = ring->size ? ring->size : 1;
     while (size < bytes) size *= 2;
-    ring->size = size;
-    VJ_GL(glBufferData(target, size, nullptr, GL_STREAM_DRAW));
+    size = std::min<uint64_t>(size, kMaxDrawBytes);
+    ring->size = static_cast<uint32_t>(size);
+    VJ_GL(glBufferData(target, static_cast<GLsizeiptr>(size), nullptr, GL_STREAM_DRAW));
     offset = 0;
     access = GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT;
   } else if (offset + bytes > ring->size) {
@@ -1468,12 +1476,12 @@ uint32_t DeviceGl::RingAppend(RingBuffer* ring, GLenum target, const void* data,
     offset = 0;
     access = GL_MAP_WRITE_BIT | GL_MAP_INVALIDATE_BUFFER_BIT;
   }
-  void* pointer = VJ_GL(glMapBufferRange(target, offset, bytes, access));
+  void* pointer = VJ_GL(glMapBufferRange(target, static_cast<GLintptr>(offset), static_cast<GLsizeiptr>(bytes), access));
   if (!pointer) return UINT32_MAX;
-  std::memcpy(pointer, data, bytes);
+  std::memcpy(pointer, data, static_cast<size_t>(bytes));
   VJ_GL(glUnmapBuffer(target));
-  ring->offset = offset + bytes;
-  return offset;
+  ring->offset = static_cast<uint32_t>(offset + bytes);
+  return static_cast<uint32_t>(offset);
 }
 
 int DeviceGl::DrawPrimitive(PrimitiveType type, uint32_t start_vertex, uint32_t primitive_count) {
@@ -1484,9 +1492,11 @@ int DeviceGl::DrawPrimitive(PrimitiveType type, uint32_t start_vertex, uint32_t 
   if (result != kOk) return result;
   BufferGl& buffer = static_cast<VertexBufferGl*>(stream_.get())->buffer();
   if (buffer.name == 0 || buffer.locked) return kErrInvalidCall;
+  const uint64_t count = VertexCount(type, primitive_count);
+  if (count > kMaxGlCount || (uint64_t{start_vertex} + count) * stream_stride_ > buffer.size)
+    return kErrInvalidCall;
   ApplyVertexInput(buffer.name, stream_stride_);
-  VJ_GL(glDrawArrays(GlPrimitive(type), static_cast<GLint>(start_vertex),
-                     static_cast<GLsizei>(VertexCount(type, primitive_count))));
+  VJ_GL(glDrawArrays(GlPrimitive(type), static_cast<GLint>(start_vertex), static_cast<GLsizei>(count)));
   return kOk;
 }
 
@@ -1506,8 +1516,13 @@ int DeviceGl::DrawIndexedPrimitive(PrimitiveType type, uint32_t min_index, uint3
   ApplyVertexInput(vertices.name, stream_stride_);
   gl_.BindElementBuffer(indices.name);
   bool wide = index_buffer->GetDesc().format == FMT_INDEX32;
+  // The indices read must lie inside the index buffer.
+  const uint64_t count = VertexCount(type, primitive_count);
+  if (count > kMaxGlCount || (uint64_t{start_index} + count) * (wide ? 4 : 2) > indices.size ||
+      base_vertex_index_ > kMaxGlCount)
+    return kErrInvalidCall;
   uintptr_t offset = static_cast<uintptr_t>(start_index) * (wide ? 4 : 2);
-  VJ_GL(glDrawElementsBaseVertex(GlPrimitive(type), static_cast<GLsizei>(VertexCount(type, primitive_count)),
+  VJ_GL(glDrawElementsBaseVertex(GlPrimitive(type), static_cast<GLsizei>(count),
                                  wide ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT, reinterpret_cast<const void*>(offset),
                                  static_cast<GLint>(base_vertex_index_)));
   return kOk;
@@ -1518,7 +1533,8 @@ int DeviceGl::DrawPrimitiveUP(PrimitiveType type, uint32_t primitive_count, cons
   if (primitive_count == 0) return kOk;
   int result = PrepareDraw();
   if (result != kOk) return result;
-  uint32_t count = VertexCount(type, primitive_count);
+  const uint64_t count = VertexCount(type, primitive_count);
+  if (count > kMaxGlCount || count * stride > kMaxDrawBytes) return kErrOutOfMemory;
   gl_.BindArrayBuffer(vertex_ring_.name);
   uint32_t offset = RingAppend(&vertex_ring_, GL_ARRAY_BUFFER, vertices, count * stride, stride);
   if (offset == UINT32_MAX) return kErrOutOfMemory;
@@ -1539,21 +1555,26 @@ int DeviceGl::DrawIndexedPrimitiveUP(PrimitiveType type, uint32_t min_index, uin
   int result = PrepareDraw();
   if (result != kOk) return result;
   uint32_t index_size = index_format == FMT_INDEX32 ? 4 : 2;
-  uint32_t index_count = VertexCount(type, primitive_count);
+  const uint64_t index_count = VertexCount(type, primitive_count);
+  if (index_count > kMaxGlCount || index_count * index_size > kMaxDrawBytes ||
+      uint64_t{vertex_count} * stride > kMaxDrawBytes || min_index > kMaxGlCount)
+    return kErrOutOfMemory;
   // Only the vertices the indices may name are copied.
   const uint8_t* first = static_cast<const uint8_t*>(vertices) + static_cast<size_t>(min_index) * stride;
   gl_.BindArrayBuffer(vertex_ring_.name);
-  uint32_t vertex_offset = RingAppend(&vertex_ring_, GL_ARRAY_BUFFER, first, vertex_count * stride, stride);
+  uint32_t vertex_offset =
+      RingAppend(&vertex_ring_, GL_ARRAY_BUFFER, first, uint64_t{vertex_count} * stride, stride);
   if (vertex_offset == UINT32_MAX) return kErrOutOfMemory;
   gl_.BindElementBuffer(index_ring_.name);
   uint32_t index_offset =
       RingAppend(&index_ring_, GL_ELEMENT_ARRAY_BUFFER, indices, index_count * index_size, index_size);
   if (index_offset == UINT32_MAX) return kErrOutOfMemory;
   ApplyVertexInput(vertex_ring_.name, stride);
-  GLint base = static_cast<GLint>(vertex_offset / stride) - static_cast<GLint>(min_index);
+  const int64_t base = int64_t{vertex_offset / stride} - int64_t{min_index};
   VJ_GL(glDrawElementsBaseVertex(GlPrimitive(type), static_cast<GLsizei>(index_count),
                                  index_size == 4 ? GL_UNSIGNED_INT : GL_UNSIGNED_SHORT,
-                                 reinterpret_cast<const void*>(static_cast<uintptr_t>(index_offset)), base));
+                                 reinterpret_cast<const void*>(static_cast<uintptr_t>(index_offset)),
+                                 static_cast<GLint>(base)));
   stream_.reset();
   stream_stride_ = 0;
   indices_.reset();

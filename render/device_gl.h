@@ -365,7 +365,9 @@ class DeviceGl final : public Device {
   void ApplyTextures();
   void ApplySampler(uint32_t stage);
   void ApplyVertexInput(GLuint buffer, uint32_t stride);
-  uint32_t RingAppend(RingBuffer* ring, GLenum target, const void* data, uint32_t bytes, uint32_t align);
+  // Copies `bytes` into the ring; the offset, or UINT32_MAX when it cannot
+  // (more than kMaxDrawBytes, or GL failed).
+  uint32_t RingAppend(RingBuffer* ring, GLenum target, const void* data, uint64_t bytes, uint32_t align);
   GLuint FramebufferFor(const SurfaceGl* color, const SurfaceGl* depth);
   void Bump(UniformGroup group) { ++uniform_versions_[static_cast<int>(group)]; }
   int WriteDumpFrame();

@@ -1,7 +1,8 @@
 // The Server's side of the Client link: taking connections, sending, and
 // handling every message. Everything the Client sends is checked before it
 // is used: an unknown effect or deck is ignored (with a trace line), a
-// non-finite or out-of-range value leaves the field as it was, and the
+// non-finite value or an unknown mixer or beat mode leaves the field as it
+// was, a fader or speed outside 0..1 is clamped into it, and the
 // reply always carries the deck's real state, so the Client's controls snap
 // back.
 //
@@ -195,7 +196,7 @@ void HandleDeckUpdate(const net::DeckUpdateMessage& message) {
   }
   const uint32_t mask = update.change_mask;
   if (mask & net::kMaskFader) {
-    if (std::isfinite(update.fader)) deck->record.fader = update.fader;
+    if (std::isfinite(update.fader)) deck->record.fader = std::clamp(update.fader, 0.0f, 1.0f);
     else core::Trace("SERVER: Ignored a non-finite fader for deck %d.\n", update.deck);
   }
   if (mask & net::kMaskMixer) {

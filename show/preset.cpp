@@ -16,6 +16,7 @@
 // name) is skipped whole, and the others load. Saving goes through a
 // temporary file renamed over the old one, so a failed save never destroys
 // the previous preset.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -143,7 +144,9 @@ bool ReadDeck(const text::TagNode* deck, DeckRecord* record) {
   // versions were read.
   if (RealValue(deck, "SPEED", &speed) == Found::kBad) return false;
   record->deck = number;
-  record->fader = fader;
+  // A fader is a position on a 0..1 track: a file holding 1e30 must not
+  // reach a mixer, every Client's copy and the next save.
+  record->fader = std::clamp(fader, 0.0f, 1.0f);
   record->mixer = mixer;
   SetRecordText(record->effect_name, effect);
   record->beat_mode = beat_mode;

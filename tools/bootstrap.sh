@@ -13,6 +13,7 @@ packages=(
   libjpeg-turbo-progs
   fonts-dejavu-core
   imagemagick xvfb xauth x11-utils sox aubio-tools
+  clang libclang-rt-14-dev
 )
 
 missing=()

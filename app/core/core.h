@@ -211,6 +211,7 @@ class File {
  private:
   friend File* OpenDataFile(const char*, const char*);
   friend File* OpenAtomicFile(const char*);
+  friend File* OpenMemoryFile(const void*, size_t, const char*);
   File() = default;
   std::FILE* stream_ = nullptr;
   std::string disk_path_;
@@ -250,6 +251,11 @@ bool FolderExists(std::string_view path);
 
 // Opens with a standard mode text ("rb", "wt", ...). nullptr on failure.
 File* OpenDataFile(const char* path, const char* mode);
+// Reads `size` bytes at `data` as a file opened "rb" (the bytes are not
+// copied and must outlive the file); `name` stands in for the disk path in
+// messages. Readers that take a File read memory this way (decoding
+// buffers that never were files, fuzzing). nullptr on failure.
+File* OpenMemoryFile(const void* data, size_t size, const char* name);
 // Opens a unique temporary file beside `path` for writing; Commit() flushes,
 // syncs and renames it over `path` (as the file system spells it), closing
 // without Commit() discards it. nullptr on failure.

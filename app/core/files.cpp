@@ -273,6 +273,18 @@ File* OpenDataFile(const char* path, const char* mode) {
   return file;
 }
 
+File* OpenMemoryFile(const void* data, size_t size, const char* name) {
+  if (!data && size > 0) return nullptr;
+  static const char kEmpty = 0;
+  // Opened read-only, so the buffer is never written through the cast.
+  std::FILE* stream = fmemopen(const_cast<void*>(data ? data : &kEmpty), size, "rb");
+  if (!stream) return nullptr;
+  File* file = new File();
+  file->stream_ = stream;
+  file->disk_path_ = name ? name : "(memory)";
+  return file;
+}
+
 File* OpenAtomicFile(const char* path) {
   if (!path) return nullptr;
   std::string disk;

@@ -2,6 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <string>
+
 #include "app/core/core.h"
 #include "tests/support/support.h"
 
@@ -55,6 +58,31 @@ TEST(PathUtilities, PatternMatchingIgnoresAsciiCase) {
   EXPECT_TRUE(core::MatchPatternNoCase("a?c*", "ABCdef"));
   EXPECT_FALSE(core::MatchPatternNoCase("*.txt", "shader.txt.bak"));
   EXPECT_TRUE(core::MatchPatternNoCase("*a*b", "xxaxxab"));
+}
+
+// Readers that take a File read bytes in memory the same way: seeks,
+// the length from the end, a short read at the end; nothing is written.
+TEST(MemoryFile, ReadsSeeksAndEndsLikeAFile) {
+  const std::string bytes = "0123456789";
+  core::FilePtr file(core::OpenMemoryFile(bytes.data(), bytes.size(), "pictures.bin"));
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->DiskPath(), "pictures.bin");
+  char out[8] = {};
+  ASSERT_EQ(file->Read(out, 1, 4), 4u);
+  EXPECT_EQ(std::string(out, 4), "0123");
+  EXPECT_EQ(file->Tell(), 4);
+  ASSERT_EQ(file->Seek(0, SEEK_END), 0);
+  EXPECT_EQ(file->Tell(), 10);
+  ASSERT_EQ(file->Seek(7, SEEK_SET), 0);
+  EXPECT_EQ(file->Read(out, 1, 8), 3u);
+  EXPECT_EQ(std::string(out, 3), "789");
+  EXPECT_EQ(file->Write("x", 1, 1), 0u);
+  EXPECT_EQ(bytes, "0123456789");
+
+  core::FilePtr empty(core::OpenMemoryFile(nullptr, 0, nullptr));
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(empty->Read(out, 1, 1), 0u);
+  EXPECT_EQ(core::OpenMemoryFile(nullptr, 5, "x"), nullptr);
 }
 
 TEST_F(FileLayerTest, ReadsThroughCaseInsensitiveComponents) {

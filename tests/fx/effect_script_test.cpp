@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <iterator>
+#include <string>
+#include <utility>
 
 #include "tests/fx/effect_fixture.h"
 
@@ -144,19 +148,21 @@ TEST_F(EffectTest, SyncTimesReadDecimalNumbersAndOtherTextAsZero) {
 
 TEST_F(EffectTest, SyncTimesKeepTheirLenientSpellings) {
   // A leading '+', hex reals and text after the number have always been
-  // read; values beyond the float range and infinities read as 0.
+  // read; values beyond the float range and infinities read as 0 (decided
+  // before any conversion to float: 1e300 as a float is undefined), values
+  // that round to the largest float read as it.
+  const std::pair<const char*, float> cases[] = {
+      {"+2.5", 2.5f},   {"0x10", 16.0f},  {"7.5x", 7.5f},         {"1e39", 0.0f},
+      {"-inf", 0.0f},   {"1e-50", 0.0f},  {"1e300", 0.0f},        {"-1e300", 0.0f},
+      {"nan", 0.0f},    {"3.4028235e38", FLT_MAX}, {"-3.4028235677973e38", -FLT_MAX},
+  };
+  std::string text;
+  for (const auto& c : cases) text += std::string("SYNCTIME ") + c.first + "\n";
   fx::FxScript script;
-  ASSERT_EQ(script.Open("SYNCTIME +2.5\nSYNCTIME 0x10\nSYNCTIME 7.5x\nSYNCTIME 1e39\nSYNCTIME -inf\nSYNCTIME 1e-50\n",
-                        true),
-            0);
+  ASSERT_EQ(script.Open(text.c_str(), true), 0);
   const std::vector<fx::FxCommand>& c = script.Commands();
-  ASSERT_EQ(c.size(), 6u);
-  EXPECT_EQ(c[0].time, 2.5f);
-  EXPECT_EQ(c[1].time, 16.0f);
-  EXPECT_EQ(c[2].time, 7.5f);
-  EXPECT_EQ(c[3].time, 0.0f);
-  EXPECT_EQ(c[4].time, 0.0f);
-  EXPECT_EQ(c[5].time, 0.0f);
+  ASSERT_EQ(c.size(), std::size(cases));
+  for (size_t i = 0; i < c.size(); ++i) EXPECT_EQ(c[i].time, cases[i].second) << cases[i].first;
 }
 
 TEST_F(EffectTest, OpeningTracesTheClassRegistry) {

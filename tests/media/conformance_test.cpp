@@ -318,12 +318,18 @@ TEST_F(Conformance, ColourAndAlphaPairs) {
   for (size_t i = 0; i < colour.size(); i += 4) colour[i + 3] = alpha[i];
   ExpectSamePixels(image, colour, 1, "TILE pair");
 
-  // A one-component alpha file does not pair: the plain file loads.
+  // A one-component (grey) alpha file, the usual way to save a mask, pairs
+  // too: its grey is the alpha, and the plain file is not used.
   Make("photo.rgba", {"-alpha", "extract", "-quality", "90"}, "SOLO@ALPHA.JPG");
   Make("photo.rgba", {"-alpha", "off", "-quality", "90"}, "SOLO@RGB.JPG");
   Make("photo.rgba", {"-alpha", "off"}, "SOLO.TGA");
   ASSERT_EQ(media::LoadImage(&image, "solo", true), 0);
-  EXPECT_EQ(image.format, media::PF_BGR24);
+  ASSERT_EQ(image.format, media::PF_ARGB32);
+  colour = Reference("SOLO@RGB.JPG");
+  alpha = Reference("SOLO@ALPHA.JPG");
+  ASSERT_EQ(alpha.size(), colour.size());
+  for (size_t i = 0; i < colour.size(); i += 4) colour[i + 3] = alpha[i];
+  ExpectSamePixels(image, colour, 1, "SOLO pair with a grey alpha file");
 }
 
 }  // namespace

@@ -475,6 +475,99 @@ TEST_F(Loaders, ColourAndAlphaJpegsPairIntoArgb) {
   EXPECT_EQ(image.format, media::PF_RGB24);
 }
 
+// A mask is usually saved as a one-channel grey JPEG: it pairs, its grey
+// becoming the alpha. On its own a grey JPEG is still no picture.
+TEST_F(Loaders, AGreyAlphaFilePairsWithItsColourFile) {
+  Write("MASK@RGB.JPG", SolidJpeg(16, 8, 3, JCS_RGB, {200, 100, 50}));
+  Write("MASK@ALPHA.JPG", SolidJpeg(16, 8, 1, JCS_GRAYSCALE, {77}));
+  Write("MASK.TGA", MakeTga(2, 24, 0, 1, 1, Bytes({1, 2, 3})));
+  Image image;
+  ASSERT_EQ(media::LoadImage(&image, "MASK", true), 0);
+  ASSERT_EQ(image.format, media::PF_ARGB32);
+  ASSERT_EQ(image.width, 16u);
+  const uint32_t pixel = ReadPixel(image, 5, 3);
+  EXPECT_NEAR(static_cast<int>(pixel >> 24), 77, 2);
+  EXPECT_NEAR(static_cast<int>((pixel >> 16) & 0xFF), 200, 3);
+  EXPECT_NEAR(static_cast<int>(pixel & 0xFF), 50, 3);
+  ExpectRejected(media::LoadJpeg(&image, "MASK@ALPHA.JPG"), image);
+  ExpectRejected(media::LoadImage(&image, "MASK@ALPHA.JPG", false), image);
+}
+
+// Where the first scan's header ends in a JPEG's bytes.
+size_t AfterScanHeader(const std::string& jpeg) {
+  const size_t sos = jpeg.find("\xFF\xDA", 0, 2);
+  if (sos == std::string::npos) return std::string::npos;
+  return sos + 2 + (static_cast<uint8_t>(jpeg[sos + 2]) << 8 | static_cast<uint8_t>(jpeg[sos + 3]));
+}
+
+// The frame header's declared size, patched.
+std::string Declare(std::string jpeg, int width, int height) {
+  size_t sof = jpeg.find("\xFF\xC0", 0, 2);
+  if (sof == std::string::npos) sof = jpeg.find("\xFF\xC2", 0, 2);
+  if (sof == std::string::npos) return jpeg;
+  jpeg[sof + 5] = static_cast<char>(height >> 8);
+  jpeg[sof + 6] = static_cast<char>(height);
+  jpeg[sof + 7] = static_cast<char>(width >> 8);
+  jpeg[sof + 8] = static_cast<char>(width);
+  return jpeg;
+}
+
+// A header declaring a huge picture in a few hundred bytes used to decode
+// "successfully" into hundreds of MiB of grey. Photos cut short still load.
+TEST_F(Loaders, AJpegMustHoldPictureDataForTheSizeItDeclares) {
+  std::vector<uint8_t> noise(64 * 64 * 3);
+  media_test::Random random(7);
+  for (uint8_t& v : noise) v = static_cast<uint8_t>(random.Next());
+  const std::string photo = media_test::EncodeJpeg(64, 64, 3, JCS_RGB, noise);
+  const size_t data = AfterScanHeader(photo);
+  ASSERT_LT(data + 100, photo.size());
+  const std::string trace = dir / "trace.txt";
+  ASSERT_EQ(core::SetTraceFile(trace.c_str()), 0);
+
+  struct Case {
+    const char* name;
+    std::string bytes;
+    bool loads;
+  };
+  const Case cases[] = {
+      {"header only, huge", Declare(photo, 8192, 8192).substr(0, data), false},
+      {"header and end marker", photo.substr(0, data) + "\xFF\xD9", false},
+      {"header only", photo.substr(0, data), false},
+      {"huge with a little data", Declare(photo, 8192, 8192), false},
+      {"cut inside the data", photo.substr(0, data + (photo.size() - data) / 3), true},
+      {"whole", photo, true},
+  };
+  for (const Case& c : cases) {
+    Write("case.jpg", c.bytes);
+    Image image;
+    if (c.loads) {
+      ASSERT_EQ(media::LoadJpeg(&image, "case.jpg"), 0) << c.name;
+      EXPECT_EQ(image.width, 64u) << c.name;
+    } else {
+      ExpectRejected(media::LoadJpeg(&image, "case.jpg"), image);
+    }
+  }
+  core::SetTraceFile(nullptr);
+  const std::string text = testing_support::ReadFile(trace);
+  EXPECT_NE(text.find("ends before its picture data"), std::string::npos) << text;
+  EXPECT_NE(text.find("8192 x 8192 cannot be encoded in"), std::string::npos) << text;
+}
+
+// The bound is loose: flat pictures, the most compressible there are, load
+// at any size the loaders accept, baseline and progressive.
+TEST_F(Loaders, FlatJpegsOfManyPixelsStillLoad) {
+  for (bool progressive : {false, true}) {
+    Write("flat.jpg", SolidJpeg(2048, 1536, 3, JCS_RGB, {30, 60, 90}, progressive));
+    Image image;
+    ASSERT_EQ(media::LoadJpeg(&image, "flat.jpg"), 0) << progressive;
+    EXPECT_EQ(image.width, 2048u);
+    Write("flat_grey@RGB.JPG", SolidJpeg(2048, 1536, 3, JCS_RGB, {30, 60, 90}, progressive));
+    Write("flat_grey@ALPHA.JPG", SolidJpeg(2048, 1536, 1, JCS_GRAYSCALE, {9}, progressive));
+    ASSERT_EQ(media::LoadImage(&image, "flat_grey", true), 0) << progressive;
+    EXPECT_EQ(image.format, media::PF_ARGB32);
+  }
+}
+
 TEST_F(Loaders, PairingFallsBackToThePlainFile) {
   Write("ONLY.JPG", SolidJpeg(4, 4, 3, JCS_RGB, {9, 9, 9}));
   Image image;
@@ -489,11 +582,11 @@ TEST_F(Loaders, PairingFallsBackToThePlainFile) {
   EXPECT_EQ(image.width, 2u);
   EXPECT_EQ(image.format, media::PF_RGB24);
 
-  // A grey alpha file cannot pair.
-  Write("GREY@RGB.JPG", SolidJpeg(8, 8, 3, JCS_RGB, {1, 1, 1}));
-  Write("GREY@ALPHA.JPG", SolidJpeg(8, 8, 1, JCS_GRAYSCALE, {1}));
-  Write("GREY.TGA", MakeTga(2, 24, 0, 1, 1, Bytes({1, 2, 3})));
-  ASSERT_EQ(media::LoadImage(&image, "GREY", true), 0);
+  // A CMYK alpha file cannot pair.
+  Write("INK@RGB.JPG", SolidJpeg(8, 8, 3, JCS_RGB, {1, 1, 1}));
+  Write("INK@ALPHA.JPG", SolidJpeg(8, 8, 4, JCS_CMYK, {1, 2, 3, 4}));
+  Write("INK.TGA", MakeTga(2, 24, 0, 1, 1, Bytes({1, 2, 3})));
+  ASSERT_EQ(media::LoadImage(&image, "INK", true), 0);
   EXPECT_EQ(image.format, media::PF_BGR24);
   EXPECT_EQ(image.width, 1u);
 

@@ -859,6 +859,54 @@ TEST_F(DeviceTest, LineStripsAndLists) {
 // Buffers
 // ---------------------------------------------------------------------------
 
+// Counts that come from files: a draw past the bound buffers, or one whose
+// byte size wraps 32 bits, is refused before anything is read or grown
+// (a wrapped size once grew the memory ring by doubling until it was 0).
+TEST_F(DeviceTest, DrawsPastTheirBuffersOrBeyondTheSizeLimitAreRefused) {
+  UseTarget(8, 8, FMT_A8R8G8B8);
+  DiffuseOnly();
+  auto vb = device_->CreateVertexBuffer(4 * sizeof(ScreenVertex), 0, kFvfScreenVertex, POOL_MANAGED);
+  auto ib = device_->CreateIndexBuffer(6 * 2, 0, FMT_INDEX16, POOL_MANAGED);
+  ASSERT_NE(vb, nullptr);
+  ASSERT_NE(ib, nullptr);
+  device_->SetFVF(kFvfScreenVertex);
+  device_->SetStreamSource(0, vb, sizeof(ScreenVertex));
+  device_->SetIndices(ib, 0);
+  struct Indexed {
+    uint32_t start_index, triangles;
+    int result;
+  };
+  for (Indexed c : {Indexed{0, 2, 0}, Indexed{3, 1, 0}, Indexed{4, 1, kErrInvalidCall}, Indexed{0, 3, kErrInvalidCall},
+                    Indexed{1000, 1, kErrInvalidCall}, Indexed{0xFFFFFFF0u, 2, kErrInvalidCall},
+                    Indexed{0, 0x55555556u, kErrInvalidCall}})
+    EXPECT_EQ(device_->DrawIndexedPrimitive(PT_TRIANGLELIST, 0, 4, c.start_index, c.triangles), c.result)
+        << c.start_index << " " << c.triangles;
+  EXPECT_EQ(device_->DrawPrimitive(PT_TRIANGLEFAN, 0, 2), 0);
+  EXPECT_EQ(device_->DrawPrimitive(PT_TRIANGLEFAN, 1, 2), kErrInvalidCall);
+  EXPECT_EQ(device_->DrawPrimitive(PT_POINTLIST, 0xFFFFFFFFu, 2), kErrInvalidCall);
+
+  // From memory: a vertex count whose byte size is past 2^31 in 32 bits,
+  // and one that wraps to a small size; the few vertices at hand are never
+  // read past.
+  ScreenVertex v[3] = {};
+  const uint32_t wraps_big = 0x80000001u / 3 + 1;                      // x3 vertices x stride: > 2^31
+  const uint32_t wraps_small = static_cast<uint32_t>((uint64_t{1} << 32) / (3 * sizeof(ScreenVertex)) + 1);
+  for (uint32_t triangles : {wraps_big, wraps_small, 0xFFFFFFFFu})
+    EXPECT_EQ(device_->DrawPrimitiveUP(PT_TRIANGLELIST, triangles, v, sizeof(ScreenVertex)), kErrOutOfMemory)
+        << triangles;
+  const uint16_t indices[3] = {0, 1, 2};
+  EXPECT_EQ(device_->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 0x80000000u, 1, indices, FMT_INDEX16, v,
+                                            sizeof(ScreenVertex)),
+            kErrOutOfMemory);
+  EXPECT_EQ(device_->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 3, wraps_small, indices, FMT_INDEX16, v,
+                                            sizeof(ScreenVertex)),
+            kErrOutOfMemory);
+  // And ordinary draws still work afterwards.
+  EXPECT_EQ(device_->DrawPrimitiveUP(PT_TRIANGLELIST, 1, v, sizeof(ScreenVertex)), 0);
+  EXPECT_EQ(device_->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 3, 1, indices, FMT_INDEX16, v, sizeof(ScreenVertex)),
+            0);
+}
+
 TEST_F(DeviceTest, VertexAndIndexBuffersWithDiscardAndNoOverwrite) {
   UseTarget(8, 8, FMT_A8R8G8B8);
   DiffuseOnly();

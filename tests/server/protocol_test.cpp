@@ -437,16 +437,21 @@ TEST_F(ServerTest, NonFiniteAndUnknownValuesLeaveTheDeckAsItWas) {
   EXPECT_NE(Trace().find("SERVER: Ignored a non-finite fader for deck 4.\n"), std::string::npos);
 }
 
-TEST_F(ServerTest, SpeedOutsideItsRangeIsClamped) {
+TEST_F(ServerTest, SpeedAndFaderOutsideTheirRangeAreClamped) {
   FakeClient client;
   StartAndConnect(&client);
-  for (auto [given, stored] : {std::pair{5.0f, 1.0f}, std::pair{-3.0f, 0.0f}, std::pair{1e30f, 1.0f}}) {
-    net::DeckRecord update = Update(0, net::kMaskSpeed);
+  const std::pair<float, float> cases[] = {{5.0f, 1.0f}, {-3.0f, 0.0f}, {1e30f, 1.0f}, {0.25f, 0.25f}};
+  for (auto [given, stored] : cases) {
+    net::DeckRecord update = Update(0, net::kMaskSpeed | net::kMaskFader);
     update.speed = given;
+    update.fader = given;
     client.Send(net::DeckUpdateMessage(update));
     auto status = client.Await<net::DeckStatusMessage>();
     ASSERT_NE(status, nullptr);
-    EXPECT_EQ(status->record.speed, stored);
+    EXPECT_EQ(status->record.speed, stored) << given;
+    // The fader echoed to every Client and saved in presets stays on its track.
+    EXPECT_EQ(status->record.fader, stored) << given;
+    EXPECT_EQ(server::GetDeck(0)->record.fader, stored) << given;
   }
 }
 

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <utility>
 
 #include "app/core/core.h"
 #include "net/wire.h"
@@ -287,6 +288,22 @@ TEST_F(PresetFile, AFailedSaveLeavesTheOldFileIntact) {
   EXPECT_EQ(net::RecordText(check->bindings[0][0].decks[0].effect_name), "NEW");
   // A folder that does not exist: nothing written, -1.
   EXPECT_EQ(show::SavePresetFile((dir / "nowhere/show.HVR").c_str(), *new_bank), -1);
+}
+
+TEST_F(PresetFile, FadersOutsideZeroToOneAreClampedOnLoad) {
+  const std::pair<const char*, float> cases[] = {
+      {"1000000000000000000000000000000.000000", 1.0f},  // 1e30
+      {"1.500000", 1.0f},
+      {"-0.500000", 0.0f},
+      {"0.250000", 0.25f},
+  };
+  for (auto [written, loaded] : cases) {
+    const std::string text =
+        "<BINDS>\n" + BindText("\"F\"", 0, [&](int j) { return DeckText(j, written, -1, "X"); }) + "</BINDS>\n";
+    auto bank = show::NewPresetBank();
+    ASSERT_EQ(show::ParsePresetText(text.c_str(), bank.get()), 0) << written;
+    for (int j = 0; j < 6; ++j) EXPECT_EQ(bank->bindings[0][5].decks[j].fader, loaded) << written;
+  }
 }
 
 TEST_F(PresetFile, UnwritableValuesAreSavedSoTheBindStillLoads) {
