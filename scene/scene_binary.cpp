@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "scene/scene.h"
+#include "scene/scene_internal.h"
 
 namespace scene {
 
@@ -245,7 +246,7 @@ int EncodeSceneBinary(const SceneFile& scene, std::string* bytes) {
   w.U32(static_cast<uint32_t>(scene.lights.size()));
   for (const render::Light& l : scene.lights) WriteLight(w, l);
   w.U32(static_cast<uint32_t>(scene.cameras.size()));
-  for (const SceneCamera& c : scene.cameras) {
+  for (const CameraRecord& c : scene.cameras) {
     w.Vec(c.position);
     w.Rotation(c.rotation);
     w.F32(c.fov);
@@ -481,31 +482,6 @@ bool ReadOwner(ByteReader& r, const SceneFile& s, TrackOwner* o) {
   return true;
 }
 
-// Parents in range, never self, no cycle.
-bool ParentsValid(const std::vector<SceneMesh>& meshes) {
-  const size_t n = meshes.size();
-  for (size_t i = 0; i < n; ++i) {
-    int32_t p = meshes[i].parent;
-    if (p < -1 || (p >= 0 && static_cast<size_t>(p) >= n) || p == static_cast<int32_t>(i)) return false;
-  }
-  std::vector<uint8_t> state(n, 0);  // 0 unseen, 1 on the current walk, 2 done
-  std::vector<size_t> walk;
-  for (size_t i = 0; i < n; ++i) {
-    walk.clear();
-    size_t at = i;
-    while (state[at] == 0) {
-      state[at] = 1;
-      walk.push_back(at);
-      int32_t p = meshes[at].parent;
-      if (p < 0) break;
-      at = static_cast<size_t>(p);
-      if (state[at] == 1) return false;
-    }
-    for (size_t w : walk) state[w] = 2;
-  }
-  return true;
-}
-
 bool ReadExtension(ByteReader& r, SceneFile* s) {
   if (r.left() == 0) return true;  // a file ending after the float owners is complete
   uint32_t magic, sections;
@@ -564,7 +540,7 @@ bool Decode(ByteReader& r, SceneFile* s) {
         !r.Rotation(&mesh.pivot_rotation) || !r.I32(&mesh.parent))
       return false;
   }
-  if (!ParentsValid(s->meshes)) return r.Fail();
+  if (!internal::ParentsValid(s->meshes)) return r.Fail();
 
   if (!r.U32(&count) || !r.Fits(count, render::kLightRecordBytes)) return false;
   s->lights.resize(count);
@@ -573,7 +549,7 @@ bool Decode(ByteReader& r, SceneFile* s) {
 
   if (!r.U32(&count) || !r.Fits(count, kCameraBytes)) return false;
   s->cameras.resize(count);
-  for (SceneCamera& c : s->cameras) {
+  for (CameraRecord& c : s->cameras) {
     std::string name;
     if (!r.Vec(&c.position) || !r.Rotation(&c.rotation) || !r.F32(&c.fov) || !r.F32(&c.near_plane) ||
         !r.F32(&c.far_plane) || !r.Bytes(256, &name))
@@ -647,4 +623,32 @@ bool ReadSceneFileBytes(const char* path, std::string* bytes) {
   return true;
 }
 
+namespace internal {
+
+// Parents in range, never self, no cycle.
+bool ParentsValid(const std::vector<SceneMesh>& meshes) {
+  const size_t n = meshes.size();
+  for (size_t i = 0; i < n; ++i) {
+    int32_t p = meshes[i].parent;
+    if (p < -1 || (p >= 0 && static_cast<size_t>(p) >= n) || p == static_cast<int32_t>(i)) return false;
+  }
+  std::vector<uint8_t> state(n, 0);  // 0 unseen, 1 on the current walk, 2 done
+  std::vector<size_t> walk;
+  for (size_t i = 0; i < n; ++i) {
+    walk.clear();
+    size_t at = i;
+    while (state[at] == 0) {
+      state[at] = 1;
+      walk.push_back(at);
+      int32_t p = meshes[at].parent;
+      if (p < 0) break;
+      at = static_cast<size_t>(p);
+      if (state[at] == 1) return false;
+    }
+    for (size_t w : walk) state[w] = 2;
+  }
+  return true;
+}
+
+}  // namespace internal
 }  // namespace scene

@@ -64,7 +64,7 @@ struct SceneMesh {
   int32_t parent = -1;  // index into SceneFile::meshes, -1 for none
 };
 
-struct SceneCamera {
+struct CameraRecord {
   Vec3 position;
   Quat rotation;
   float fov = 0.0f, near_plane = 0.0f, far_plane = 0.0f;
@@ -124,7 +124,7 @@ struct SourceStamp {
 struct SceneFile {
   std::vector<SceneMesh> meshes;
   std::vector<render::Light> lights;
-  std::vector<SceneCamera> cameras;
+  std::vector<CameraRecord> cameras;
   std::vector<PosRotTrack> pos_rot_tracks;
   std::vector<TrackOwner> pos_rot_owners;  // one per track
   std::vector<FloatTrack> float_tracks;

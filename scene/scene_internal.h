@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "scene/scene_file.h"
+#include "scene/scene.h"
 
 namespace scene::internal {
 
@@ -37,5 +37,15 @@ void ConvertMesh(const MeshSource& source, const std::function<std::string(int32
 
 // trunc(c × 255) clamped to 0-255 (NaN gives 0).
 uint32_t PackChannel(float c);
+
+// Parents in range, never an object's own, no cycle.
+bool ParentsValid(const std::vector<SceneMesh>& meshes);
+
+// Skins one element whose bones resolved, from skin.bone_worlds: every
+// vertex p = Σ wₖ · (offsetₖ × Wₖ) / Σ wₖ (the plain average when Σ wₖ <= 0,
+// the origin without influences), normals from the skinned triangles
+// (normalised face normals summed per vertex, then normalised; (0, 0, 1)
+// when zero), and the bounding sphere. `indices` are the element's.
+void SkinElement(const uint16_t* indices, RenderElement* element);
 
 }  // namespace scene::internal

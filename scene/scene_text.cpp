@@ -402,7 +402,7 @@ bool Converter::ResolveParents() {
 bool Converter::Camera(const TagNode* node) {
   int32_t id;
   float position[3], rotation[4];
-  SceneCamera camera;
+  CameraRecord camera;
   if (!Required(GetInt(node, "ID", &id)) || !Optional(GetString(node, "NAME", &camera.name)) ||
       !Required(GetReals(node, "POSITION", position, 3)) || !Required(GetReals(node, "ROTATION", rotation, 4)) ||
       !Required(GetReals(node, "FOV", &camera.fov, 1)) || !Required(GetReals(node, "NEAR", &camera.near_plane, 1)) ||

@@ -98,7 +98,7 @@ TEST(SceneBinary, LightCameraTrackAndOwnerRecords) {
   l.diffuse = {1, 2, 3, 4};
   l.phi = 5;
   s.lights.push_back(l);
-  scene::SceneCamera c;
+  scene::CameraRecord c;
   c.name = "Cam";
   c.fov = 45;
   s.cameras.push_back(c);
