@@ -29,11 +29,9 @@
 
 #include "render/device.h"
 #include "scene/math.h"
+#include "scene/scene.h"
 
 namespace scene {
-
-struct Scene;
-class View;
 
 // ---------------------------------------------------------------------------
 // Shadow volumes (no device).
@@ -44,13 +42,9 @@ class View;
 // vertices inside it: true while casters stay within 900,000 of the camera.
 inline constexpr float kShadowExtrusion = 100000.0f;
 
-// A vertex of a shadow volume as drawn: position and face normal
-// (FVF_XYZ | FVF_NORMAL, 24 bytes).
-struct VolumeVertex {
-  Vec3 position;
-  Vec3 normal;
-};
-static_assert(sizeof(VolumeVertex) == 24);
+// A vertex of a shadow volume as drawn: the shadow mesh's vertex, position
+// and face normal (FVF_XYZ | FVF_NORMAL, 24 bytes).
+using VolumeVertex = ShadowVertex;
 
 // A light seen from an object: a directional light's direction of travel,
 // or a point (or spot) light's position, in the object's space.
@@ -133,11 +127,11 @@ struct DrawRequest {
 // One frame of the scene (see the top of this file).
 void Draw(Scene* scene, const DrawRequest& request);
 
-// Draws one object's elements (not its children) in `mode` through the
-// scene's current view: the piece Draw runs per object and pass. The
-// object is a file index; returns the number of elements handed on
-// (submitted to the queue, volumes or beams drawn). Flushes nothing.
-int DrawObject(Scene* scene, int32_t file_index, uint32_t mode);
+// Draws one object (a file index) and, first, its children, in `mode`,
+// through the scene's evaluated view, then flushes the queue. `light` is
+// the light whose shadow volumes kDrawCullOff draws. Returns the number of
+// elements handed on (submitted, volumes or beams drawn).
+int DrawObject(Scene* scene, int32_t file_index, uint32_t mode, const render::Light* light = nullptr);
 
 // Procedural objects are drawn by their own modules through these stages.
 enum class ProceduralStage {

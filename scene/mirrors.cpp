@@ -12,7 +12,10 @@
 #include <map>
 #include <tuple>
 
+#include "render/display.h"
+#include "render/materials.h"
 #include "scene/draw.h"
+#include "scene/draw_internal.h"
 
 namespace scene {
 namespace {
@@ -153,5 +156,117 @@ int MirrorClipPlanes(const Plane& mirror, const Vec3& eye, const std::vector<Vec
     if (PlaneThrough(eye, c[i], c[(i + 1) % 4], base, &planes[count])) ++count;
   return count;
 }
+
+namespace internal {
+namespace {
+
+// The mirror's first element in world space: its plane and outline. False
+// (reported once) when it has no triangle or the first has no area.
+bool MirrorGeometry(PassContext* ctx, const SceneObject& mirror, Plane* plane, std::vector<Vec3>* edge_points) {
+  const RenderElement* element = mirror.mesh.elements.empty() ? nullptr : &mirror.mesh.elements[0];
+  bool ok = element && element->triangle_count > 0 && element->vertex_count > 0;
+  std::vector<Vec3> world;
+  if (ok) {
+    world.resize(element->vertex_count);
+    for (uint32_t i = 0; i < element->vertex_count; ++i) {
+      const render::RenderVertex& v = mirror.mesh.vertices[element->first_vertex + i];
+      world[i] = TransformPoint({v.x, v.y, v.z}, mirror.world);
+    }
+    const uint16_t* tri = mirror.mesh.indices.data() + element->first_index;
+    ok = tri[0] < world.size() && tri[1] < world.size() && tri[2] < world.size() &&
+         TrianglePlane(world[tri[0]], world[tri[1]], world[tri[2]], plane);
+    if (ok) OutlineEdges(world.data(), world.size(), tri, element->triangle_count, edge_points);
+  }
+  if (!ok)
+    Report(ctx->scene, "mirrorplane:" + mirror.name,
+           "mirror " + mirror.name + " has no plane (no triangle, or one of zero area); it is skipped");
+  return ok;
+}
+
+// Draws the scene through the mirror into the current target: the
+// reflected view, the clip planes, culling swapped, no further mirrors.
+void DrawReflection(PassContext* ctx, const Plane& plane, const std::vector<Vec3>& edge_points) {
+  const Matrix r = ReflectionMatrix(plane);
+  PassContext inner;
+  inner.scene = ctx->scene;
+  inner.device = ctx->device;
+  inner.manager = ctx->manager;
+  inner.mirror_budget = ctx->mirror_budget - 1;
+  inner.pv = ctx->pv;
+  inner.pv.view = scene::Multiply(r, ctx->pv.view);
+  FrustumPlanes(scene::Multiply(inner.pv.view, inner.pv.projection), inner.pv.planes);
+  inner.pv.eye = TransformPoint(ctx->pv.eye, r);
+  for (int row = 0; row < 3; ++row) {
+    const Vec3 axis{ctx->pv.orientation.m[row][0], ctx->pv.orientation.m[row][1], ctx->pv.orientation.m[row][2]};
+    const Vec3 reflected = TransformDirection(axis, r);
+    inner.pv.orientation.m[row][0] = reflected.x;
+    inner.pv.orientation.m[row][1] = reflected.y;
+    inner.pv.orientation.m[row][2] = reflected.z;
+  }
+
+  Plane planes[kMaxMirrorClipPlanes];
+  const int count = MirrorClipPlanes(plane, inner.pv.eye, edge_points, planes);
+  uint32_t mask = 0;
+  for (int i = 0; i < count; ++i) {
+    const float p[4] = {planes[i].a, planes[i].b, planes[i].c, planes[i].d};
+    if (ctx->device->SetClipPlane(static_cast<uint32_t>(i), p) == 0) mask |= 1u << i;
+  }
+  inner.clip_mask = mask;
+  render::SetRenderStateCached(render::RS_CLIPPLANEENABLE, mask);
+
+  const render::Camera* camera = render::CurrentCamera();
+  render::FixedCamera reflected_camera(inner.pv.orientation);
+  render::SetCurrentCamera(&reflected_camera);
+  ctx->manager->mirrored = !ctx->manager->mirrored;
+  DrawPass(&inner, false, false);
+  ctx->manager->mirrored = !ctx->manager->mirrored;
+  render::SetCurrentCamera(camera);
+  render::SetRenderStateCached(render::RS_CLIPPLANEENABLE, ctx->clip_mask);
+}
+
+}  // namespace
+
+void DrawMirrors(PassContext* ctx) {
+  Scene& scene = *ctx->scene;
+  struct Entry {
+    int32_t index;
+    float distance;
+  };
+  std::vector<Entry> mirrors;
+  for (int32_t index : scene.order) {
+    if (index < 0 || static_cast<size_t>(index) >= scene.file_objects.size()) continue;
+    if (!scene.file_objects[static_cast<size_t>(index)].mirror) continue;
+    const SceneObject* mirror = scene.ObjectAt(index);
+    if (!mirror) continue;
+    const float distance = Length(Sub(mirror->world_position, ctx->pv.eye));
+    if (!std::isfinite(distance)) {
+      Report(ctx->scene, "nan:" + mirror->name,
+             "object " + mirror->name + " has no finite position; it is not drawn and casts no shadow");
+      continue;
+    }
+    mirrors.push_back({index, distance});
+  }
+  std::stable_sort(mirrors.begin(), mirrors.end(),
+                   [](const Entry& a, const Entry& b) { return a.distance < b.distance; });
+
+  for (const Entry& entry : mirrors) {
+    const SceneObject& mirror = *scene.ObjectAt(entry.index);
+    Plane plane;
+    std::vector<Vec3> edge_points;
+    if (!MirrorGeometry(ctx, mirror, &plane, &edge_points)) continue;
+    // A camera on the back side (or in the plane) sees no reflection; the
+    // mirror still hides what lies behind it.
+    if (PlaneDistance(plane, ctx->pv.eye) > 0.0f) DrawReflection(ctx, plane, edge_points);
+    // Its depth, through exactly the camera's view and projection.
+    if (ApplyPassView(*ctx) != 0) return;
+    render::SetRenderStateCached(render::RS_COLORWRITEENABLE, 0);
+    DrawObjectElements(ctx, entry.index, kDrawReceivers | kDrawNonReceivers, true);
+    FlushPass(ctx);
+    render::SetRenderStateCached(render::RS_COLORWRITEENABLE, render::COLORWRITE_RED | render::COLORWRITE_GREEN |
+                                                                  render::COLORWRITE_BLUE | render::COLORWRITE_ALPHA);
+  }
+}
+
+}  // namespace internal
 
 }  // namespace scene

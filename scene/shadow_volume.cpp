@@ -4,8 +4,11 @@
 // is kept from call to call.
 #include <chrono>
 #include <cmath>
+#include <vector>
 
+#include "render/display.h"
 #include "scene/draw.h"
+#include "scene/draw_internal.h"
 
 namespace scene {
 namespace {
@@ -41,6 +44,11 @@ bool InverseAffine(const Matrix& m, Matrix* out) {
 
 bool g_profiling = false;
 double g_extrusion_seconds = 0.0;
+
+// The one array every volume is extruded into (main thread only).
+std::vector<VolumeVertex> g_volume;
+
+constexpr uint32_t kFvfVolume = render::FVF_XYZ | render::FVF_NORMAL;
 
 }  // namespace
 
@@ -90,5 +98,53 @@ void SetShadowProfiling(bool on) {
   g_extrusion_seconds = 0.0;
 }
 double ShadowExtrusionSeconds() { return g_extrusion_seconds; }
+
+namespace internal {
+
+// Depth-fail counting: back faces count up where they lie behind the
+// scene, front faces count down, with the wrapping operations so that a
+// count turned negative (a mirrored view culls the other way) still reads
+// non-zero.
+int DrawShadowVolume(PassContext* ctx, const SceneObject& object, const RenderElement& element, bool* begun) {
+  ObjectSpaceLight light;
+  if (!LightInObjectSpace(*ctx->light, object.world, &light)) return -1;
+  render::Device* device = ctx->device;
+  if (!*begun) {
+    *begun = true;
+    const render::ShaderHandle stencil = ctx->manager->FindShader("STENCIL");
+    if (stencil < 0 || render::ApplyPass(stencil, 0) != 0) {
+      Report(ctx->scene, "nostencilshader", "no STENCIL material; shadow volumes are drawn with plain states");
+      device->SetTexture(0, nullptr);
+      render::SetRenderStateCached(render::RS_ALPHABLENDENABLE, 0);
+      render::SetRenderStateCached(render::RS_ZENABLE, render::ZB_TRUE);
+    }
+    device->SetFVF(kFvfVolume);
+    device->SetTransform(render::TS_WORLD, object.world);
+    render::SetRenderStateCached(render::RS_ZWRITEENABLE, 0);
+    render::SetRenderStateCached(render::RS_ZFUNC, render::CMP_LESS);
+    render::SetRenderStateCached(render::RS_STENCILFUNC, render::CMP_ALWAYS);
+    render::SetRenderStateCached(render::RS_STENCILPASS, render::STENCILOP_KEEP);
+    render::SetRenderStateCached(render::RS_STENCILFAIL, render::STENCILOP_KEEP);
+  }
+  const ShadowMesh& mesh = element.shadow;
+  if (mesh.vertices.empty() || mesh.indices.size() < 3) return -1;
+  ExtrudeShadowVolume(mesh.vertices.data(), mesh.vertices.size(), light, kShadowExtrusion, &g_volume);
+  const uint32_t vertex_count = static_cast<uint32_t>(g_volume.size());
+  const uint32_t triangles = static_cast<uint32_t>(mesh.indices.size() / 3);
+  const bool mirrored = ctx->manager->mirrored;
+  const render::Cull first = mirrored ? render::CULL_CCW : render::CULL_CW;
+  const render::Cull second = mirrored ? render::CULL_CW : render::CULL_CCW;
+  render::SetRenderStateCached(render::RS_CULLMODE, first);
+  render::SetRenderStateCached(render::RS_STENCILZFAIL, render::STENCILOP_INCR);
+  device->DrawIndexedPrimitiveUP(render::PT_TRIANGLELIST, 0, vertex_count, triangles, mesh.indices.data(),
+                                 render::FMT_INDEX16, g_volume.data(), sizeof(VolumeVertex));
+  render::SetRenderStateCached(render::RS_CULLMODE, second);
+  render::SetRenderStateCached(render::RS_STENCILZFAIL, render::STENCILOP_DECR);
+  device->DrawIndexedPrimitiveUP(render::PT_TRIANGLELIST, 0, vertex_count, triangles, mesh.indices.data(),
+                                 render::FMT_INDEX16, g_volume.data(), sizeof(VolumeVertex));
+  return 0;
+}
+
+}  // namespace internal
 
 }  // namespace scene
