@@ -236,9 +236,6 @@ TEST_F(OutputWindowTest, ShutdownRemembersWhereTheWindowWas) {
   EXPECT_EQ(Window()->Handle(), nullptr);
 }
 
-}  // namespace
-}  // namespace server_test
-
 // Shadow volumes count in the stencil: the Server's depth surfaces carry one.
 TEST_F(ServerTest, ScratchAndAuxDepthSurfacesHaveAStencil) {
   Start();
@@ -251,3 +248,6 @@ TEST_F(ServerTest, ScratchAndAuxDepthSurfacesHaveAStencil) {
     EXPECT_EQ(depth->GetDesc().format, render::FMT_D24S8);
   }
 }
+
+}  // namespace
+}  // namespace server_test
