@@ -11,6 +11,10 @@
 //   request.now = effect_time;       // the script time; Draw evaluates the scene at it
 //   scene::Draw(&scene, request);
 //
+// "STENCIL", "BEAMOPAQUE" and "BEAMFLARE" are only found by name in the
+// current manager (never made or loaded here): the caller holds a reference
+// to each, so their textures are loaded.
+//
 // Every exit, early ones included, leaves the device as the caller had it
 // in the states listed at DrawStateGuard, the render-target stack at its
 // depth, the manager's mirrored flag as found and the render queue empty.
