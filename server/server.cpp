@@ -65,7 +65,9 @@ int StartDisplay() {
     return -1;
   }
   core::QEGUIWindow* window = options.headless ? nullptr : &g_server.window;
-  if (render::SelectDisplayMode(window, kOutputWidth, kOutputHeight, 16, false, false, nullptr, "", false,
+  // With a stencil: the scratch and aux depth surfaces become D24S8, which
+  // the scene's shadow volumes count in.
+  if (render::SelectDisplayMode(window, kOutputWidth, kOutputHeight, 16, true, false, nullptr, "", false,
                                 options.vsync, true, false, false) != 0) {
     core::ShowError("Error initializing display");
     return -1;

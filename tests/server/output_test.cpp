@@ -236,5 +236,18 @@ TEST_F(OutputWindowTest, ShutdownRemembersWhereTheWindowWas) {
   EXPECT_EQ(Window()->Handle(), nullptr);
 }
 
+// Shadow volumes count in the stencil: the Server's depth surfaces carry one.
+TEST_F(ServerTest, ScratchAndAuxDepthSurfacesHaveAStencil) {
+  Start();
+  const render::DisplayMode* mode = render::CurrentDisplayMode();
+  ASSERT_NE(mode, nullptr);
+  EXPECT_NE(mode->flags & render::kModeHasStencil, 0u);
+  for (render::TextureId id : {server::ScratchDepth(), render::AuxDepthSurface(0)}) {
+    std::shared_ptr<render::Surface> depth = render::GetDepthSurfaceById(id);
+    ASSERT_NE(depth, nullptr);
+    EXPECT_EQ(depth->GetDesc().format, render::FMT_D24S8);
+  }
+}
+
 }  // namespace
 }  // namespace server_test
