@@ -700,7 +700,7 @@ int Importer::BuildMesh(NodeInfo& n, TextMesh* mesh, std::string* error) {
   for (unsigned i = 0; i < node->mNumMeshes; ++i) {
     if (node->mMeshes[i] >= s_->mNumMeshes) continue;
     const aiMesh* m = s_->mMeshes[node->mMeshes[i]];
-    if (m->mPrimitiveTypes & ~static_cast<unsigned>(aiPrimitiveType_TRIANGLE)) continue;
+    if (!(m->mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) continue;
     any_uv |= m->mTextureCoords[0] != nullptr;
     any_colour |= m->mColors[0] != nullptr;
     any_skin |= m->mNumBones > 0;
@@ -709,7 +709,8 @@ int Importer::BuildMesh(NodeInfo& n, TextMesh* mesh, std::string* error) {
   for (unsigned i = 0; i < node->mNumMeshes; ++i) {
     if (node->mMeshes[i] >= s_->mNumMeshes) continue;
     const aiMesh* m = s_->mMeshes[node->mMeshes[i]];
-    if (m->mPrimitiveTypes & ~static_cast<unsigned>(aiPrimitiveType_TRIANGLE)) {
+    // Sorted by type: a mesh holds triangles, or only points or lines.
+    if (!(m->mPrimitiveTypes & aiPrimitiveType_TRIANGLE)) {
       warn_.Once("points and lines dropped");
       continue;
     }
@@ -966,10 +967,16 @@ int Importer::Run(std::string* error) {
   }
 
   // Cameras: world poses; the text's rotation is turned back by rx(-π/2).
+  std::string extension = in_.substr(std::min(in_.size(), in_.find_last_of('.')));
+  extension = Upper(extension);
+  const bool gltf = extension == ".GLTF" || extension == ".GLB";
   for (unsigned c = 0; c < s_->mNumCameras; ++c) {
     const aiCamera* cam = s_->mCameras[c];
     auto it = node_by_name_.find(cam->mName.C_Str());
-    const Pose local = CameraLocal(cam->mPosition, cam->mLookAt, cam->mUp);
+    // Assimp's glTF reader copies the node's translation into mPosition as
+    // well (measured on 5.2.4); a glTF camera always sits at its node's origin.
+    const aiVector3D position = gltf ? aiVector3D(0, 0, 0) : cam->mPosition;
+    const Pose local = CameraLocal(position, cam->mLookAt, cam->mUp);
     TextCamera out;
     out.id = next_object_id_++;
     out.name = SanitizeName(cam->mName.C_Str());
