@@ -619,7 +619,8 @@ int32_t Importer::MaterialId(unsigned index, std::string* error) {
       warn_.Once("a colour factor beside a texture is dropped");
   }
   (void)textured;
-  if (m) {
+  // Assimp's own stand-in for "no material" carries no author's values.
+  if (m && m->GetName().length > 0 && std::strcmp(m->GetName().C_Str(), AI_DEFAULT_MATERIAL_NAME) != 0) {
     aiColor3D emissive(0, 0, 0);
     if (m->Get(AI_MATKEY_COLOR_EMISSIVE, emissive) == AI_SUCCESS && !emissive.IsBlack())
       warn_.Once("emissive colours are dropped");
