@@ -853,19 +853,7 @@ int Importer::Run(std::string* error) {
   // Rest poses and residual scales.
   std::vector<M4> rest;
   WorldsAt(-1.0, &rest);
-  for (size_t i = 0; i < nodes_.size(); ++i) {
-    SplitRigid(rest[i], &nodes_[i].rest, &nodes_[i].residual);
-    const auto& l = nodes_[i].residual;
-    const double s = std::cbrt(std::fabs(Det(l)));
-    const bool uniform = std::fabs(l[0].y) + std::fabs(l[0].z) + std::fabs(l[1].x) + std::fabs(l[1].z) +
-                             std::fabs(l[2].x) + std::fabs(l[2].y) <
-                         1e-6 * (s + 1) &&
-                         std::fabs(std::fabs(l[0].x) - s) < 1e-6 * (s + 1) &&
-                         std::fabs(std::fabs(l[1].y) - s) < 1e-6 * (s + 1) &&
-                         std::fabs(std::fabs(l[2].z) - s) < 1e-6 * (s + 1);
-    if (!uniform && nodes_[i].exported)
-      warn_.Once("non-uniform scale under a rotated node is approximated");
-  }
+  for (size_t i = 0; i < nodes_.size(); ++i) SplitRigid(rest[i], &nodes_[i].rest, &nodes_[i].residual);
 
   // Sampled world poses of every node, in Assimp's space.
   std::vector<std::vector<Pose>> world(sample_times_.size());
@@ -873,7 +861,18 @@ int Importer::Run(std::string* error) {
   for (size_t k = 0; k < sample_times_.size(); ++k) {
     WorldsAt(sample_times_[k], &worlds);
     world[k].resize(nodes_.size());
-    for (size_t i = 0; i < nodes_.size(); ++i) SplitRigid(worlds[i], &world[k][i], nullptr);
+    for (size_t i = 0; i < nodes_.size(); ++i) {
+      std::array<D3, 3> residual;
+      SplitRigid(worlds[i], &world[k][i], &residual);
+      // The baked scale holds at rest; one that changes while playing (a
+      // non-uniform scale above a rotating node) is lost.
+      if (!nodes_[i].exported) continue;
+      for (int c = 0; c < 3; ++c) {
+        const D3 d = Sub(residual[c], nodes_[i].residual[c]);
+        if (Len(d) > 1e-4 * (1.0 + Len(nodes_[i].residual[c])))
+          warn_.Once("a scale that changes while playing (non-uniform scale above a rotating node) is approximated");
+      }
+    }
   }
 
   auto add_track = [this](int32_t owner, const std::vector<scene::PosRotSample>& samples) {

@@ -695,6 +695,26 @@ TEST(VjsceneBadInput, FailsWithOneLineAndNoOutput) {
     EXPECT_EQ(Vjscene(usage).exit_code, 2);
 }
 
+// The bundled imported scene converts, decodes and plays its loop.
+TEST_F(ImportedObj, BundledPillarsConvertAndDecode) {
+  const std::string text = std::string(VJ_SOURCE_DIR) + "/tools/demo-effects/pillars/data/scenes/pillars.txt";
+  std::string bytes;
+  ASSERT_EQ(scene::ConvertSceneTextToBytes(text.c_str(), &bytes), 0) << AllMessages();
+  scene::SceneFile f;
+  ASSERT_EQ(scene::DecodeSceneBinary(bytes, &f), scene::DecodeResult::kOk);
+  EXPECT_EQ(f.cameras.size(), 1u);
+  ASSERT_FALSE(f.pos_rot_tracks.empty());
+  for (const scene::PosRotTrack& t : f.pos_rot_tracks) EXPECT_NEAR((t.samples.size() - 1) / t.rate, 8.0, 1e-6);
+  const scene::MaterialDef* floor = f.FindMaterial("FLOORTILES");
+  ASSERT_TRUE(floor);
+  EXPECT_TRUE(testing_support::Exists(std::string(VJ_SOURCE_DIR) + "/tools/demo-effects/pillars/data/textures/" +
+                                      "floor.tga"));
+  scene::Scene s;
+  scene::LoadOptions geometry;
+  geometry.device_buffers = false;
+  ASSERT_EQ(scene::LoadSceneBinary(&s, f, geometry), 0) << AllMessages();
+}
+
 // --- numbers -----------------------------------------------------------------------
 
 TEST(VjsceneText, RealsRoundTripThroughTheTagReaderWithoutExponent) {
