@@ -118,7 +118,11 @@ int BuildRenderData(const std::vector<MeshElement>& elements, Mesh* mesh) {
       out.skin.first.reserve(e.vertices.size() + 1);
       for (const std::vector<SkinInfluence>& list : e.skin) {
         out.skin.first.push_back(static_cast<uint32_t>(out.skin.influences.size()));
-        for (const SkinInfluence& k : list) out.skin.influences.push_back({k.bone_id, 0, k.offset, k.weight});
+        float sum = 0.0f;
+        for (const SkinInfluence& k : list) sum += k.weight;
+        for (const SkinInfluence& k : list)
+          out.skin.influences.push_back(
+              {k.bone_id, 0, k.offset, k.weight, sum > 0.0f ? k.weight / sum : 1.0f / static_cast<float>(list.size())});
       }
       out.skin.first.push_back(static_cast<uint32_t>(out.skin.influences.size()));
       out.drawable = false;  // until the loader resolves its bones

@@ -189,6 +189,9 @@ struct BoneInfluence {
   uint32_t slot = 0;    // index into ElementSkin::bones (set when the bones resolve)
   Vec3 offset;          // the vertex in the bone's space
   float weight = 0.0f;
+  // weight / Σ weights of its vertex (1 / count when that sum is <= 0):
+  // the blend divides once, at load.
+  float share = 0.0f;
 };
 
 // The skin of one element: vertex v's influences are
@@ -207,7 +210,7 @@ struct RenderElement {
   uint32_t first_index = 0, triangle_count = 0;   // in Mesh::indices (element-relative values)
   render::ShaderHandle material = -1;             // a reference the scene holds; -1 without a manager
   std::string material_name;                      // as the file names it
-  bool has_shadow = false;                        // false: casts no shadow (over 65,535 shadow vertices)
+  bool has_shadow = false;  // false: casts no shadow (skinned, or over 65,535 shadow vertices)
   ShadowMesh shadow;
   bool skinned = false;      // the element carries influences
   bool drawable = true;      // false: skinned with bones that do not all resolve (never drawn)
@@ -431,6 +434,7 @@ struct Scene {
   double evaluated_time = 0.0;  // the animation time evaluated
   View view;                    // the current camera's view (pose after rx(π/2) and shake, fov, viewport, flips)
   int32_t evaluated_camera = -1;  // the camera index used, -1 without cameras
+  uint32_t reported = 0;          // problems already traced (each once, never per frame)
 
   // --- operations ---
   // Releases every shader reference, device buffer and procedural object
@@ -473,6 +477,8 @@ struct LoadOptions {
   // Where element shaders come from; nullptr loads geometry only (every
   // material -1, no object a mirror).
   render::ShaderManager* shaders = nullptr;
+  // The manager must outlive the scene (or the scene be cleared first):
+  // Clear gives the references back to it.
   // Make device buffers for meshes of 8,192 vertex bytes or more (needs the
   // render layer; a failure fails the load). False: arrays only.
   bool device_buffers = true;

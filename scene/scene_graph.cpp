@@ -36,6 +36,9 @@ float HashUnit(double time, uint64_t axis) {
   return static_cast<float>(z >> 40) * (1.0f / 16777216.0f);
 }
 
+// Scene::reported bits.
+constexpr uint32_t kReportedFov = 1, kReportedNear = 2;
+
 Vec3 Row(const Mat3& m, int row) { return {m.m[row][0], m.m[row][1], m.m[row][2]}; }
 
 }  // namespace
@@ -85,6 +88,7 @@ Scene& Scene::operator=(Scene&& o) noexcept {
   evaluated_time = o.evaluated_time;
   view = o.view;
   evaluated_camera = o.evaluated_camera;
+  reported = o.reported;
   o.Clear();
   return *this;
 }
@@ -125,6 +129,7 @@ void Scene::Clear() {
   evaluated_time = 0.0;
   view = View();
   evaluated_camera = -1;
+  reported = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -184,14 +189,30 @@ void Scene::Evaluate(double now) {
   const double a = AnimationTime(now);
   evaluated_time = a;
 
-  // Objects, parents first.
+  // Objects, parents first. Tracks of one rate and length (a file has one
+  // frame rate) share their loop position: it is computed once.
+  float loop_rate = 0.0f;
+  size_t loop_samples = 0, loop_index = 0;
+  float loop_fraction = 0.0f;
   for (int32_t index : order) {
     SceneObject* object = ObjectAt(index);
     if (!object) continue;
     Vec3 position = object->position;
     Quat rotation = object->rotation;
-    if (object->controllable.track >= 0)
-      pos_rot_tracks[object->controllable.track].Sample(a, &position, &rotation);
+    if (object->controllable.track >= 0) {
+      const PosRotController& track = pos_rot_tracks[object->controllable.track];
+      const size_t n = track.samples.size();
+      if (n >= 2) {
+        if (n != loop_samples || track.rate != loop_rate) {
+          loop_samples = n;
+          loop_rate = track.rate;
+          internal::LoopPosition(a * static_cast<double>(track.rate), n - 1, &loop_index, &loop_fraction);
+        }
+        internal::SampleAt(track, loop_index, loop_fraction, &position, &rotation);
+      } else {
+        track.Sample(a, &position, &rotation);
+      }
+    }
     object->local_position = position;
     object->local_rotation = rotation;
     const Matrix local = WorldMatrix(rotation, position);
@@ -230,6 +251,15 @@ void Scene::Evaluate(double now) {
     if (camera.fov_track >= 0) float_tracks[camera.fov_track].Sample(a, &fov);
     view.SetFlip(flip_x, flip_y);
     view.SetCamera(position, rotation, fov, 0.75f, camera.near_plane, camera.far_plane);
+    if (view.Fov() != fov && !(reported & kReportedFov)) {
+      reported |= kReportedFov;
+      core::Trace("Scene: camera %s: field of view %g clamped to %g\n", camera.name.c_str(), fov, view.Fov());
+    }
+    if (view.NearPlane() != camera.near_plane && !(reported & kReportedNear)) {
+      reported |= kReportedNear;
+      core::Trace("Scene: camera %s: near plane %g clamped to %g\n", camera.name.c_str(), camera.near_plane,
+                  view.NearPlane());
+    }
   } else {
     view.SetFlip(flip_x, flip_y);
   }

@@ -38,14 +38,24 @@ void ConvertMesh(const MeshSource& source, const std::function<std::string(int32
 // trunc(c × 255) clamped to 0-255 (NaN gives 0).
 uint32_t PackChannel(float c);
 
+// floor(b) wrapped Euclidean-style into 0 .. period - 1 through fmod on
+// doubles, and the fraction b - floor(b); a non-finite b gives 0 and 0.
+void LoopPosition(double b, size_t period, size_t* index, float* fraction);
+// A track of two or more samples at loop position (i, f): the same bits as
+// PosRotController::Sample at a time that has that position.
+void SampleAt(const PosRotController& track, size_t i, float f, Vec3* position, Quat* rotation);
+
 // Parents in range, never an object's own, no cycle.
 bool ParentsValid(const std::vector<SceneMesh>& meshes);
 
 // Skins one element whose bones resolved, from skin.bone_worlds: every
-// vertex p = Σ wₖ · (offsetₖ × Wₖ) / Σ wₖ (the plain average when Σ wₖ <= 0,
-// the origin without influences), normals from the skinned triangles
-// (normalised face normals summed per vertex, then normalised; (0, 0, 1)
-// when zero), and the bounding sphere. `indices` are the element's.
+// vertex p = Σ shareₖ · (offsetₖ × Wₖ), shares being wₖ / Σ w (1 / count when Σ w <= 0,
+// the origin without influences), then normals from the skinned triangles
+// (face normals weighted by area summed per vertex, normalised; (0, 0, 1)
+// when zero) and the bounding sphere. `indices` are the element's.
 void SkinElement(const uint16_t* indices, RenderElement* element);
+// Its two steps, for the benchmark.
+void SkinPositions(RenderElement* element);
+void SkinNormalsAndBounds(const uint16_t* indices, RenderElement* element);
 
 }  // namespace scene::internal

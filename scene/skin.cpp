@@ -3,85 +3,103 @@
 // affine (products of rotations and translations), so the offsets are
 // transformed without a division by w.
 #include <cmath>
+#include <cstring>
 
 #include "scene/scene_internal.h"
 
 namespace scene::internal {
 namespace {
 
-inline void AffineAdd(const Vec3& p, const Matrix& m, float w, float* x, float* y, float* z) {
-  *x += w * (p.x * m.m[0][0] + p.y * m.m[1][0] + p.z * m.m[2][0] + m.m[3][0]);
-  *y += w * (p.x * m.m[0][1] + p.y * m.m[1][1] + p.z * m.m[2][1] + m.m[3][1]);
-  *z += w * (p.x * m.m[0][2] + p.y * m.m[1][2] + p.z * m.m[2][2] + m.m[3][2]);
+// Four floats in one register (GCC and Clang vector extension).
+typedef float Lanes __attribute__((vector_size(16)));
+
+inline Lanes Row(const Matrix& m, int row) {
+  Lanes r;
+  std::memcpy(&r, m.m[row], sizeof r);
+  return r;
 }
+
+inline float Min(float a, float b) { return b < a ? b : a; }
+inline float Max(float a, float b) { return b > a ? b : a; }
 
 }  // namespace
 
-void SkinElement(const uint16_t* indices, RenderElement* element) {
-  ElementSkin& skin = element->skin;
-  std::vector<render::RenderVertex>& out = element->skinned_vertices;
+void SkinPositions(RenderElement* element) {
+  const ElementSkin& skin = element->skin;
+  render::RenderVertex* out = element->skinned_vertices.data();
   const Matrix* worlds = skin.bone_worlds.data();
   const BoneInfluence* influences = skin.influences.data();
+  const uint32_t* first = skin.first.data();
   const uint32_t count = element->vertex_count;
-  float min[3] = {0, 0, 0}, max[3] = {0, 0, 0};
   for (uint32_t v = 0; v < count; ++v) {
-    const uint32_t begin = skin.first[v], end = skin.first[v + 1];
-    float x = 0.0f, y = 0.0f, z = 0.0f, sum = 0.0f;
-    for (uint32_t k = begin; k < end; ++k) {
+    // One row of the matrix at a time, four lanes wide: x, y, z (and w).
+    Lanes sum = {0.0f, 0.0f, 0.0f, 0.0f};
+    for (uint32_t k = first[v], end = first[v + 1]; k < end; ++k) {
       const BoneInfluence& in = influences[k];
-      AffineAdd(in.offset, worlds[in.slot], in.weight, &x, &y, &z);
-      sum += in.weight;
+      const Matrix& m = worlds[in.slot];
+      const Lanes p = Row(m, 0) * in.offset.x + Row(m, 1) * in.offset.y + Row(m, 2) * in.offset.z + Row(m, 3);
+      sum += p * in.share;
     }
-    if (!(sum > 0.0f) && end > begin) {
-      // Weights that cancel out: the plain average of the bone positions.
-      x = y = z = 0.0f;
-      for (uint32_t k = begin; k < end; ++k) AffineAdd(influences[k].offset, worlds[influences[k].slot], 1.0f, &x, &y, &z);
-      sum = static_cast<float>(end - begin);
-    }
-    if (sum > 0.0f) {
-      x /= sum;
-      y /= sum;
-      z /= sum;
-    }
+    out[v].x = sum[0];
+    out[v].y = sum[1];
+    out[v].z = sum[2];
+  }
+}
+
+void SkinNormalsAndBounds(const uint16_t* indices, RenderElement* element) {
+  render::RenderVertex* out = element->skinned_vertices.data();
+  const uint32_t count = element->vertex_count;
+  if (count == 0) {
+    element->skin_centre = {};
+    element->skin_radius = 0.0f;
+    return;
+  }
+  float min[3] = {out[0].x, out[0].y, out[0].z}, max[3] = {min[0], min[1], min[2]};
+  for (uint32_t v = 0; v < count; ++v) {
     render::RenderVertex& r = out[v];
-    r.x = x;
-    r.y = y;
-    r.z = z;
     r.nx = r.ny = r.nz = 0.0f;
-    if (v == 0) {
-      min[0] = max[0] = x;
-      min[1] = max[1] = y;
-      min[2] = max[2] = z;
-    } else {
-      min[0] = std::fmin(min[0], x), max[0] = std::fmax(max[0], x);
-      min[1] = std::fmin(min[1], y), max[1] = std::fmax(max[1], y);
-      min[2] = std::fmin(min[2], z), max[2] = std::fmax(max[2], z);
-    }
+    min[0] = Min(min[0], r.x), max[0] = Max(max[0], r.x);
+    min[1] = Min(min[1], r.y), max[1] = Max(max[1], r.y);
+    min[2] = Min(min[2], r.z), max[2] = Max(max[2], r.z);
   }
+  // Face normals weighted by the triangles' areas (the cross products as
+  // they are): no square root per face.
   for (uint32_t t = 0; t < element->triangle_count; ++t) {
-    render::RenderVertex* c[3] = {&out[indices[t * 3]], &out[indices[t * 3 + 1]], &out[indices[t * 3 + 2]]};
-    const Vec3 a{c[0]->x, c[0]->y, c[0]->z};
-    const Vec3 n = Normalize(Cross(Sub({c[1]->x, c[1]->y, c[1]->z}, a), Sub({c[2]->x, c[2]->y, c[2]->z}, a)));
-    for (render::RenderVertex* r : c) {
-      r->nx += n.x;
-      r->ny += n.y;
-      r->nz += n.z;
-    }
+    render::RenderVertex& a = out[indices[t * 3]];
+    render::RenderVertex& b = out[indices[t * 3 + 1]];
+    render::RenderVertex& c = out[indices[t * 3 + 2]];
+    const float ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const float vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const float nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+    a.nx += nx, a.ny += ny, a.nz += nz;
+    b.nx += nx, b.ny += ny, b.nz += nz;
+    c.nx += nx, c.ny += ny, c.nz += nz;
   }
-  const Vec3 centre{(min[0] + max[0]) * 0.5f, (min[1] + max[1]) * 0.5f, (min[2] + max[2]) * 0.5f};
+  const float cx = (min[0] + max[0]) * 0.5f, cy = (min[1] + max[1]) * 0.5f, cz = (min[2] + max[2]) * 0.5f;
   float radius_squared = 0.0f;
   for (uint32_t v = 0; v < count; ++v) {
     render::RenderVertex& r = out[v];
-    Vec3 n = Normalize({r.nx, r.ny, r.nz});
-    if (!(Dot(n, n) > 0.0f)) n = {0.0f, 0.0f, 1.0f};
-    r.nx = n.x;
-    r.ny = n.y;
-    r.nz = n.z;
-    const Vec3 d = Sub({r.x, r.y, r.z}, centre);
-    radius_squared = std::fmax(radius_squared, Dot(d, d));
+    const float length_squared = r.nx * r.nx + r.ny * r.ny + r.nz * r.nz;
+    if (length_squared > 0.0f && std::isfinite(length_squared)) {
+      const float inverse = 1.0f / std::sqrt(length_squared);
+      r.nx *= inverse;
+      r.ny *= inverse;
+      r.nz *= inverse;
+    } else {
+      r.nx = 0.0f;
+      r.ny = 0.0f;
+      r.nz = 1.0f;
+    }
+    const float dx = r.x - cx, dy = r.y - cy, dz = r.z - cz;
+    radius_squared = Max(radius_squared, dx * dx + dy * dy + dz * dz);
   }
-  element->skin_centre = centre;
+  element->skin_centre = {cx, cy, cz};
   element->skin_radius = std::sqrt(radius_squared);
+}
+
+void SkinElement(const uint16_t* indices, RenderElement* element) {
+  SkinPositions(element);
+  SkinNormalsAndBounds(indices, element);
 }
 
 }  // namespace scene::internal

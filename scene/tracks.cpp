@@ -5,13 +5,11 @@
 // cast: any finite time, however large or negative, lands in the loop.
 #include <cmath>
 
-#include "scene/scene.h"
+#include "scene/scene_internal.h"
 
 namespace scene {
-namespace {
+namespace internal {
 
-// floor(b) wrapped into 0 .. period - 1, and the fraction b - floor(b).
-// A non-finite b gives index 0 and fraction 0.
 void LoopPosition(double b, size_t period, size_t* index, float* fraction) {
   if (!std::isfinite(b)) {
     *index = 0;
@@ -27,7 +25,21 @@ void LoopPosition(double b, size_t period, size_t* index, float* fraction) {
   *fraction = static_cast<float>(b - whole);
 }
 
-}  // namespace
+void SampleAt(const PosRotController& track, size_t i, float f, Vec3* position, Quat* rotation) {
+  const PosRotSample& s0 = track.samples[i];
+  if (f == 0.0f) {
+    *position = s0.position;
+    *rotation = s0.rotation;
+    return;
+  }
+  const PosRotSample& s1 = track.samples[i + 1];
+  position->x = s0.position.x + (s1.position.x - s0.position.x) * f;
+  position->y = s0.position.y + (s1.position.y - s0.position.y) * f;
+  position->z = s0.position.z + (s1.position.z - s0.position.z) * f;
+  *rotation = Slerp(s0.rotation, s1.rotation, f);
+}
+
+}  // namespace internal
 
 bool PosRotController::Sample(double a, Vec3* position, Quat* rotation) const {
   const size_t n = samples.size();
@@ -39,16 +51,8 @@ bool PosRotController::Sample(double a, Vec3* position, Quat* rotation) const {
   }
   size_t i;
   float f;
-  LoopPosition(a * static_cast<double>(rate), n - 1, &i, &f);
-  const PosRotSample& s0 = samples[i];
-  const PosRotSample& s1 = samples[i + 1];
-  if (f == 0.0f) {
-    *position = s0.position;
-    *rotation = s0.rotation;
-    return true;
-  }
-  *position = Add(s0.position, Scale(Sub(s1.position, s0.position), f));
-  *rotation = Slerp(s0.rotation, s1.rotation, f);
+  internal::LoopPosition(a * static_cast<double>(rate), n - 1, &i, &f);
+  internal::SampleAt(*this, i, f, position, rotation);
   return true;
 }
 
@@ -57,7 +61,7 @@ bool FloatController::Sample(double a, float* value) const {
   if (n == 0) return false;
   size_t i;
   float f;
-  LoopPosition(a * static_cast<double>(rate), n, &i, &f);
+  internal::LoopPosition(a * static_cast<double>(rate), n, &i, &f);
   const float v0 = values[i], v1 = values[(i + 1) % n];
   *value = f == 0.0f ? v0 : (1.0f - f) * v0 + f * v1;
   return true;
