@@ -716,6 +716,7 @@ int Importer::BuildMesh(NodeInfo& n, TextMesh* mesh, std::string* error) {
       continue;
     }
     if (m->mTextureCoords[1]) warn_.Once("extra texture coordinate sets dropped");
+    if (m->mColors[1]) warn_.Once("extra vertex colour sets dropped");
     if (m->mNumAnimMeshes) warn_.Once("morph targets dropped");
     const int32_t material = MaterialId(m->mMaterialIndex, error);
     if (material == -2) return -1;

@@ -78,6 +78,14 @@ std::string DefaultTextures(const std::string& out) {
   return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// Writes `bytes` to `path` atomically, making its folder first.
+int WriteOutput(const std::string& path, const std::string& bytes) {
+  const std::string normal = core::NormalizeSeparators(path);
+  const size_t slash = normal.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && core::MakeFolders(normal.substr(0, slash)) != 0) return -1;
+  return core::WriteWholeFileAtomic(path, bytes);
+}
+
 int Import(const std::vector<std::string>& args) {
   std::vector<std::string> files;
   vjscene::ImportOptions options;
@@ -109,7 +117,7 @@ int Import(const std::vector<std::string>& args) {
   if (vjscene::ImportScene(files[0], options, &scene, &error) != 0) return Fail(files[0] + ": " + error);
   std::string text;
   if (!vjscene::WriteSceneText(scene, &text)) return Fail(files[0] + ": non-finite value in the result");
-  if (core::WriteWholeFileAtomic(files[1], text) != 0) return Fail("cannot write " + files[1]);
+  if (WriteOutput(files[1], text) != 0) return Fail("cannot write " + files[1]);
   std::printf("%s: %zu meshes, %zu materials, %zu textures, %zu cameras, %zu lights, %zu tracks\n",
               files[1].c_str(), scene.meshes.size(), scene.materials.size(), scene.textures.size(),
               scene.cameras.size(), scene.lights.size(), scene.controllers.size());
@@ -246,7 +254,7 @@ int Convert(const std::vector<std::string>& args) {
     if (a.size() > 1 && a[0] == '-') return Usage();
   std::string bytes;
   if (scene::ConvertSceneTextToBytes(args[0].c_str(), &bytes) != 0) return 1;  // the converter has said why
-  if (core::WriteWholeFileAtomic(args[1], bytes) != 0) return Fail("cannot write " + args[1]);
+  if (WriteOutput(args[1], bytes) != 0) return Fail("cannot write " + args[1]);
   return 0;
 }
 
