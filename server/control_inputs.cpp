@@ -220,15 +220,17 @@ void PollOsc() {
 
 }  // namespace
 
+// Both answer with the tempo status at once, changed or not, so the sender
+// knows its press arrived.
 void HandleTap() {
   fx::Tap();
-  ReportTempo(false);
+  ReportTempo(true);
 }
 
 void HandleBeatDisable() {
   fx::ToggleBeatDisabled();
   core::Trace("SERVER: beat %s\n", fx::BeatDisabled() ? "disabled" : "enabled");
-  ReportTempo(false);
+  ReportTempo(true);
 }
 
 void ReportTempo(bool force) {
