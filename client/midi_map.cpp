@@ -121,7 +121,10 @@ std::optional<MidiBinding> MidiMap::Feed(const control::MidiMessage& message, st
     MidiBinding binding{*learning_, source};
     learning_.reset();
     Bind(binding);
-    if (cc && message.data1 < 32) msb_[channel][message.data1] = message.data2;
+    if (cc && message.data1 < 32) {
+      msb_[channel][message.data1] = message.data2;
+      msb_seen_[channel][message.data1] = true;
+    }
     return binding;
   }
 
@@ -129,7 +132,10 @@ std::optional<MidiBinding> MidiMap::Feed(const control::MidiMessage& message, st
   float value = 0.0f;
   if (cc) {
     const uint8_t number = message.data1;
-    if (number < 32) msb_[channel][number] = message.data2;
+    if (number < 32) {
+      msb_[channel][number] = message.data2;
+      msb_seen_[channel][number] = true;
+    }
     value = static_cast<float>(message.data2) / 127.0f;
     // The fine half of a 14-bit pair refines the coarse control it belongs
     // to (unless it is bound itself).
@@ -137,7 +143,8 @@ std::optional<MidiBinding> MidiMap::Feed(const control::MidiMessage& message, st
       MidiSource coarse = source;
       coarse.number = static_cast<uint8_t>(number - 32);
       const MidiBinding* pair = FindSource(coarse);
-      if (pair && TakesValue(pair->control.target) && pair->control.target != MidiTarget::kPage) {
+      if (pair && msb_seen_[channel][coarse.number] && TakesValue(pair->control.target) &&
+          pair->control.target != MidiTarget::kPage) {
         const int fine = msb_[channel][coarse.number] * 128 + message.data2;
         actions->push_back(MidiAction{pair->control, MidiAction::Kind::kValue, static_cast<float>(fine) / 16383.0f, 0});
       }
@@ -161,6 +168,12 @@ std::optional<MidiBinding> MidiMap::Feed(const control::MidiMessage& message, st
       actions->push_back(MidiAction{target, MidiAction::Kind::kSelect, 0.0f, message.data2 * 10 / 128});
     else
       actions->push_back(MidiAction{target, MidiAction::Kind::kValue, value, 0});
+    return std::nullopt;
+  }
+  // A pad on a fader, speed or beat-graph bar sets it to its velocity.
+  if (note_on && TakesValue(target.target) && target.target != MidiTarget::kPage &&
+      target.target != MidiTarget::kMixer && target.target != MidiTarget::kBeatMode) {
+    actions->push_back(MidiAction{target, MidiAction::Kind::kValue, static_cast<float>(message.data2) / 127.0f, 0});
     return std::nullopt;
   }
   // A button: a note-on, or a control change rising above 63.

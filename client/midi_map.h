@@ -11,7 +11,9 @@
 //
 // Rules: a control change 0-127 is a value 0..1 (a 14-bit pair, CC n with
 // CC n+32, gives the fine value); a note-on or a control change rising
-// above 63 presses a button; a program change selects the preset page.
+// above 63 presses a button (a pad on a fader, speed or beat-graph bar sets
+// it to the velocity; on a mixer or beat mode it steps to the next
+// choice); a program change selects the preset page.
 // Not here: what an action does to a panel (window.h), any MIDI port.
 #pragma once
 
@@ -107,6 +109,7 @@ class MidiMap {
   std::vector<MidiBinding> bindings_;
   std::optional<MidiControl> learning_;
   uint8_t msb_[16][32] = {};        // the last coarse value of CC 0-31
+  bool msb_seen_[16][32] = {};      // a fine half counts only after its coarse half
   uint8_t last_cc_[16][128] = {};   // for buttons: a press is a rise above 63
 };
 

@@ -66,6 +66,8 @@ int AcceptNewcomer() {
   net::AttachLink(&g_server.link, &g_server.client());
   g_server.client_connected = true;
   g_server.backlog_sent = false;
+  g_server.tempo_sent_valid = false;
+  g_server.tempo_wanted = false;
   core::Trace("SERVER: Client connected.\n");
   // Frames count only while a Client listens: start a fresh second.
   RestartFrameCount();
@@ -114,7 +116,9 @@ void HandleListEffects() {
   state.high_bin = static_cast<uint32_t>(beat.high_bin);
   state.threshold = beat.threshold;
   Send(state);
-  // A Client of this version learns the tempo at once; an older one drops it.
+  // A Client of this version learns the tempo at once and follows it from
+  // now on; an older one drops these messages.
+  g_server.tempo_wanted = true;
   ReportTempo(true);
 }
 

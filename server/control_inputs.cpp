@@ -240,7 +240,8 @@ void ReportTempo(bool force) {
   const uint32_t now_ms = core::NowMilliseconds();
   const bool changed = !g_server.tempo_sent_valid || status.period_ms != sent.period_ms ||
                        status.beat_disabled != sent.beat_disabled || status.source != sent.source;
-  if (!force && !changed && now_ms - g_server.last_tempo_report_ms < kTempoReportMs) return;
+  if (!force && (!g_server.tempo_wanted || (!changed && now_ms - g_server.last_tempo_report_ms < kTempoReportMs)))
+    return;
   Send(status);
   g_server.tempo_sent = status;
   g_server.tempo_sent_valid = true;

@@ -98,6 +98,8 @@ struct ServerState {
   // Tempo as last reported to the Client, and when.
   net::TempoStatusMessage tempo_sent;
   bool tempo_sent_valid = false;
+  // The Client asked for the state: it gets tempo reports from then on.
+  bool tempo_wanted = false;
   uint32_t last_tempo_report_ms = 0;
   // OSC and the MIDI clock (none when off).
   std::unique_ptr<control::OscReceiver> osc;
@@ -152,8 +154,8 @@ int HandleDeckUpdate(const net::DeckUpdateMessage& message);
 // ---------------------------------------------------------------------------
 void HandleTap();
 void HandleBeatDisable();
-// Sends the tempo status when it changed or kTempoReportMs passed; `force`
-// sends it now.
+// Sends the tempo status when it changed or kTempoReportMs passed, once
+// the Client has asked for the state; `force` sends it now.
 void ReportTempo(bool force);
 // Opens the OSC endpoint and the MIDI clock port the options ask for. -1
 // when the OSC port cannot be bound (the start fails, as for the control
