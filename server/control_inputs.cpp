@@ -237,7 +237,7 @@ void ReportTempo(bool force) {
   if (!g_server.client_connected) return;
   const net::TempoStatusMessage status = CurrentTempo();
   const net::TempoStatusMessage& sent = g_server.tempo_sent;
-  const uint32_t now_ms = core::NowMilliseconds();
+  const uint32_t now_ms = fx::MillisecondsOf(g_server.clock);
   const bool changed = !g_server.tempo_sent_valid || status.period_ms != sent.period_ms ||
                        status.beat_disabled != sent.beat_disabled || status.source != sent.source;
   if (!force && (!g_server.tempo_wanted || (!changed && now_ms - g_server.last_tempo_report_ms < kTempoReportMs)))
