@@ -45,15 +45,22 @@ bool DecodeMessage(const uint8_t* data, size_t size, OscMessage* out) {
   for (int i = 0; i < argc; ++i) {
     OscArgument argument;
     argument.type = types[i];
+    // liblo's values sit on 4-byte boundaries while its lo_arg union wants
+    // 8: copy the bytes out instead of reading through the union.
+    const void* raw = argv[i];
+    int32_t i32 = 0;
+    int64_t i64 = 0;
+    float f32 = 0.0f;
+    double f64 = 0.0;
     switch (types[i]) {
-      case 'i': argument.i = argv[i]->i; break;
-      case 'h': argument.type = 'i'; argument.i = argv[i]->h; break;
+      case 'i': std::memcpy(&i32, raw, 4); argument.i = i32; break;
+      case 'h': std::memcpy(&i64, raw, 8); argument.type = 'i'; argument.i = i64; break;
       case 'T': argument.type = 'i'; argument.i = 1; break;
       case 'F': argument.type = 'i'; argument.i = 0; break;
-      case 'f': argument.f = argv[i]->f; break;
-      case 'd': argument.type = 'f'; argument.f = argv[i]->d; break;
-      case 's': argument.s = &argv[i]->s; break;
-      case 'S': argument.type = 's'; argument.s = &argv[i]->S; break;
+      case 'f': std::memcpy(&f32, raw, 4); argument.f = f32; break;
+      case 'd': std::memcpy(&f64, raw, 8); argument.type = 'f'; argument.f = f64; break;
+      case 's':
+      case 'S': argument.type = 's'; argument.s = static_cast<const char*>(raw); break;
       default: break;  // kept with its tag and no value
     }
     out->arguments.push_back(std::move(argument));
