@@ -354,7 +354,8 @@ class ControllerPanel {
   const BeatSettings& beat_settings() const { return beat_graph_.settings(); }
   const BeatGraph& beat_graph() const { return beat_graph_; }
   const ServerTempo& server_tempo() const { return server_tempo_; }
-  // The graph's repaint: the spectrum and tempo of this process.
+  // The graph's repaint: the spectrum of this process, the tempo of the
+  // Server (its last tempo status).
   void RepaintBeatGraph();
   // Grows whenever something the view shows may have changed (a message
   // arrived, the status or the log changed), so an idle window can skip

@@ -51,11 +51,11 @@ class ClientWindow {
   bool quit_requested() const { return quit_requested_; }
 
   // One frame: 0 (after closing every panel) once quit was requested, else
-  // each panel's tick in order and 1. With a keyboard reading, the space
-  // bar taps the tempo and Backspace toggles the beat-disable flag, once
-  // per press for the whole window and only while a panel is connected;
-  // then every panel handles its page and letter keys. Keys are only
-  // remembered, not acted on, while KeysPaused().
+  // each panel's tick in order, the MIDI input, and 1. With a keyboard
+  // reading, the space bar sends one tap and Backspace one beat toggle per
+  // press to every connected Server; then every panel handles its page and
+  // letter keys. Keys are only remembered, not acted on, while
+  // KeysPaused().
   int Tick();
   int Tick(const KeyboardState& keys);
   // The view reports whether a text field has the keyboard.
