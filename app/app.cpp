@@ -160,6 +160,8 @@ int QeAppInit() {
     // A fixed-rate run completes every load before its next frame, so the
     // same run renders the same pictures.
     server_options.background_loads = g_app.options.fps <= 0.0;
+    server_options.osc_port = g_app.options.osc_port;
+    server_options.midi_clock_port = g_app.options.midi_clock_port;
     if (!g_app.options.preset_file.empty()) {
       server_options.preset_file = g_app.options.preset_file;
       show::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);

@@ -33,6 +33,10 @@ struct Options {
   // its first tick. Both or neither.
   std::string preset_file;
   std::string recall_key;
+  // OSC control of the Server on this UDP port (-1 = off, 0 = any free port).
+  int osc_port = -1;
+  // The Server's tempo follows the MIDI clock of the port named like this.
+  std::string midi_clock_port;
 };
 
 // Splits argv into options and the remaining words (joined by blanks, the

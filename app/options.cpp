@@ -96,6 +96,12 @@ const OptionSpec kOptionSpecs[] = {
        o->recall_key = v;
        return show::ParseBindingKey(v, nullptr, nullptr) == 0;
      }},
+    {"osc-port", true, [](Options* o, const std::string& v) { return ParsePort(v, &o->osc_port); }},
+    {"midi-clock", true,
+     [](Options* o, const std::string& v) {
+       o->midi_clock_port = v;
+       return !v.empty();
+     }},
     {"fps", true,
      [](Options* o, const std::string& v) {
        if (!ParseRate(v, &o->fps)) return false;
@@ -153,7 +159,12 @@ std::string UsageText() {
          "                         decks the binding leaves empty stay empty\n"
          "  --recall=KEY           the binding to start with: a letter for page 1\n"
          "                         (\"Q\"), or the page key and a letter (\"3Q\" is Q\n"
-         "                         on page 3, \"0Q\" on page 10)\n";
+         "                         on page 3, \"0Q\" on page 10)\n"
+         "  --osc-port=N           take OSC control messages on UDP port N (--bind\n"
+         "                         applies; 0 takes any free port; default off)\n"
+         "  --midi-clock=PORT      the tempo follows the MIDI clock (24 pulses per\n"
+         "                         beat, start/stop/continue) of the MIDI input port\n"
+         "                         whose name contains PORT\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,

@@ -164,4 +164,10 @@ std::string TempoText(uint32_t period_ms) {
   return core::FormatString("Tempo %.1f BPM", 60000.0 / static_cast<double>(period_ms));
 }
 
+std::string TempoText(uint32_t period_ms, uint8_t source) {
+  if (source != net::kTempoSourceMidiClock) return TempoText(period_ms);
+  if (period_ms == 0) return "MIDI CLOCK: waiting for the clock";
+  return core::FormatString("MIDI CLOCK %.1f BPM", 60000.0 / static_cast<double>(period_ms));
+}
+
 }  // namespace client

@@ -3,7 +3,8 @@
 //
 //   logic  panel.h (ControllerPanel with Trackbar, keyboard, BeatGraph),
 //          dialogs.h (ConnectionDialog, PresetDialog), window.h
-//          (ClientWindow, the panel template, the program's hooks). Plain
+//          (ClientWindow, the panel template, the program's hooks),
+//          midi_map.h (MIDI learn and what MIDI messages do). Plain
 //          classes; tests drive them over loopback and feed key states.
 //   view   an SDL window with its own GL context and Dear ImGui context that
 //          draws the logic's state each frame and reports what the performer
@@ -11,5 +12,6 @@
 #pragma once
 
 #include "client/dialogs.h"
+#include "client/midi_map.h"
 #include "client/panel.h"
 #include "client/window.h"

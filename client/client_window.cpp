@@ -12,6 +12,8 @@
 namespace client {
 namespace {
 constexpr size_t kMaxAlerts = 16;  // a burst of errors must not pile up popups
+constexpr const char* kMidiMapSetting = "MidiMap";
+constexpr size_t kMidiMapCapacity = 16384;
 }
 
 // ---------------------------------------------------------------------------
@@ -54,6 +56,7 @@ ControllerPanel* ClientWindow::NewController() {
   ++changes_;
   panels_.push_back(std::make_unique<ControllerPanel>());
   core::Trace("CLIENT: new controller panel (%zu)\n", panels_.size());
+  if (!midi_status_.empty()) panels_.back()->AddLogLine(midi_status_);
   return panels_.back().get();
 }
 
@@ -108,29 +111,105 @@ int ClientWindow::TickWith(const KeyboardState* reading) {
       panel->Tick();
       TakeAlerts(panel.get());
     }
+    TickMidi();
     return 1;
   }
   const KeyboardState& keys = *reading;
   bool act = !KeysPaused();
-  // The tap clock and the beat-disable flag belong to the process: one
-  // press acts once, however many panels are connected (two taps in the
-  // same millisecond would make the tempo 0, two toggles cancel out).
-  bool any_connected = false;
-  for (const auto& panel : panels_) any_connected = any_connected || panel->connected();
-  if (act && any_connected) {
-    if (keys.space && !previous_keys_.space) fx::Tap();
-    if (keys.backspace && !previous_keys_.backspace) {
-      fx::ToggleBeatDisabled();
-      core::Trace("CLIENT: beat %s\n", fx::BeatDisabled() ? "disabled" : "enabled");
-      ++changes_;
-    }
+  // The tempo belongs to each Server: one press sends one tap (or toggle)
+  // to every connected Server, never two to one, so in combined mode the
+  // Server of this process taps once.
+  if (act) {
+    if (keys.space && !previous_keys_.space) PressTap();
+    if (keys.backspace && !previous_keys_.backspace) PressBeatOff();
   }
   previous_keys_ = keys;
   for (auto& panel : panels_) {
     panel->Tick(keys, act);
     TakeAlerts(panel.get());
   }
+  TickMidi();
   return 1;
+}
+
+std::vector<ControllerPanel*> ClientWindow::ConnectedPanels() const {
+  std::vector<ControllerPanel*> connected;
+  for (const auto& panel : panels_)
+    if (panel->connected()) connected.push_back(panel.get());
+  return connected;
+}
+
+void ClientWindow::PressTap() {
+  for (ControllerPanel* panel : ConnectedPanels()) panel->SendTap();
+}
+
+void ClientWindow::PressBeatOff() {
+  for (ControllerPanel* panel : ConnectedPanels()) panel->SendBeatToggle();
+  core::Trace("CLIENT: beat off/on sent\n");
+  ++changes_;
+}
+
+void ClientWindow::LogToPanels(const std::string& line) {
+  core::Trace("CLIENT: %s\n", line.c_str());
+  for (auto& panel : panels_) panel->AddLogLine(line);
+}
+
+void ClientWindow::SetMidiInput(std::unique_ptr<control::MidiInput> input, std::string status) {
+  midi_input_ = std::move(input);
+  midi_status_ = std::move(status);
+  if (!midi_status_.empty()) LogToPanels(midi_status_);
+}
+
+void ClientWindow::StartMidiLearn(const MidiControl& control) {
+  midi_map_.StartLearn(control);
+  ++changes_;
+}
+
+void ClientWindow::ForgetMidi(const MidiControl& control) {
+  if (midi_map_.learning() == control) midi_map_.CancelLearn();
+  if (midi_map_.Forget(control)) SaveMidiMappings();
+  ++changes_;
+}
+
+int ClientWindow::LoadMidiMappings() {
+  std::vector<char> text(kMidiMapCapacity, '\0');
+  if (!core::ReadSettingText("", kMidiMapSetting, text.data(), text.size())) return 0;
+  const int skipped = midi_map_.Load(text.data());
+  if (skipped > 0) core::Trace("CLIENT: %d malformed MIDI mappings skipped\n", skipped);
+  return skipped;
+}
+
+int ClientWindow::SaveMidiMappings() {
+  if (core::WriteSettingText("", kMidiMapSetting, midi_map_.Save().c_str()) != 0) {
+    LogToPanels("Could not store the MIDI mappings in the settings");
+    return -1;
+  }
+  return 0;
+}
+
+void ClientWindow::TickMidi() {
+  if (!midi_input_) return;
+  std::vector<control::MidiMessage> messages;
+  std::vector<std::string> lines;
+  midi_input_->Poll(&messages, &lines);
+  for (const std::string& line : lines) LogToPanels(line);
+  if (messages.empty()) return;
+  std::vector<MidiAction> actions;
+  for (const control::MidiMessage& message : messages) {
+    std::optional<MidiBinding> learned = midi_map_.Feed(message, &actions);
+    if (!learned) continue;
+    ++changes_;
+    LogToPanels("MIDI: " + MidiControlName(learned->control) + " learned " + MidiSourceText(learned->source));
+    SaveMidiMappings();
+  }
+  const std::vector<ControllerPanel*> connected = ConnectedPanels();
+  for (const MidiAction& action : actions) {
+    if (action.kind == MidiAction::Kind::kPress && action.control.target == MidiTarget::kTap) PressTap();
+    else if (action.kind == MidiAction::Kind::kPress && action.control.target == MidiTarget::kBeatOff) PressBeatOff();
+    else
+      for (ControllerPanel* panel : connected) panel->ApplyMidi(action);
+  }
+  for (ControllerPanel* panel : connected) panel->FlushMidi();
 }
 
 void ClientWindow::TakeAlerts(ControllerPanel* panel) {

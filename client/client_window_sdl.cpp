@@ -129,6 +129,17 @@ int MainWindow::Create() {
     core::ShowError("Failed to create the client window: %s", SDL_GetError());
     return -1;
   }
+  // MIDI controllers: every input port, read each tick; a message wakes a
+  // Client that waits for input, so a knob acts at once.
+  std::string midi_error;
+  std::unique_ptr<control::MidiInput> midi = control::OpenMidiInput("halvane VJ", "", &midi_error);
+  if (midi) midi->SetWakeCallback([] {
+    SDL_Event wake{};
+    wake.type = SDL_USEREVENT;
+    SDL_PushEvent(&wake);
+  });
+  logic_.LoadMidiMappings();
+  logic_.SetMidiInput(std::move(midi), midi_error);
   int32_t x = 0, y = 0;
   core::ReadSettingNumber("", "ClientX", &x);
   core::ReadSettingNumber("", "ClientY", &y);

@@ -177,6 +177,9 @@ void ControllerPanel::Disconnect() {
   mixer_choices_.clear();
   beat_mode_choices_.clear();
   frame_rate_text_.assign(1, '0');  // (a literal here trips a GCC 12 -Wrestrict false positive)
+  server_tempo_ = ServerTempo();
+  for (PendingDeck& pending : pending_decks_) pending.mask = 0;
+  pending_beat_settings_ = false;
   state_ = LinkState::kDisconnected;
   SetStatus("Disconnected");
   core::Trace("CLIENT: Disconnected from %s:%i\n", host_.c_str(), port_);
@@ -280,6 +283,16 @@ void ControllerPanel::Handle(net::NetMessage* message) {
       stored = record;
       stored.reserved = reserved;
       ShowDeck(record.deck);
+      return;
+    }
+    case net::MSG_TEMPO_STATUS: {
+      const auto* tempo = net::MessageAs<net::TempoStatusMessage>(message);
+      server_tempo_.known = true;
+      server_tempo_.period_ms = tempo->period_ms;
+      server_tempo_.beat_disabled = tempo->beat_disabled;
+      server_tempo_.source = tempo->source;
+      // The Server's last beat, moved onto this process's tap clock.
+      server_tempo_.last_beat_ms = fx::MillisecondsOf(core::NowSeconds()) - tempo->since_beat_ms;
       return;
     }
     case net::MSG_PLAYER_STATUS:
@@ -492,8 +505,126 @@ void ControllerPanel::RepaintBeatGraph() {
   BeatPicture before = beat_graph_.picture();
   const double frame_time = fx::BeatFrameTime();
   const float* spectrum = fx::GetBeatSpectrum(std::isnan(frame_time) ? now : frame_time);
-  if (beat_graph_.Paint(spectrum, fx::TappedPeriodMs(), fx::LastTapMs(), now_ms) && !(beat_graph_.picture() == before))
+  // The flash follows the Server's tempo (nothing from a Server that does
+  // not tell it).
+  const uint32_t period = server_tempo_.known && !server_tempo_.beat_disabled ? server_tempo_.period_ms : 0;
+  if (beat_graph_.Paint(spectrum, period, server_tempo_.last_beat_ms, now_ms) && !(beat_graph_.picture() == before))
     ++changes_;
+}
+
+void ControllerPanel::SendTap() { Send(net::TapMessage()); }
+
+void ControllerPanel::SendBeatToggle() { Send(net::BeatDisableMessage()); }
+
+void ControllerPanel::SetPage(int page) {
+  if (page < 0 || page >= show::kPresetPages || page == current_page_) return;
+  current_page_ = page;
+  ++changes_;
+}
+
+int32_t ControllerPanel::MidiChoice(const std::vector<ListItem>& choices, int32_t current, const MidiAction& action) {
+  if (choices.empty()) return current;
+  size_t index = 0;
+  if (action.kind == MidiAction::Kind::kValue) {
+    index = std::min(choices.size() - 1, static_cast<size_t>(std::clamp(action.value, 0.0f, 1.0f) *
+                                                             static_cast<float>(choices.size())));
+  } else {
+    // A press steps to the next choice, round.
+    size_t at = 0;
+    for (size_t i = 0; i < choices.size(); ++i)
+      if (choices[i].number == current) at = i;
+    index = (at + 1) % choices.size();
+  }
+  return choices[index].number;
+}
+
+void ControllerPanel::ApplyMidi(const MidiAction& action) {
+  if (!connected()) return;
+  const int index = action.control.index;
+  switch (action.control.target) {
+    case MidiTarget::kFader:
+    case MidiTarget::kSpeed: {
+      if (!HasDeck(index) || action.kind != MidiAction::Kind::kValue) return;
+      const bool fader = action.control.target == MidiTarget::kFader;
+      Trackbar& bar = fader ? decks_view_[index].fader : decks_view_[index].speed;
+      if (bar.dragging()) return;  // the mouse has it
+      // The trackbar's own steps: a value that lands on the thumb's
+      // position sends nothing.
+      const int position = Trackbar::PositionFor(action.value);
+      PendingDeck& pending = pending_decks_[index];
+      const uint32_t bit = fader ? net::kMaskFader : net::kMaskSpeed;
+      const float pending_value = fader ? pending.record.fader : pending.record.speed;
+      const int from = (pending.mask & bit) ? Trackbar::PositionFor(pending_value) : bar.status_position();
+      if (position == from) return;
+      if (pending.mask == 0) pending.record = deck_table_[static_cast<size_t>(index)];
+      pending.mask |= bit;
+      (fader ? pending.record.fader : pending.record.speed) = Trackbar::ValueAt(position);
+      return;
+    }
+    case MidiTarget::kMixer:
+    case MidiTarget::kBeatMode: {
+      if (!HasDeck(index)) return;
+      const bool mixer = action.control.target == MidiTarget::kMixer;
+      PendingDeck& pending = pending_decks_[index];
+      const uint32_t bit = mixer ? net::kMaskMixer : net::kMaskBeatMode;
+      const net::DeckRecord& now = (pending.mask & bit) ? pending.record : deck_table_[static_cast<size_t>(index)];
+      const int32_t current = mixer ? now.mixer : now.beat_mode;
+      const int32_t chosen = MidiChoice(mixer ? mixer_choices_ : beat_mode_choices_, current, action);
+      if (chosen == current) return;
+      if (pending.mask == 0) pending.record = deck_table_[static_cast<size_t>(index)];
+      pending.mask |= bit;
+      (mixer ? pending.record.mixer : pending.record.beat_mode) = chosen;
+      return;
+    }
+    case MidiTarget::kThreshold:
+    case MidiTarget::kLowBin:
+    case MidiTarget::kHighBin: {
+      if (action.kind != MidiAction::Kind::kValue) return;
+      const BeatGraph::Bar bar = action.control.target == MidiTarget::kThreshold ? BeatGraph::Bar::kThreshold
+                                 : action.control.target == MidiTarget::kLowBin ? BeatGraph::Bar::kLowBin
+                                                                                 : BeatGraph::Bar::kHighBin;
+      if (beat_graph_.dragging(bar)) return;
+      const int max = beat_graph_.BarMax(bar);
+      // The threshold's bar has its top (1.0) at position 0.
+      const float along = bar == BeatGraph::Bar::kThreshold ? 1.0f - action.value : action.value;
+      const int position = static_cast<int>(std::lround(std::clamp(along, 0.0f, 1.0f) * static_cast<float>(max)));
+      beat_graph_.BeginDrag(bar);
+      const bool changed = beat_graph_.DragTo(bar, position);
+      beat_graph_.EndDrag(bar);
+      if (changed) {
+        pending_beat_settings_ = true;
+        ++changes_;
+      }
+      return;
+    }
+    case MidiTarget::kPresetKey:
+      if (action.kind == MidiAction::Kind::kPress && index >= 0 && index < show::kPresetLetters)
+        RecallBinding(current_page_, index, true);
+      return;
+    case MidiTarget::kPage:
+      if (action.kind == MidiAction::Kind::kSelect) SetPage(action.number);
+      else if (action.kind == MidiAction::Kind::kPress) SetPage((current_page_ + 1) % show::kPresetPages);
+      return;
+    case MidiTarget::kTap:
+    case MidiTarget::kBeatOff:
+      return;  // the window's: once for the whole program
+  }
+}
+
+void ControllerPanel::FlushMidi() {
+  for (int deck = 0; deck < kPanelDecks; ++deck) {
+    PendingDeck& pending = pending_decks_[deck];
+    if (pending.mask == 0) continue;
+    net::DeckRecord record = pending.record;
+    record.change_mask = pending.mask;
+    pending.mask = 0;
+    if (HasDeck(deck)) Send(net::DeckUpdateMessage(record));
+  }
+  if (pending_beat_settings_) {
+    pending_beat_settings_ = false;
+    const BeatSettings& settings = beat_graph_.settings();
+    SendBeatSettings(settings.low_bin, settings.high_bin, settings.threshold);
+  }
 }
 
 void ControllerPanel::SendBeatSettings(uint32_t low_bin, uint32_t high_bin, float threshold) {

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client/midi_map.h"
 #include "net/link.h"
 #include "show/preset.h"
 
@@ -146,8 +147,20 @@ enum BeatPixel : uint8_t { kBeatBlack = 0, kBeatWhite = 1, kBeatRed = 2 };
 std::vector<uint8_t> RasterizeBeatPicture(const BeatPicture& picture);
 
 // The tempo line beside the beat graph: "Tempo 120.0 BPM" from a tapped
-// period in milliseconds, or how to get one.
+// period in milliseconds, or how to get one; "MIDI CLOCK 174.0 BPM" while
+// the Server follows a MIDI clock.
 std::string TempoText(uint32_t period_ms);
+std::string TempoText(uint32_t period_ms, uint8_t source);
+
+// The Server's tempo as its last tempo status gave it (known stays false
+// with a Server that sends none).
+struct ServerTempo {
+  bool known = false;
+  uint32_t period_ms = 0;
+  uint32_t last_beat_ms = 0;  // on this process's tap clock (fx::MillisecondsOf)
+  bool beat_disabled = false;
+  uint8_t source = net::kTempoSourceTap;
+};
 
 class BeatGraph {
  public:
@@ -255,6 +268,18 @@ class ControllerPanel {
   void EndSpeedDrag(int deck);
   // Beat-detector settings for the Server (deck -1, mask 4, other fields 0).
   void SendBeatSettings(uint32_t low_bin, uint32_t high_bin, float threshold);
+  // The tempo keys, acting on the Server: a tap, beat off / on.
+  void SendTap();
+  void SendBeatToggle();
+  // A MIDI action on this panel's controls (the tempo buttons belong to the
+  // window). It goes through the trackbar and choice rules of the mouse:
+  // a value that lands where the control already is sends nothing. Deck
+  // and beat-graph changes wait for FlushMidi, which sends at most one
+  // update per deck (and one for the beat settings) per frame.
+  void ApplyMidi(const MidiAction& action);
+  void FlushMidi();
+  // Chooses the page of the letter keys (0-9).
+  void SetPage(int page);
   // The beat graph's trackbars: while connected, a drag takes the value
   // into the graph and sends the graph's three settings.
   void BeginBeatDrag(BeatGraph::Bar bar);
@@ -328,7 +353,9 @@ class ControllerPanel {
   const std::vector<net::MixerRecord>& mixer_table() const { return mixer_table_; }
   const BeatSettings& beat_settings() const { return beat_graph_.settings(); }
   const BeatGraph& beat_graph() const { return beat_graph_; }
-  // The graph's repaint: the spectrum and tempo of this process.
+  const ServerTempo& server_tempo() const { return server_tempo_; }
+  // The graph's repaint: the spectrum of this process, the tempo of the
+  // Server (its last tempo status).
   void RepaintBeatGraph();
   // Grows whenever something the view shows may have changed (a message
   // arrived, the status or the log changed), so an idle window can skip
@@ -350,6 +377,11 @@ class ControllerPanel {
     Trackbar fader;
     Trackbar speed;
   };
+  // Deck changes from MIDI waiting for the end of the frame.
+  struct PendingDeck {
+    uint32_t mask = 0;
+    net::DeckRecord record;
+  };
   static int Clamp(int deck) { return deck < 0 ? 0 : deck >= kPanelDecks ? kPanelDecks - 1 : deck; }
   static bool IsPanelDeck(int deck) { return deck >= 0 && deck < kPanelDecks; }
 
@@ -360,6 +392,8 @@ class ControllerPanel {
   void ShowDeck(int deck);
   void ShowAllDecks();
   void SendDeckUpdate(int deck, uint32_t mask, float value, int32_t number);
+  // Which choice a MIDI value or press picks among `choices`, from `current`.
+  static int32_t MidiChoice(const std::vector<ListItem>& choices, int32_t current, const MidiAction& action);
   void Alert(std::string text);
 
   LinkState state_ = LinkState::kDisconnected;
@@ -372,6 +406,9 @@ class ControllerPanel {
   std::vector<net::DeckRecord> deck_table_;
   std::vector<net::MixerRecord> mixer_table_;
   BeatGraph beat_graph_;
+  ServerTempo server_tempo_;
+  PendingDeck pending_decks_[kPanelDecks];
+  bool pending_beat_settings_ = false;
   std::unique_ptr<show::PresetBank> bindings_;
   int current_page_ = 0;
   int recalled_page_ = -1, recalled_letter_ = -1;

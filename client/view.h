@@ -87,6 +87,10 @@ class ClientView {
   void DrawAlerts();
   void DrawAbout();
   void DrawBeatCaptions(ControllerPanel& panel, size_t index);
+  // Right-click on `rect`: "Learn MIDI" / "Forget MIDI" for `control`.
+  void MidiMenu(const char* id, const PixelRect& rect, const MidiControl& control);
+  // The list of MIDI mappings (MIDI > Mappings...).
+  void DrawMidiList();
   void DrawBindingKeys(ControllerPanel& panel, size_t index);
 
   ClientWindow* logic_;
@@ -101,6 +105,7 @@ class ClientView {
   bool text_field_active_ = false;  // a text field had the keyboard this frame
   bool preset_focus_ = false;       // give the preset name field the focus once
   bool about_requested_ = false;
+  bool midi_list_requested_ = false;
   size_t scroll_to_panel_ = static_cast<size_t>(-1);
   // Per panel and list (0 not loaded, 1 loaded): the effect ID where a
   // shift-click range starts.

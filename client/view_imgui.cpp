@@ -306,6 +306,7 @@ void ClientView::Draw(float width, float height) {
   DrawPresetDialog();
   DrawAlerts();
   DrawAbout();
+  DrawMidiList();
   ImGui::End();
   // Letters typed into a field are text, not recalls.
   logic_->SetTextInputActive(text_field_active_);
@@ -322,10 +323,18 @@ void ClientView::DrawMenuBar() {
     if (ImGui::MenuItem(MenuText(kMenuQuit).c_str())) logic_->RequestQuit();
     ImGui::EndMenu();
   }
+  if (ImGui::BeginMenu("MIDI")) {
+    if (ImGui::MenuItem("Mappings...")) midi_list_requested_ = true;
+    if (ImGui::MenuItem("Cancel Learn", nullptr, false, logic_->midi_map().learning().has_value()))
+      logic_->midi_map().CancelLearn();
+    ImGui::EndMenu();
+  }
   if (ImGui::BeginMenu(MenuText(kMenuHelp).c_str())) {
     if (ImGui::MenuItem(MenuText(kMenuAbout).c_str())) about_requested_ = true;
     ImGui::EndMenu();
   }
+  if (const std::optional<MidiControl>& learning = logic_->midi_map().learning())
+    ImGui::TextColored(Colour(kColAccent), "Learn MIDI: move a control for %s", MidiControlName(*learning).c_str());
   ImGui::EndMenuBar();
 }
 
@@ -388,6 +397,7 @@ void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
   char page_text[24];
   std::snprintf(page_text, sizeof page_text, "PAGE %d", (panel.current_page() + 1) % 10);
   TextIn(page, page_text, connected ? kColText : kColTextDim, 0.5f);
+  MidiMenu("##midipage", page, MidiControl{MidiTarget::kPage, 0});
 
   DrawBeatGraph(panel, index);
   DrawBeatCaptions(panel, index);
@@ -459,7 +469,7 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
       draw->AddLine(at(static_cast<float>(x), 0.0f), at(static_cast<float>(x), static_cast<float>(p.height)), red, pen);
     draw->AddLine(at(0.0f, static_cast<float>(p.threshold_y)),
                   at(static_cast<float>(p.width), static_cast<float>(p.threshold_y)), red, pen);
-    if (fx::BeatDisabled()) {
+    if (panel.server_tempo().beat_disabled) {
       PixelRect note{area.x, area.y + 2.0f * scale_, area.w - 4.0f * scale_, ImGui::GetFontSize()};
       TextIn(note, "BEAT OFF", kColAccent, 1.0f, small_font_);
     }
@@ -469,6 +479,7 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
   draw->AddRect(ImVec2(std::floor(area.x) - 1.0f, std::floor(area.y) - 1.0f),
                 ImVec2(std::floor(area.right()) + 1.0f, std::floor(area.bottom()) + 1.0f), kColGroupEdge);
 
+  MidiMenu("##midibeatoff", area, MidiControl{MidiTarget::kBeatOff, 0});
   // Low bin, high bin and threshold: drag-only like the deck trackbars.
   bool live = panel.connected();
   for (BeatGraph::Bar bar : {BeatGraph::Bar::kThreshold, BeatGraph::Bar::kLowBin, BeatGraph::Bar::kHighBin}) {
@@ -509,6 +520,11 @@ void ClientView::DrawBeatGraph(ControllerPanel& panel, size_t index) {
     }
     float shown = static_cast<float>(graph.BarPosition(bar)) / static_cast<float>(std::max(1, max));
     DrawTrackVisual(r, vertical, shown, live, hovered || active, false, false);
+    MidiMenu("##midibar", r,
+             MidiControl{bar == BeatGraph::Bar::kThreshold ? MidiTarget::kThreshold
+                         : bar == BeatGraph::Bar::kLowBin  ? MidiTarget::kLowBin
+                                                           : MidiTarget::kHighBin,
+                         0});
     if ((hovered || active) && live) {
       const BeatSettings& settings = graph.settings();
       if (bar == BeatGraph::Bar::kLowBin)
@@ -527,7 +543,41 @@ void ClientView::DrawBeatCaptions(ControllerPanel& panel, size_t index) {
   TextIn(ControlPixels(index, Control::kThresholdCaption), "< THRESHOLD", caption, 0.0f, small_font_);
   TextIn(ControlPixels(index, Control::kLowCaption), "LOW", caption, 0.0f, small_font_);
   TextIn(ControlPixels(index, Control::kHighCaption), "HIGH", caption, 0.0f, small_font_);
-  TextIn(ControlPixels(index, Control::kTempo), TempoText(fx::TappedPeriodMs()).c_str(), kColText, 0.0f, small_font_);
+  const ServerTempo& tempo = panel.server_tempo();
+  TextIn(ControlPixels(index, Control::kTempo), TempoText(tempo.known ? tempo.period_ms : 0, tempo.source).c_str(),
+         kColText, 0.0f, small_font_);
+  MidiMenu("##miditap", ControlPixels(index, Control::kTempo), MidiControl{MidiTarget::kTap, 0});
+}
+
+void ClientView::MidiMenu(const char* id, const PixelRect& rect, const MidiControl& control) {
+  if (ImGui::IsWindowHovered() && ImGui::IsMouseHoveringRect(Min(rect), Max(rect)) &&
+      ImGui::IsMouseClicked(ImGuiMouseButton_Right))
+    ImGui::OpenPopup(id);
+  if (!ImGui::BeginPopup(id)) return;
+  ImGui::TextDisabled("%s", MidiControlName(control).c_str());
+  const MidiBinding* binding = logic_->midi_map().Find(control);
+  if (binding) ImGui::TextDisabled("MIDI: %s", MidiSourceText(binding->source).c_str());
+  if (ImGui::MenuItem("Learn MIDI")) logic_->StartMidiLearn(control);
+  if (ImGui::MenuItem("Forget MIDI", nullptr, false, binding != nullptr)) logic_->ForgetMidi(control);
+  ImGui::EndPopup();
+}
+
+void ClientView::DrawMidiList() {
+  const char* title = "MIDI mappings";
+  if (midi_list_requested_) {
+    ImGui::OpenPopup(title);
+    midi_list_requested_ = false;
+  }
+  if (!ImGui::BeginPopupModal(title, nullptr, ImGuiWindowFlags_AlwaysAutoResize | ImGuiWindowFlags_NoSavedSettings))
+    return;
+  if (!logic_->midi_status().empty()) ImGui::TextDisabled("%s", logic_->midi_status().c_str());
+  const std::string text = logic_->midi_map().ListText();
+  ImGui::TextUnformatted(text.c_str(), text.c_str() + text.size());
+  ImGui::Spacing();
+  if (ImGui::Button("OK##midiok", ImVec2(75.0f * scale_, 0.0f)) || KeyPressed(ImGuiKey_Escape) ||
+      KeyPressed(ImGuiKey_Enter))
+    ImGui::CloseCurrentPopup();
+  ImGui::EndPopup();
 }
 
 // The 26 letters of the current page: lit when the binding names an
@@ -544,6 +594,9 @@ void ClientView::DrawBindingKeys(ControllerPanel& panel, size_t index) {
     draw->AddRectFilled(Min(key), Max(key), fill);
     char text[2] = {static_cast<char>('A' + letter), '\0'};
     TextIn(key, text, bound || last ? kColText : kColTextDim, 0.5f, small_font_);
+    ImGui::PushID(letter);
+    MidiMenu("##midikey", key, MidiControl{MidiTarget::kPresetKey, letter});
+    ImGui::PopID();
   }
 }
 
@@ -658,6 +711,8 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
     }
     const client::Trackbar& now = bar.is_fader ? panel.fader(deck) : panel.speed(deck);
     DrawTrackVisual(r, true, Fraction(now.position()), live, hovered || active, bar.is_fader, !bar.is_fader);
+    MidiMenu(bar.is_fader ? "##midifader" : "##midispeed", r,
+             MidiControl{bar.is_fader ? MidiTarget::kFader : MidiTarget::kSpeed, deck});
     if ((hovered || active) && live) {
       float value = Trackbar::ValueAt(now.position());
       if (bar.is_fader)
@@ -711,6 +766,8 @@ void ClientView::DrawDeck(ControllerPanel& panel, size_t index, int deck) {
     ImGui::EndDisabled();
     if (live && ImGui::IsItemHovered() && ImGui::CalcTextSize(preview).x > r.w - ImGui::GetFrameHeight())
       ImGui::SetTooltip("%s", preview);
+    MidiMenu(choice.is_mixer ? "##midimixer" : "##midibeatmode", r,
+             MidiControl{choice.is_mixer ? MidiTarget::kMixer : MidiTarget::kBeatMode, deck});
   }
 
   // Effect label along the bottom.

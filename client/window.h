@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "client/dialogs.h"
+#include "client/midi_map.h"
 #include "client/panel.h"
+#include "control/control.h"
 
 namespace client {
 
@@ -49,11 +51,11 @@ class ClientWindow {
   bool quit_requested() const { return quit_requested_; }
 
   // One frame: 0 (after closing every panel) once quit was requested, else
-  // each panel's tick in order and 1. With a keyboard reading, the space
-  // bar taps the tempo and Backspace toggles the beat-disable flag, once
-  // per press for the whole window and only while a panel is connected;
-  // then every panel handles its page and letter keys. Keys are only
-  // remembered, not acted on, while KeysPaused().
+  // each panel's tick in order, the MIDI input, and 1. With a keyboard
+  // reading, the space bar sends one tap and Backspace one beat toggle per
+  // press to every connected Server; then every panel handles its page and
+  // letter keys. Keys are only remembered, not acted on, while
+  // KeysPaused().
   int Tick();
   int Tick(const KeyboardState& keys);
   // The view reports whether a text field has the keyboard.
@@ -61,6 +63,23 @@ class ClientWindow {
   // A text field has the keyboard or a dialog with one is open: letters
   // typed there are text, not recalls.
   bool KeysPaused() const;
+
+  // --- MIDI ---------------------------------------------------------------
+  // The MIDI input read every tick; none means MIDI is off and `status`
+  // says why (each panel's log shows it). Every tick its messages go
+  // through the MIDI map: learning, then actions on every connected panel
+  // (tap and beat off once for the whole program, like their keys).
+  void SetMidiInput(std::unique_ptr<control::MidiInput> input, std::string status);
+  const std::string& midi_status() const { return midi_status_; }
+  MidiMap& midi_map() { return midi_map_; }
+  // Right-click > "Learn MIDI" / "Forget MIDI". Forgetting (and a learn
+  // when it completes) stores the map in the settings.
+  void StartMidiLearn(const MidiControl& control);
+  void ForgetMidi(const MidiControl& control);
+  // The map from / to the settings store (text "MidiMap" of the settings
+  // root). Load returns how many entries were skipped; Save 0 or -1.
+  int LoadMidiMappings();
+  int SaveMidiMappings();
 
   size_t panel_count() const { return panels_.size(); }
   // Sum of the panels' changes plus the window's own (panels added or
@@ -74,6 +93,12 @@ class ClientWindow {
 
  private:
   int TickWith(const KeyboardState* keys);
+  void TickMidi();
+  // Every connected panel, in order.
+  std::vector<ControllerPanel*> ConnectedPanels() const;
+  void PressTap();
+  void PressBeatOff();
+  void LogToPanels(const std::string& line);
   // Moves the panel's alerts to the window's (alerts raised outside a tick,
   // by a preset dialog say, wait for the next one).
   void TakeAlerts(ControllerPanel* panel);
@@ -86,6 +111,9 @@ class ClientWindow {
   bool text_input_active_ = false;
   KeyboardState previous_keys_;  // for the process-wide keys
   uint64_t changes_ = 0;
+  std::unique_ptr<control::MidiInput> midi_input_;
+  std::string midi_status_;
+  MidiMap midi_map_;
 };
 
 // ---------------------------------------------------------------------------

@@ -22,6 +22,11 @@ struct TimingState {
   uint32_t tapped_period = 0;
   uint32_t last_tap = 0;
   double frame_time = std::numeric_limits<double>::quiet_NaN();
+  TempoSource source = TempoSource::kTap;
+  uint32_t clock_period = 0;
+  uint32_t last_clock_beat = 0;
+  bool clock_beat_pending = false;
+  double clock_beat_time = 0.0;
 };
 
 TimingState& Timing() {
@@ -87,8 +92,28 @@ void Tap() {
   core::Trace("BEAT: tap, period %u ms\n", t.tapped_period);
 }
 
-uint32_t TappedPeriodMs() { return Timing().tapped_period; }
-uint32_t LastTapMs() { return Timing().last_tap; }
+uint32_t TappedPeriodMs() {
+  const TimingState& t = Timing();
+  return t.source == TempoSource::kMidiClock ? t.clock_period : t.tapped_period;
+}
+uint32_t LastTapMs() {
+  const TimingState& t = Timing();
+  return t.source == TempoSource::kMidiClock ? t.last_clock_beat : t.last_tap;
+}
+
+void SetTempoSource(TempoSource source) {
+  TimingState& t = Timing();
+  t.source = source;
+  t.clock_beat_pending = false;
+}
+TempoSource GetTempoSource() { return Timing().source; }
+void SetClockPeriodMs(uint32_t period_ms) { Timing().clock_period = period_ms; }
+void ClockBeat(double when) {
+  TimingState& t = Timing();
+  t.clock_beat_pending = true;
+  t.clock_beat_time = when;
+  t.last_clock_beat = MillisecondsOf(when);
+}
 
 bool MetronomeTick(uint32_t now_ms) {
   const TimingState& t = Timing();
@@ -129,8 +154,19 @@ void DetectBeats(double now) {
     if (roots[i] > roots[loudest]) loudest = i;  // ties: the lowest bin
   const float peak = roots[loudest];
 
-  const bool tick = MetronomeTick(MillisecondsOf(now));
   const float threshold = t.settings.threshold;
+  if (t.source == TempoSource::kMidiClock) {
+    // The clock alone beats: the sound only gives the level.
+    const bool beat = t.clock_beat_pending && !t.beat_disabled;
+    t.clock_beat_pending = false;
+    for (BeatListener* listener : t.listeners) {
+      listener->beat_now = beat;
+      if (beat) listener->last_beat_time = t.clock_beat_time;
+      listener->level = level;
+    }
+    return;
+  }
+  const bool tick = MetronomeTick(MillisecondsOf(now));
   for (BeatListener* listener : t.listeners) {
     listener->beat_now = false;
     if (!t.beat_disabled &&

@@ -197,8 +197,21 @@ const std::vector<BeatListener*>& BeatListeners();
 // Tap tempo: the median of the last three intervals between taps (program
 // clock, milliseconds). One tap gives no period; two give their interval.
 void Tap();
+// The tempo's period and its last beat (tap clock): the taps', or the MIDI
+// clock's while that is the tempo source.
 uint32_t TappedPeriodMs();  // 0 = none
 uint32_t LastTapMs();
+
+// Where the beats come from. kTap: the sound and the tapped tempo's
+// metronome. kMidiClock: only the beats handed in by ClockBeat (an external
+// clock's quarter notes); the sound still gives the level.
+enum class TempoSource { kTap, kMidiClock };
+void SetTempoSource(TempoSource source);
+TempoSource GetTempoSource();
+// An external clock's measured period (0 = none yet) and a beat of it at
+// `when` (program seconds); the next DetectBeats reports that beat.
+void SetClockPeriodMs(uint32_t period_ms);
+void ClockBeat(double when);
 // On during the first kMetronomeTickMs of every tapped period.
 bool MetronomeTick(uint32_t now_ms);
 

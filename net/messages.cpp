@@ -1,4 +1,4 @@
-// The eleven protocol messages: their fields, encodings and trace texts.
+// The protocol messages: their fields, encodings and trace texts.
 //
 // Reading never trusts the peer: a payload shorter than its message, or
 // whose counts do not fit the bytes that are there, fails the read and the
@@ -31,6 +31,7 @@ constexpr size_t kEffectStatusLength = 4 + kEffectRecordSize;
 constexpr size_t kSetDeckEffectLength = 12;
 constexpr size_t kDeckMessageLength = 4 + kDeckRecordSize;
 constexpr size_t kPlayerStatusLength = 8;
+constexpr size_t kTypeOnlyLength = 4;
 
 }  // namespace
 
@@ -234,6 +235,39 @@ int PlayerStatusMessage::Read(ByteStream* stream) {
 }
 std::string PlayerStatusMessage::TraceText() const { return "SERVER: status for player\n"; }
 
+// --- 12: tap ---------------------------------------------------------------------
+int TapMessage::Write(ByteStream* stream) const { return stream->WriteU32(kType); }
+int TapMessage::Read(ByteStream* stream) {
+  return HasFixedPayload(stream, kTypeOnlyLength) && ReadType(stream, kType) ? 0 : -1;
+}
+std::string TapMessage::TraceText() const { return "CLIENT: Tap\n"; }
+
+// --- 13: beat disable ----------------------------------------------------------------
+int BeatDisableMessage::Write(ByteStream* stream) const { return stream->WriteU32(kType); }
+int BeatDisableMessage::Read(ByteStream* stream) {
+  return HasFixedPayload(stream, kTypeOnlyLength) && ReadType(stream, kType) ? 0 : -1;
+}
+std::string BeatDisableMessage::TraceText() const { return "CLIENT: Beat off/on\n"; }
+
+// --- 14: tempo status ----------------------------------------------------------------
+int TempoStatusMessage::Write(ByteStream* stream) const {
+  return stream->WriteU32(kType) || stream->WriteU32(period_ms) || stream->WriteU32(since_beat_ms) ||
+                 stream->WriteBool(beat_disabled) || stream->WriteU8(source)
+             ? -1
+             : 0;
+}
+int TempoStatusMessage::Read(ByteStream* stream) {
+  if (!HasFixedPayload(stream, kTempoStatusPayloadLength) || !ReadType(stream, kType)) return -1;
+  return stream->ReadU32(&period_ms) && stream->ReadU32(&since_beat_ms) && stream->ReadBool(&beat_disabled) &&
+                 stream->ReadU8(&source)
+             ? 0
+             : -1;
+}
+std::string TempoStatusMessage::TraceText() const {
+  return core::FormatString("SERVER: tempo %u ms, last beat %u ms ago, beat %s, source %u\n", period_ms,
+                            since_beat_ms, beat_disabled ? "off" : "on", static_cast<unsigned>(source));
+}
+
 // --- factory ----------------------------------------------------------------------
 std::unique_ptr<NetMessage> MakeNetMessage(uint32_t type) {
   switch (type) {
@@ -248,6 +282,9 @@ std::unique_ptr<NetMessage> MakeNetMessage(uint32_t type) {
     case MSG_DECK_STATUS: return std::make_unique<DeckStatusMessage>();
     case MSG_DECK_UPDATE: return std::make_unique<DeckUpdateMessage>();
     case MSG_PLAYER_STATUS: return std::make_unique<PlayerStatusMessage>();
+    case MSG_TAP: return std::make_unique<TapMessage>();
+    case MSG_BEAT_DISABLE: return std::make_unique<BeatDisableMessage>();
+    case MSG_TEMPO_STATUS: return std::make_unique<TempoStatusMessage>();
     default: return nullptr;
   }
 }

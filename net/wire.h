@@ -178,9 +178,13 @@ enum MessageType : uint32_t {
   MSG_DECK_STATUS = 9,
   MSG_DECK_UPDATE = 10,
   MSG_PLAYER_STATUS = 11,
+  // Tempo (after the eleven; a peer that does not know them drops them).
+  MSG_TAP = 12,
+  MSG_BEAT_DISABLE = 13,
+  MSG_TEMPO_STATUS = 14,
 };
 inline constexpr uint32_t kFirstMessageType = MSG_CLIENT_HANDSHAKE;
-inline constexpr uint32_t kLastMessageType = MSG_PLAYER_STATUS;
+inline constexpr uint32_t kLastMessageType = MSG_TEMPO_STATUS;
 
 class NetMessage {
  public:
@@ -330,7 +334,44 @@ struct PlayerStatusMessage final : NetMessage {
   int32_t frames_per_second = 0;
 };
 
-// An empty message of `type`, or nullptr for a type outside 1-11.
+// --- tempo ---------------------------------------------------------------
+// C->S: tap the tempo. The Server taps when it receives it.
+struct TapMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_TAP;
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+};
+
+// C->S: beat off / on (a toggle, as the Backspace key).
+struct BeatDisableMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_BEAT_DISABLE;
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+};
+
+// Where the Server's tempo comes from.
+inline constexpr uint8_t kTempoSourceTap = 0;
+inline constexpr uint8_t kTempoSourceMidiClock = 1;
+
+// S->C: the Server's tempo, on every change and about once a second.
+struct TempoStatusMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_TEMPO_STATUS;
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+  uint32_t period_ms = 0;       // 0 = no tempo yet
+  uint32_t since_beat_ms = 0;   // from the tempo's last beat to the sending
+  bool beat_disabled = false;
+  uint8_t source = kTempoSourceTap;
+};
+inline constexpr size_t kTempoStatusPayloadLength = 14;
+
+// An empty message of `type`, or nullptr for a type outside 1-14.
 std::unique_ptr<NetMessage> MakeNetMessage(uint32_t type);
 
 // Payload length of a message: fixed per type, computed for the state and

@@ -67,6 +67,8 @@ int AcceptNewcomer() {
   net::AttachLink(&g_server.link, &g_server.client());
   g_server.client_connected = true;
   g_server.backlog_sent = false;
+  g_server.tempo_sent_valid = false;
+  g_server.tempo_wanted = false;
   core::Trace("SERVER: Client connected.\n");
   // Frames count only while a Client listens: start a fresh second.
   RestartFrameCount();
@@ -115,6 +117,10 @@ void HandleListEffects() {
   state.high_bin = static_cast<uint32_t>(beat.high_bin);
   state.threshold = beat.threshold;
   Send(state);
+  // A Client of this version learns the tempo at once and follows it from
+  // now on; an older one drops these messages.
+  g_server.tempo_wanted = true;
+  ReportTempo(true);
 }
 
 void HandleLoadEffect(const net::LoadEffectMessage& message) {
@@ -168,11 +174,16 @@ void HandleSetDeckEffect(const net::SetDeckEffectMessage& message) {
 
 // The beat detector's settings (deck -1). Bins index the spectrum, so they
 // are clamped before use; the reply carries what was stored.
-void HandleBeatSettings(net::DeckRecord record) {
+int HandleBeatSettings(net::DeckRecord record) {
   const uint32_t max_bin = static_cast<uint32_t>(fx::kMaxBeatBin);
   std::optional<float> threshold;
-  if (std::isfinite(record.threshold)) threshold = record.threshold;
-  else core::Trace("SERVER: Ignored a non-finite beat threshold.\n");
+  int result = 0;
+  if (std::isfinite(record.threshold)) {
+    threshold = record.threshold;
+  } else {
+    core::Trace("SERVER: Ignored a non-finite beat threshold.\n");
+    result = -1;
+  }
   fx::SetBeatSettings(static_cast<int32_t>(std::min(record.low_bin, max_bin)),
                       static_cast<int32_t>(std::min(record.high_bin, max_bin)), threshold);
   fx::BeatSettings stored = fx::GetBeatSettings();
@@ -180,34 +191,46 @@ void HandleBeatSettings(net::DeckRecord record) {
   record.high_bin = static_cast<uint32_t>(stored.high_bin);
   record.threshold = stored.threshold;
   Send(net::DeckStatusMessage(record));
+  return result;
 }
 
-void HandleDeckUpdate(const net::DeckUpdateMessage& message) {
+int HandleDeckUpdate(const net::DeckUpdateMessage& message) {
   const net::DeckRecord& update = message.record;
   if (update.deck == -1) {
-    if (update.change_mask & net::kMaskBeatSettings) HandleBeatSettings(update);
-    else core::Trace("SERVER: Ignored an update of deck -1 without beat settings.\n");
-    return;
+    if (update.change_mask & net::kMaskBeatSettings) return HandleBeatSettings(update);
+    core::Trace("SERVER: Ignored an update of deck -1 without beat settings.\n");
+    return -1;
   }
   Deck* deck = GetDeck(update.deck);
   if (!deck) {
     core::Trace("SERVER: Ignored an update of unknown deck %d.\n", update.deck);
-    return;
+    return -1;
   }
+  int result = 0;
   const uint32_t mask = update.change_mask;
   if (mask & net::kMaskFader) {
-    if (std::isfinite(update.fader)) deck->record.fader = std::clamp(update.fader, 0.0f, 1.0f);
-    else core::Trace("SERVER: Ignored a non-finite fader for deck %d.\n", update.deck);
+    if (std::isfinite(update.fader)) {
+      deck->record.fader = std::clamp(update.fader, 0.0f, 1.0f);
+    } else {
+      core::Trace("SERVER: Ignored a non-finite fader for deck %d.\n", update.deck);
+      result = -1;
+    }
   }
   if (mask & net::kMaskMixer) {
-    if (update.mixer == net::kNullMixer || (update.mixer >= 0 && update.mixer < MixerCount()))
+    if (update.mixer == net::kNullMixer || (update.mixer >= 0 && update.mixer < MixerCount())) {
       deck->record.mixer = update.mixer;
-    else core::Trace("SERVER: Ignored unknown mixer %d for deck %d.\n", update.mixer, update.deck);
+    } else {
+      core::Trace("SERVER: Ignored unknown mixer %d for deck %d.\n", update.mixer, update.deck);
+      result = -1;
+    }
   }
   if (mask & net::kMaskBeatMode) {
-    if (update.beat_mode >= net::kBeatFree && update.beat_mode <= net::kBeatEndOnBeat)
+    if (update.beat_mode >= net::kBeatFree && update.beat_mode <= net::kBeatEndOnBeat) {
       deck->record.beat_mode = update.beat_mode;
-    else core::Trace("SERVER: Ignored unknown beat mode %d for deck %d.\n", update.beat_mode, update.deck);
+    } else {
+      core::Trace("SERVER: Ignored unknown beat mode %d for deck %d.\n", update.beat_mode, update.deck);
+      result = -1;
+    }
   }
   if (mask & net::kMaskSpeed) {
     if (std::isfinite(update.speed)) {
@@ -215,10 +238,12 @@ void HandleDeckUpdate(const net::DeckUpdateMessage& message) {
       ChangeDeckSpeed(deck, std::clamp(update.speed, 0.0f, 1.0f), g_server.clock);
     } else {
       core::Trace("SERVER: Ignored a non-finite speed for deck %d.\n", update.deck);
+      result = -1;
     }
   }
   deck->record.change_mask = net::kMaskServerReply;
   Send(net::DeckStatusMessage(deck->record));
+  return result;
 }
 
 void HandleMessage(net::NetMessage* message) {
@@ -228,6 +253,8 @@ void HandleMessage(net::NetMessage* message) {
     case net::MSG_LOAD_EFFECT: HandleLoadEffect(*net::MessageAs<net::LoadEffectMessage>(message)); break;
     case net::MSG_SET_DECK_EFFECT: HandleSetDeckEffect(*net::MessageAs<net::SetDeckEffectMessage>(message)); break;
     case net::MSG_DECK_UPDATE: HandleDeckUpdate(*net::MessageAs<net::DeckUpdateMessage>(message)); break;
+    case net::MSG_TAP: HandleTap(); break;
+    case net::MSG_BEAT_DISABLE: HandleBeatDisable(); break;
     default: break;  // the Server's own messages mean nothing coming back
   }
 }

@@ -80,6 +80,7 @@ int StartDisplay() {
 void TearDown() {
   DisconnectClient();
   g_server.listener.Close();
+  internal::StopControlInputs();
   internal::StopEffectLoads();
   ReleaseCatalogue();
   internal::ShutdownVideo();
@@ -210,6 +211,11 @@ int StartServer(const ServerOptions& options) {
   core::Trace("SERVER: Listening on port %d.\n", g_server.listener.Port());
   // Run-time messages (effects loading and playing) reach the Client's log.
   core::SetMessageListener([](const std::string& text) { SendLogText(text.c_str()); });
+  // 10. OSC and the MIDI clock, when asked for.
+  if (internal::StartControlInputs(options) != 0) {
+    core::SetMessageListener(nullptr);
+    return FailStart();
+  }
   g_server.clock = core::NowSeconds();
   RestartFrameCount();
   g_server.started = true;
@@ -248,6 +254,7 @@ int ServerTick() {
     if (g_server.client_connected && !g_server.client().IsOpen()) DisconnectClient();
     if (g_server.client_connected) CountFrame();
   }
+  internal::PollControlInputs();
 
   if (internal::RunningEffectLoads() > 0) {
     const double load_start = core::NowSeconds();

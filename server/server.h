@@ -71,6 +71,12 @@ struct ServerOptions {
   std::string preset_file;
   int recall_page = 0;    // 0-9: the page of the "1" ... "9", "0" keys
   int recall_letter = 0;  // 0-25: A-Z
+  // OSC control on this UDP port (bound to bind_address); -1 = off, 0 =
+  // any free port (see OscPort).
+  int osc_port = -1;
+  // The tempo follows the MIDI clock of the input port whose name contains
+  // this text ("MIDI CLOCK" as the tempo source). Empty = tapped tempo.
+  std::string midi_clock_port;
 };
 
 // ---------------------------------------------------------------------------
@@ -109,6 +115,23 @@ bool LastTickDrewDeck();
 // Ticks counted toward the next frame-rate report, and the last rate sent.
 uint32_t FramesSinceReport();
 float LastFrameRate();
+
+// ---------------------------------------------------------------------------
+// Control from outside: tempo and OSC (control_inputs.cpp).
+// ---------------------------------------------------------------------------
+// Tempo status goes to the Client on every change and at least this often.
+inline constexpr uint32_t kTempoReportMs = 1000;
+// OSC datagrams taken per tick at most.
+inline constexpr size_t kMaxOscPacketsPerTick = 256;
+
+// The UDP port OSC is read on, or -1 when off.
+int OscPort();
+struct OscCounts {
+  uint64_t accepted = 0;   // messages that changed or confirmed something
+  uint64_t rejected = 0;   // unknown address, wrong or bad arguments
+  uint64_t malformed = 0;  // datagrams that are not OSC
+};
+OscCounts GetOscCounts();
 
 // ---------------------------------------------------------------------------
 // Effect catalogue. IDs are positions and never change while the Server

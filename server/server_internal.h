@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/core/core.h"
+#include "control/control.h"
 #include "net/link.h"
 #include "show/preset.h"
 #include "server/server.h"
@@ -94,6 +95,22 @@ struct ServerState {
   double next_slow_report = 0.0;
   double longest_part_seconds = 0.0;
   std::string longest_part;
+  // Tempo as last reported to the Client, and when.
+  net::TempoStatusMessage tempo_sent;
+  bool tempo_sent_valid = false;
+  // The Client asked for the state: it gets tempo reports from then on.
+  bool tempo_wanted = false;
+  uint32_t last_tempo_report_ms = 0;
+  // OSC and the MIDI clock (none when off).
+  std::unique_ptr<control::OscReceiver> osc;
+  OscCounts osc_counts;
+  OscCounts osc_reported;
+  std::string osc_last_problem;
+  double next_osc_report = 0.0;
+  std::unique_ptr<control::MidiInput> midi_clock_input;
+  control::MidiClock midi_clock;
+  // The start-up preset's bank, for OSC recalls of its bindings.
+  std::unique_ptr<show::PresetBank> startup_bank;
   // Frame-rate report.
   uint32_t last_report_ms = 0;
   uint32_t frames = 0;
@@ -127,7 +144,28 @@ void CountFrame();
 // uses the two deck handlers too.
 void HandleMessage(net::NetMessage* message);
 void HandleSetDeckEffect(const net::SetDeckEffectMessage& message);
-void HandleDeckUpdate(const net::DeckUpdateMessage& message);
+// 0 when every field of the update was taken, -1 when one was refused
+// (the reply shows the deck as it is either way).
+int HandleDeckUpdate(const net::DeckUpdateMessage& message);
+
+// ---------------------------------------------------------------------------
+// Control from outside (control_inputs.cpp): taps, beat off, the tempo
+// status, the MIDI clock, OSC.
+// ---------------------------------------------------------------------------
+void HandleTap();
+void HandleBeatDisable();
+// Sends the tempo status when it changed or kTempoReportMs passed, once
+// the Client has asked for the state; `force` sends it now.
+void ReportTempo(bool force);
+// Opens the OSC endpoint and the MIDI clock port the options ask for. -1
+// when the OSC port cannot be bound (the start fails, as for the control
+// port); a MIDI clock that cannot be read only says so.
+int StartControlInputs(const ServerOptions& options);
+void StopControlInputs();
+// Once per tick: OSC datagrams, MIDI clock pulses.
+void PollControlInputs();
+// One OSC message through the address space. 0 when taken, -1 when refused.
+int HandleOscMessage(const control::OscMessage& message);
 
 // Notes a part of the current frame (a load step, a deck's drawing, the
 // message burst) that took `seconds`; the slow-frame report names the

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libbenchmark-dev libassimp-dev
   libgl1-mesa-dri libegl-mesa0 libegl1 libegl-dev
   libjpeg-turbo-progs
+  librtmidi-dev liblo-dev
   fonts-dejavu-core
   imagemagick xvfb xauth x11-utils sox aubio-tools
   clang libclang-rt-14-dev

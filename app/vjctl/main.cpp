@@ -61,6 +61,10 @@ const char kUsage[] =
     "                             or -1 draws the deck directly\n"
     "  beat [low=L] [high=H] [threshold=T]\n"
     "                             set the beat detector's spectrum bins and level\n"
+    "  tap                        tap the Server's tempo (as the space bar does)\n"
+    "                             and print the tempo\n"
+    "  beat-off                   switch the Server's beats off, or on again (as\n"
+    "                             Backspace does), and print which\n"
     "  watch                      print log events, deck and effect statuses and\n"
     "                             frame rates as they arrive, until interrupted\n"
     "                             (Ctrl+C)\n"
@@ -142,7 +146,7 @@ std::optional<Failure> ParseOptions(int argc, char** argv, Options* options) {
 // ---------------------------------------------------------------------------
 // Commands, checked before anything touches the network.
 // ---------------------------------------------------------------------------
-enum class Verb { kState, kLoad, kUnload, kDeck, kSet, kBeat, kWatch };
+enum class Verb { kState, kLoad, kUnload, kDeck, kSet, kBeat, kWatch, kTap, kBeatOff };
 
 struct Command {
   Verb verb = Verb::kState;
@@ -184,6 +188,11 @@ std::optional<Failure> ParseCommand(const std::vector<std::string>& words, Comma
   if (verb == "state" || verb == "watch") {
     if (args != 0) return wrong(verb == "state" ? "state" : "watch");
     command->verb = verb == "state" ? Verb::kState : Verb::kWatch;
+    return std::nullopt;
+  }
+  if (verb == "tap" || verb == "beat-off") {
+    if (args != 0) return wrong(verb == "tap" ? "tap" : "beat-off");
+    command->verb = verb == "tap" ? Verb::kTap : Verb::kBeatOff;
     return std::nullopt;
   }
   if (verb == "load" || verb == "unload") {
@@ -311,6 +320,8 @@ class Session {
       case Verb::kSet: return SetDeck(command);
       case Verb::kBeat: return SetBeat(command);
       case Verb::kWatch: return Watch();
+      case Verb::kTap:
+      case Verb::kBeatOff: return Tempo(command.verb == Verb::kTap);
     }
     return std::nullopt;
   }
@@ -523,8 +534,32 @@ class Session {
     return std::nullopt;
   }
 
+  static std::string TempoLine(const net::TempoStatusMessage& tempo) {
+    std::string line = tempo.period_ms == 0
+                           ? std::string("tempo: none yet (tap again)")
+                           : core::FormatString("tempo: %.1f BPM (%u ms)", 60000.0 / tempo.period_ms, tempo.period_ms);
+    if (tempo.source == net::kTempoSourceMidiClock) line += ", from the MIDI clock";
+    return line + (tempo.beat_disabled ? ", beat off" : ", beat on");
+  }
+
+  // The Server sends its tempo right after the state; the answer to the
+  // press is the status after that one.
+  std::optional<Failure> Tempo(bool tap) {
+    auto is_tempo = [](const net::NetMessage& m) { return m.Type() == net::MSG_TEMPO_STATUS; };
+    std::unique_ptr<net::NetMessage> reply;
+    if (auto failure = Await(is_tempo, "the tempo (a Server of an older version has none)", &reply)) return failure;
+    const int sent = tap ? net::SendNetMessage(&link_, net::TapMessage())
+                         : net::SendNetMessage(&link_, net::BeatDisableMessage());
+    if (sent != 0) return Failure{kExitFailed, "connection lost while sending the request"};
+    if (auto failure = Await(is_tempo, "the tempo", &reply)) return failure;
+    const auto* tempo = net::MessageAs<net::TempoStatusMessage>(reply.get());
+    std::printf("%s\n", tap ? TempoLine(*tempo).c_str() : (tempo->beat_disabled ? "beat off" : "beat on"));
+    return std::nullopt;
+  }
+
   std::optional<Failure> Watch() {
     std::printf("watching %s:%d (Ctrl+C to stop)\n", options_.host.c_str(), options_.port);
+    std::string last_tempo;
     std::fflush(stdout);
     while (!g_interrupted) {
       while (auto message = net::ReceiveNetMessage(&link_)) {
@@ -542,6 +577,11 @@ class Session {
           std::printf("%s\n", EffectLine(effect->effect).c_str());
         } else if (auto* player = net::MessageAs<net::PlayerStatusMessage>(message.get())) {
           std::printf("fps: %d\n", player->frames_per_second);
+        } else if (auto* tempo = net::MessageAs<net::TempoStatusMessage>(message.get())) {
+          // The Server repeats its tempo every second: print changes only.
+          const std::string line = TempoLine(*tempo);
+          if (line != last_tempo) std::printf("%s\n", line.c_str());
+          last_tempo = line;
         }
       }
       if (!connection_.IsOpen()) return Failure{kExitFailed, "connection closed by the Server"};

@@ -222,16 +222,28 @@ TEST_F(BeatGraphPanel, TrackbarMovesSendDeckMinusOneWithMaskFour) {
   EXPECT_EQ(panel.beat_graph().BarPosition(BeatGraph::Bar::kLowBin), 20);
 }
 
-TEST_F(BeatGraphPanel, TheConnectedPanelPaintsThisProcesssTempo) {
+TEST_F(BeatGraphPanel, TheConnectedPanelPaintsItsServersTempo) {
   core::ManualClock clock(2000.0);
   core::SetProgramClock(&clock);
   TestServer server;
   client::ControllerPanel panel;
   ASSERT_TRUE(ConnectAndWaitForState(&panel, &server));
+  // This process's own taps are not the Server's tempo: no flash.
   fx::Tap();
   clock.Advance(0.5);
-  fx::Tap();  // 500 ms, the last tap now
+  fx::Tap();
+  BeatGraph::ResetPaintCounter();
+  panel.Tick();
+  EXPECT_FALSE(panel.beat_graph().picture().flash);
+  // The Server's last beat was 100 ms before it sent its status.
+  net::TempoStatusMessage tempo;
+  tempo.period_ms = 500;
+  tempo.since_beat_ms = 100;
+  server.Send(tempo);
+  ASSERT_TRUE(Pump({&panel}, {&server}, [&] { return panel.server_tempo().known; }));
+  EXPECT_EQ(panel.server_tempo().last_beat_ms, fx::MillisecondsOf(clock.Seconds()) - 100u);
   uint64_t before = panel.changes();
+  clock.Advance(0.4);  // 500 ms after that beat: the next one
   BeatGraph::ResetPaintCounter();
   panel.Tick();
   EXPECT_TRUE(panel.beat_graph().picture().flash);
@@ -240,9 +252,11 @@ TEST_F(BeatGraphPanel, TheConnectedPanelPaintsThisProcesssTempo) {
   BeatGraph::ResetPaintCounter();
   panel.Tick();
   EXPECT_FALSE(panel.beat_graph().picture().flash);
-  // A disconnected panel does not paint.
-  panel.Disconnect();
-  clock.Set(2001.0);
+  // Beats off on the Server: no flash on its beat either.
+  tempo.beat_disabled = true;
+  tempo.since_beat_ms = 0;
+  server.Send(tempo);
+  ASSERT_TRUE(Pump({&panel}, {&server}, [&] { return panel.server_tempo().beat_disabled; }));
   BeatGraph::ResetPaintCounter();
   panel.Tick();
   EXPECT_FALSE(panel.beat_graph().picture().flash);
@@ -256,6 +270,9 @@ TEST(Tempo, TheLineShowsTheTappedTempoInBpm) {
   EXPECT_EQ(client::TempoText(500), "Tempo 120.0 BPM");
   EXPECT_EQ(client::TempoText(461), "Tempo 130.2 BPM");
   EXPECT_EQ(client::TempoText(0), "Tempo: tap the space bar");
+  EXPECT_EQ(client::TempoText(0, net::kTempoSourceMidiClock), "MIDI CLOCK: waiting for the clock");
+  EXPECT_EQ(client::TempoText(345, net::kTempoSourceMidiClock), "MIDI CLOCK 173.9 BPM");
+  EXPECT_EQ(client::TempoText(500, net::kTempoSourceTap), "Tempo 120.0 BPM");
 }
 
 }  // namespace

@@ -189,9 +189,10 @@ TEST(ClientPicture, TheBeatGraphShowsItsLinesAndTheTempoBar) {
   client::ClientWindow logic;
   client::ControllerPanel* panel = logic.NewController();
   ASSERT_TRUE(client_test::ConnectAndWaitForState(panel, &server));
-  fx::Tap();
-  clock.Advance(0.5);
-  fx::Tap();  // on the beat now
+  net::TempoStatusMessage tempo;  // the Server's beat: now
+  tempo.period_ms = 500;
+  server.Send(tempo);
+  ASSERT_TRUE(client_test::Pump({panel}, {&server}, [&] { return panel->server_tempo().known; }));
   client::BeatGraph::ResetPaintCounter();
   panel->Tick();
   ASSERT_TRUE(panel->beat_graph().picture().flash);

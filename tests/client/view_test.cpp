@@ -305,10 +305,11 @@ TEST_F(ViewTest, MenuAddsPanelsBelowEachOtherAndCloseRemovesThem) {
 
 TEST_F(ViewTest, HelpAboutOpensAndClosesItsPopup) {
   const float menu_y = view.view().menu_height() * 0.5f;
-  // "Help" follows "File" in the menu bar.
+  // "Help" follows "File" and "MIDI" in the menu bar.
   ImGui::SetCurrentContext(view.context());
-  float help_x = ImGui::GetStyle().ItemSpacing.x * 2.0f + ImGui::CalcTextSize("File").x +
-                 ImGui::GetStyle().FramePadding.x * 2.0f + ImGui::CalcTextSize("Help").x * 0.5f + 4.0f;
+  float help_x = ImGui::GetStyle().ItemSpacing.x * 3.0f + ImGui::CalcTextSize("File").x +
+                 ImGui::CalcTextSize("MIDI").x + ImGui::GetStyle().FramePadding.x * 4.0f +
+                 ImGui::CalcTextSize("Help").x * 0.5f + 4.0f;
   view.Click(help_x, menu_y);
   ASSERT_TRUE(view.AnyPopupOpen());
   view.Idle();

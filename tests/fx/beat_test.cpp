@@ -252,4 +252,30 @@ TEST_F(BeatTest, ListenersStartArmedAndLiveInCreationOrder) {
   decks.clear();
 }
 
+// With the MIDI clock as the tempo source only its beats count: loud
+// sound and the tapped metronome beat nothing, and the tempo is the clock's.
+TEST_F(BeatTest, TheMidiClockAloneBeatsWhenItIsTheSource) {
+  fx::Tap();
+  clock.Advance(0.5);
+  fx::Tap();
+  fx::SetTempoSource(fx::TempoSource::kMidiClock);
+  EXPECT_EQ(fx::TappedPeriodMs(), 0u);  // no clock heard yet
+  EXPECT_EQ(Run(Tone(5, 1.0f), 64), 0);
+  fx::SetClockPeriodMs(345);
+  fx::ClockBeat(clock.Seconds());
+  Frame(kSilence, kStep);
+  EXPECT_TRUE(decks[0]->beat_now);
+  EXPECT_EQ(decks[0]->last_beat_time, clock.Seconds() - kStep);  // the clock's moment, not the frame's
+  EXPECT_EQ(fx::TappedPeriodMs(), 345u);
+  EXPECT_EQ(fx::LastTapMs(), fx::MillisecondsOf(clock.Seconds() - kStep));
+  EXPECT_EQ(Run(kSilence, 4), 0);  // one beat, once
+  fx::SetBeatDisabled(true);
+  fx::ClockBeat(clock.Seconds());
+  EXPECT_EQ(Run(kSilence, 1), 0);
+  fx::SetBeatDisabled(false);
+  // Back to taps: the tapped tempo returns.
+  fx::SetTempoSource(fx::TempoSource::kTap);
+  EXPECT_EQ(fx::TappedPeriodMs(), 500u);
+}
+
 }  // namespace

@@ -59,6 +59,16 @@ void FakeServer::Tick() {
 void FakeServer::Handle(net::NetMessage* message) {
   received_types.push_back(message->Type());
   if (!answer) return;
+  if (message->Type() == net::MSG_TAP || message->Type() == net::MSG_BEAT_DISABLE) {
+    if (!tempo_messages) return;
+    if (message->Type() == net::MSG_TAP) ++taps;
+    else beat_disabled = !beat_disabled;
+    net::TempoStatusMessage status;
+    status.period_ms = taps >= 2 ? tapped_period_ms : 0;
+    status.beat_disabled = beat_disabled;
+    Send(status);
+    return;
+  }
   switch (message->Type()) {
     case net::MSG_CLIENT_HANDSHAKE:
       Send(net::ServerHandshakeMessage(major, minor));

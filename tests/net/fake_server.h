@@ -43,6 +43,14 @@ class FakeServer {
   std::vector<net::MixerRecord> mixers;
   uint32_t low_bin = 2, high_bin = 20;
   float threshold = 0.5f;
+  // Tempo: with `tempo_messages` off the Server is of the older kind that
+  // ignores taps and beat toggles and never reports a tempo. Otherwise
+  // each tap after the first makes the period `tapped_period_ms` and every
+  // tap or toggle is answered with the tempo status.
+  bool tempo_messages = true;
+  uint32_t tapped_period_ms = 500;
+  int taps = 0;
+  bool beat_disabled = false;
 
   // What arrived (read from the ticking thread, or after it stopped).
   std::vector<uint32_t> received_types;

@@ -171,7 +171,7 @@ TEST(Link, MalformedFramesAreDroppedAndTheNextGoodOneArrives) {
   std::vector<Bytes> bad = {
       raw({0, 0, 0, 0}),                                   // no payload at all
       raw({2, 0, 0, 0, 9, 9}),                             // too short for a type
-      raw({8, 0, 0, 0, 12, 0, 0, 0, 1, 2, 3, 4}),          // unknown type 12
+      raw({8, 0, 0, 0, 15, 0, 0, 0, 1, 2, 3, 4}),          // unknown type 15
       raw({8, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4}),           // unknown type 0
       raw({8, 0, 0, 0, 8, 0, 0, 0, 3, 0, 0, 0}),           // set-deck-effect without deck
       raw({8, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0}),           // log event with L = 0

@@ -1,4 +1,4 @@
-// The eleven messages: byte images of whole frames, sizes, round trips,
+// The messages: byte images of whole frames, sizes, round trips,
 // trace texts, the version check, and malformed payloads.
 #include <cstring>
 #include <vector>
@@ -69,6 +69,54 @@ TEST(MessageFrames, MatchTheDocumentedByteImages) {
             (Bytes{0x0C, 0, 0, 0, 0x08, 0, 0, 0, 0x03, 0, 0, 0, 0x01, 0, 0, 0}));
   EXPECT_EQ(Frame(net::SetDeckEffectMessage(-1, 5)),
             (Bytes{0x0C, 0, 0, 0, 0x08, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x05, 0, 0, 0}));
+}
+
+TEST(TempoMessages, MatchTheDocumentedByteImages) {
+  EXPECT_EQ(Frame(net::TapMessage()), (Bytes{0x04, 0, 0, 0, 0x0C, 0, 0, 0}));
+  EXPECT_EQ(Frame(net::BeatDisableMessage()), (Bytes{0x04, 0, 0, 0, 0x0D, 0, 0, 0}));
+  net::TempoStatusMessage tempo;
+  tempo.period_ms = 500;       // 0x01F4
+  tempo.since_beat_ms = 70000; // 0x011170
+  tempo.beat_disabled = true;
+  tempo.source = net::kTempoSourceMidiClock;
+  EXPECT_EQ(Frame(tempo), (Bytes{0x0E, 0, 0, 0, 0x0E, 0, 0, 0, 0xF4, 0x01, 0, 0, 0x70, 0x11, 0x01, 0, 0x01, 0x01}));
+  auto back = Decode(Frame(tempo));
+  auto* m = net::MessageAs<net::TempoStatusMessage>(back.get());
+  ASSERT_TRUE(m);
+  EXPECT_EQ(m->period_ms, 500u);
+  EXPECT_EQ(m->since_beat_ms, 70000u);
+  EXPECT_TRUE(m->beat_disabled);
+  EXPECT_EQ(m->source, net::kTempoSourceMidiClock);
+}
+
+// A peer of the eleven messages reads the length word, finds a type it does
+// not know and skips exactly that frame: what follows still decodes.
+TEST(TempoMessages, AnOlderPeerSkipsThemAndKeepsItsPlace) {
+  net::TempoStatusMessage tempo;
+  tempo.period_ms = 345;
+  net::TapMessage tap;
+  net::BeatDisableMessage off;
+  net::PlayerStatusMessage player(42);
+  Bytes stream;
+  const std::vector<const net::NetMessage*> messages = {&tempo, &tap, &off, &player};
+  for (const net::NetMessage* message : messages) {
+    Bytes frame = Frame(*message);
+    stream.insert(stream.end(), frame.begin(), frame.end());
+  }
+  std::vector<uint32_t> understood;
+  for (size_t at = 0; at + 4 <= stream.size();) {
+    uint32_t length = uint32_t{stream[at]} | uint32_t{stream[at + 1]} << 8 | uint32_t{stream[at + 2]} << 16 |
+                      uint32_t{stream[at + 3]} << 24;
+    ASSERT_LE(at + 4 + length, stream.size());
+    uint32_t type = stream[at + 4];
+    if (type <= net::MSG_PLAYER_STATUS) {  // the older peer's whole vocabulary
+      auto message = net::DecodePayload(stream.data() + at + 4, length);
+      ASSERT_TRUE(message);
+      understood.push_back(message->Type());
+    }
+    at += 4 + length;
+  }
+  EXPECT_EQ(understood, (std::vector<uint32_t>{net::MSG_PLAYER_STATUS}));
 }
 
 TEST(MessageFrames, FixedMessagesHaveTheirPayloadSizes) {
@@ -221,7 +269,7 @@ TEST(MessageFactory, MakesEachTypeAndNothingElse) {
     EXPECT_EQ(message->Type(), type);
   }
   EXPECT_FALSE(net::MakeNetMessage(0));
-  EXPECT_FALSE(net::MakeNetMessage(12));
+  EXPECT_FALSE(net::MakeNetMessage(15));
   EXPECT_FALSE(net::MakeNetMessage(0xFFFFFFFFu));
 }
 
@@ -277,7 +325,7 @@ TEST(MalformedPayload, ShortFixedMessagesAreDropped) {
 }
 
 TEST(MalformedPayload, UnknownTypesAreDropped) {
-  for (uint32_t type : {0u, 12u, 99u, 0x80000001u}) {
+  for (uint32_t type : {0u, 15u, 99u, 0x80000001u}) {
     Bytes payload;
     PutU32(&payload, type);
     PutU32(&payload, 0);
