@@ -1,0 +1,35 @@
+// Post-processing draws over render textures: the radial blur used by the
+// scene's light beams and by the FILTER effect.
+//
+// Main thread only; every call is safe before InitRenderLayer (it fails).
+#pragma once
+
+#include <cstdint>
+
+#include "render/layer.h"
+
+namespace render {
+
+// What RadialBlur does with its result besides returning it.
+enum class RadialBlurDraw {
+  kNone,      // only the work texture holds it
+  kOpaque,    // also copied over the current target
+  kAdditive,  // also added to the current target (source and destination factor one)
+};
+
+// A zoom blur of render texture `source` towards the centre, ping-ponging
+// between the render textures `work0` and `work1`. Pass i = 1 .. passes
+// reads the previous pass's texture (the source in pass 1) twice: on stage
+// 0 zoomed, with coordinates step * i .. 1 - step * i, times `colour`
+// (A8R8G8B8), and on stage 1 as it is, times `colour`, the two summed. It
+// writes whichever work texture it does not read, so no pass reads its own
+// target and `source` may be one of the work textures. Afterwards the
+// current target is the one before the call, drawn into as `draw` says.
+// Returns the texture holding the last pass; `source` itself when passes
+// < 1; -1 (nothing drawn, target stack unchanged) when a texture is
+// missing, a work texture is no render target or both work textures are
+// the same.
+TextureId RadialBlur(TextureId source, TextureId work0, TextureId work1, int passes, float step, uint32_t colour,
+                     RadialBlurDraw draw = RadialBlurDraw::kNone);
+
+}  // namespace render
