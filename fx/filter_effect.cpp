@@ -278,13 +278,33 @@ void DrawGrid(TextureId texture, Depth depth, Uv uv) {
       uv(i, j, &v.u, &v.v);
     }
   }
+  // Each cell's diagonal points at the centre and the cells of the middle
+  // row and column are fans around their own centre, so the triangles are
+  // mirror images about both axes and so is the picture.
+  constexpr int kMiddle = (kGrid - 1) / 2;
   std::vector<uint16_t> indices;
-  indices.reserve((kGrid - 1) * (kGrid - 1) * 6);
+  indices.reserve((kGrid - 1) * (kGrid - 1) * 6 + 2 * kGrid * 6);
   for (int i = 0; i + 1 < kGrid; ++i) {
     for (int j = 0; j + 1 < kGrid; ++j) {
       const uint16_t a = static_cast<uint16_t>(i * kGrid + j), b = static_cast<uint16_t>(a + 1),
                      c = static_cast<uint16_t>(a + kGrid), d = static_cast<uint16_t>(c + 1);
-      indices.insert(indices.end(), {a, b, d, a, d, c});
+      if (i == kMiddle || j == kMiddle) {
+        const RenderVertex &va = vertices[a], &vb = vertices[b], &vc = vertices[c], &vd = vertices[d];
+        RenderVertex centre = va;
+        const float gu = (j + 0.5f) / (kGrid - 1), gv = (i + 0.5f) / (kGrid - 1);
+        centre.x = -0.5f + gu * w;
+        centre.y = -0.5f + gv * h;
+        centre.z = std::max(0.05f, depth(gu, gv));
+        centre.u = (va.u + vb.u + vc.u + vd.u) * 0.25f;
+        centre.v = (va.v + vb.v + vc.v + vd.v) * 0.25f;
+        const uint16_t e = static_cast<uint16_t>(vertices.size());
+        vertices.push_back(centre);
+        indices.insert(indices.end(), {a, b, e, b, d, e, d, c, e, c, a, e});
+      } else if ((i < kMiddle) == (j < kMiddle)) {
+        indices.insert(indices.end(), {a, b, d, a, d, c});
+      } else {
+        indices.insert(indices.end(), {a, b, c, b, d, c});
+      }
     }
   }
   // Identity world and view; the projection takes the grid's pixel
@@ -617,6 +637,7 @@ void FilterEffect::Update(float) {
     return;
   }
   ClearCapture(*deck);
+  deck->captured = true;
 }
 
 void FilterEffect::BeforeLayer(int32_t layer, float) {
@@ -698,6 +719,12 @@ void FilterEffect::AfterPass(float time) {
     return;
   }
   const TextureId capture = deck->capture;
+  // Until the deck first captures, its capture shows this filter's
+  // background as it is now.
+  if (!deck->captured && PushRenderTarget(capture, deck->depth) == 0) {
+    Clear(CLEAR_TARGET, 0xFF000000u | s.background);
+    PopRenderTarget();
+  }
   // 1. The zoom burst, added to what is there.
   if (s.radial_on) {
     bool running = false;

@@ -107,6 +107,7 @@ class FilterEffect final : public FxInstance {
     int trail[2] = {-1, -1};
     int parity = 0;
     bool made = false, failed = false;
+    bool captured = false;  // the capture holds layers, not just a clear
     // Motion trails: composed in this frame / the frame before, and the
     // command time of the "MOTIONBLUR" last honoured.
     bool composed = false, composed_before = false;
