@@ -121,6 +121,8 @@ Words Split(const char* text) {
   return words;
 }
 
+bool IsNumberStart(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.'; }
+
 float Clamp01(float value) { return value > 0.0f ? (value < 1.0f ? value : 1.0f) : 0.0f; }  // NaN gives 0
 uint32_t Byte(float value) { return static_cast<uint32_t>(Clamp01(value) * 255.0f); }
 
@@ -614,7 +616,9 @@ int FilterEffect::Command(float time, const char* command) {
     s.clear_off = true;
   } else if (w.Is(0, "CLEARON")) {
     s.clear_off = false;
-  } else {
+  } else if (w.count > 0 && !IsNumberStart(w.word[0].front())) {
+    // FXLAYER hands its layer number over as a command too: numbers and
+    // empty commands are no mistake.
     return -1;
   }
   return 0;
@@ -727,12 +731,14 @@ void FilterEffect::AfterPass(float time) {
   }
   // 1. The zoom burst, added to what is there.
   if (s.radial_on) {
-    bool running = false;
-    const float v = s.radial.Value(time, &running);
+    // A fade-out that has run its course is off before it draws again.
+    if (!s.radial_fade_in && s.radial.Finished(time)) s.radial_on = false;
+  }
+  if (s.radial_on) {
+    const float v = s.radial.Value(time);
     const float strength = s.radial_fade_in ? v : 1.0f - v;
     RadialBlur(capture, radial_work_[0], radial_work_[1], 1, s.radial_scale * strength, kRadialColour,
                RadialBlurDraw::kAdditive);
-    if (!running && !s.radial_fade_in) s.radial_on = false;
   }
   // 2. The first treatment that applies puts the capture back.
   // A treatment whose fade has run out is off for the rest of the frame.

@@ -46,7 +46,7 @@ class FilterEffect final : public FxInstance {
   void AfterPass(float time) override;
   void BeforeLayer(int32_t layer, float time) override;
   void AfterLayer(int32_t layer, float time) override;
-  // -1 for an unknown command word.
+  // -1 for an unknown command word (a number, as FXLAYER sends, is none).
   int Command(float time, const char* command) override;
   const char* GetName() const override;
   const char* GetDescription() const override;

@@ -389,6 +389,11 @@ TEST_F(FilterTest, RadialBurstAddsAZoomedHalfOverLayerZero) {
   const int x = static_cast<int>(std::lround(p * kSize - 0.5));
   EXPECT_NEAR(Channel(At(pixels, x, 256), 8), (255 + 0x40) / 2.0, 3);
   EXPECT_NEAR(Channel(At(pixels, static_cast<int>(u * kSize), 256), 8), (255 + 0x40) / 2.0, 3);
+  // Faded out: nothing is added any more, and the layers draw as without
+  // a filter.
+  fx::FxScript* gone = Script("fx", FilterScript(ImageLayer("BAND", 1), "RADIALBLUR FADEOUT 0 0.05"));
+  Frame(gone, 0.5f);
+  EXPECT_THAT(At(Frame(gone, 0.6f), 256, 256), RgbIs(0x404040, 3));  // a 16-bit picture
 }
 
 TEST_F(FilterTest, BadCommandsChangeNothing) {
@@ -409,6 +414,7 @@ TEST_F(FilterTest, BadCommandsChangeNothing) {
     EXPECT_EQ(render::RenderTargetDepth(), depth) << command;
   }
   EXPECT_EQ(filter->Command(0.0f, "JUMP"), -1);
+  EXPECT_EQ(filter->Command(0.0f, "3"), 0);  // what FXLAYER sends
   EXPECT_EQ(render::TextureCount(), textures);
 }
 
