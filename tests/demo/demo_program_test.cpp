@@ -279,7 +279,7 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
 std::string MakeBrokenShow(const TempDir& dir) {
   const std::string show = dir / "show";
   testing_support::MakeDirs(show + "/effects");
-  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum"}) {
+  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx"}) {
     const std::string target = std::string(VJ_SOURCE_DIR) + "/effects/" + name;
     EXPECT_EQ(symlink(target.c_str(), (show + "/effects/" + name).c_str()), 0) << name;
   }
