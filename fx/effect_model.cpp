@@ -50,7 +50,7 @@ FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", Cre
 FxClass g_image_class(kImageClass, "Shows an image", CreateImageEffect, PrepareImageEffect);
 FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateSoundSyncer);
 FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateUnavailable);
-FxClass g_filter_class(kFilterClass, "Filtering and postfx rendering", CreateUnavailable);
+FxClass g_filter_class(kFilterClass, "Filtering and postfx rendering", CreateFilterEffect);
 
 const FxTemplate kDefaultLoadTemplates[FxInstance::kDefaultTemplateRows] = {
     {"DEFAULT 1", "default load 1"},   {"DEFAULT 2", "default load 2"},   {"DEFAULT 3", "default load 3"},

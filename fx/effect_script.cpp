@@ -28,6 +28,7 @@
 #include "app/core/core.h"
 #include "fx/effect.h"
 #include "fx/effects_internal.h"
+#include "render/layer.h"
 
 namespace fx {
 namespace {
@@ -555,10 +556,16 @@ int FxScript::RenderDeck() {
   // The replay belongs to drawing: starts and commands may resolve
   // materials, which must come from this effect's library.
   UseMaterials use(materials_.get());
+  const int depth = render::RenderTargetDepth();
   Rewind();
   Step();
   for (int32_t layer = 0; layer < 8; ++layer) RenderPass(layer, layer + 1);
   RenderPass(8, kLayerCount);
+  // Targets pushed during the passes and never popped (a FILTER's capture:
+  // the instance left the started list at its own layer) must not swallow
+  // whatever the caller draws next.
+  while (render::RenderTargetDepth() > depth)
+    if (render::PopRenderTarget() != 0) break;
   return 0;
 }
 

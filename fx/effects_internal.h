@@ -31,6 +31,9 @@ FxInstance* CreateImageEffect(const FxClass& record);
 struct Preparation;
 void PrepareImageEffect(const char* arguments, Preparation* preparation);
 
+// The FILTER class's create function.
+FxInstance* CreateFilterEffect(const FxClass& record);
+
 // Blanks and tabs split command words.
 inline bool IsCommandSeparator(char c) { return c == ' ' || c == '\t'; }
 

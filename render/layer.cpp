@@ -498,6 +498,9 @@ void PopAllRenderTargets() {
 }
 
 int RenderTargetDepth() { return g_layer ? g_layer->targets.Size() : 0; }
+TextureId CurrentRenderTargetTexture() {
+  return g_layer && g_layer->targets.Size() > 0 ? g_layer->targets.Back().texture_id : kNoId;
+}
 float RenderTargetWidth() { return g_layer ? g_layer->target_width : 0.0f; }
 float RenderTargetHeight() { return g_layer ? g_layer->target_height : 0.0f; }
 float ScaleX(float x) { return RenderTargetWidth() * x / 640.0f; }

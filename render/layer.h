@@ -161,6 +161,9 @@ int PopRenderTarget();
 void PopAllRenderTargets();
 // Entries on the stack, the bottom one included (0 before InitRenderLayer).
 int RenderTargetDepth();
+// The texture of the top entry, -1 for the back buffer (and before
+// InitRenderLayer).
+TextureId CurrentRenderTargetTexture();
 // The current target's size in pixels.
 float RenderTargetWidth();
 float RenderTargetHeight();

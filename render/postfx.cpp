@@ -139,6 +139,34 @@ void CopyQuad(Device* device, const std::shared_ptr<BaseTexture>& texture) {
 
 }  // namespace
 
+void DrawScreenQuad(TextureId texture, uint32_t texture_factor) {
+  Device* device = LayerDevice();
+  std::shared_ptr<BaseTexture> source = GetBaseTextureById(texture);
+  if (!device || !source) return;
+  PlainQuadStates();
+  SetRenderStateCached(RS_TEXTUREFACTOR, texture_factor);
+  SetStageStateCached(0, TSS_COLOROP, TOP_MODULATE);
+  SetStageStateCached(0, TSS_COLORARG1, TA_TEXTURE);
+  SetStageStateCached(0, TSS_COLORARG2, TA_DIFFUSE);
+  SetStageStateCached(0, TSS_ALPHAOP, TOP_SELECTARG1);
+  SetStageStateCached(0, TSS_ALPHAARG1, TA_TFACTOR);
+  SetStageStateCached(0, TSS_TEXCOORDINDEX, 0);
+  LinearClamp(0);
+  SetStageStateCached(1, TSS_COLOROP, TOP_DISABLE);
+  SetStageStateCached(1, TSS_ALPHAOP, TOP_DISABLE);
+  device->SetTexture(0, source);
+  device->SetFVF(kFvfScreenVertex);
+  const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
+  const ScreenVertex quad[4] = {
+      {l, t, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
+      {r, t, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 0.0f},
+      {r, b, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 1.0f},
+      {l, b, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 1.0f},
+  };
+  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kQuadIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
+  device->SetTexture(0, nullptr);
+}
+
 TextureId RadialBlur(TextureId source, TextureId work0, TextureId work1, int passes, float step, uint32_t colour,
                      RadialBlurDraw draw) {
   Device* device = LayerDevice();

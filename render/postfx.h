@@ -1,4 +1,5 @@
-// Post-processing draws over render textures: the radial blur used by the
+// Post-processing draws over render textures: the full-target textured
+// quad of the mixers and the FILTER effect, and the radial blur used by the
 // scene's light beams and by the FILTER effect.
 //
 // Main thread only; every call is safe before InitRenderLayer (it fails).
@@ -9,6 +10,14 @@
 #include "render/layer.h"
 
 namespace render {
+
+// One quad over the whole current target with `texture` on stage 0: colour
+// from the texture, alpha from `texture_factor`'s alpha byte; linear,
+// clamped sampling. Its corners lie on the pixel edges, so each texel lands
+// on its own pixel when the sizes agree. Depth, culling, alpha test,
+// stencil, fog and clip planes are switched off; blending is the caller's.
+// Nothing is drawn for a missing texture.
+void DrawScreenQuad(TextureId texture, uint32_t texture_factor);
 
 // What RadialBlur does with its result besides returning it.
 enum class RadialBlurDraw {

@@ -9,6 +9,7 @@
 
 #include "media/media.h"
 #include "render/device.h"
+#include "render/deformers.h"
 #include "render/layer.h"
 #include "render/materials.h"
 #include "render/materials_internal.h"
@@ -78,6 +79,7 @@ int ShaderManager::Init() {
   // Both tables are kept, emptied by Shutdown entry by entry, so handles of
   // an earlier start stay dead. The NULL shader (no textures) stays in its
   // slot, as it must be handle 0 (kNullShader).
+  RestartDeformers();
   if (g_start_hook) g_start_hook();
   const ShaderHandle null_shader = shaders_.Get(kNullShader) ? TakeReference(kNullShader)
                                                               : CreateBuiltinShader("NULL", BUILTIN_UNTEXTURED);

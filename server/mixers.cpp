@@ -16,6 +16,7 @@
 #include "render/device.h"
 #include "render/display.h"
 #include "render/layer.h"
+#include "render/postfx.h"
 #include "render/values.h"
 #include "server/server_internal.h"
 
@@ -135,62 +136,6 @@ void ClearDepth() {
   device->Clear(0, nullptr, flags, 0, 1.0f, 0);
 }
 
-struct ScreenVertex {
-  float x, y, z, rhw;
-  uint32_t diffuse;
-  float u, v;
-};
-static_assert(sizeof(ScreenVertex) == 28, "matches kFvfScreenVertex");
-
-// The full-screen quad over the current target with `texture`, after the
-// blending states were set.
-void DrawQuad(render::TextureId texture, uint32_t texture_factor) {
-  using namespace render;
-  Device* device = LayerDevice();
-  std::shared_ptr<BaseTexture> source = GetBaseTextureById(texture);
-  if (!device || !source) return;
-  SetRenderStateCached(RS_TEXTUREFACTOR, texture_factor);
-  SetRenderStateCached(RS_ZENABLE, ZB_FALSE);
-  SetRenderStateCached(RS_ZWRITEENABLE, 0);
-  SetRenderStateCached(RS_CULLMODE, CULL_NONE);
-  SetRenderStateCached(RS_FILLMODE, FILL_SOLID);
-  // States an effect may have left that would change a copy.
-  SetRenderStateCached(RS_ALPHATESTENABLE, 0);
-  SetRenderStateCached(RS_STENCILENABLE, 0);
-  SetRenderStateCached(RS_FOGENABLE, 0);
-  SetRenderStateCached(RS_CLIPPLANEENABLE, 0);
-  SetRenderStateCached(RS_BLENDOP, BLENDOP_ADD);
-  SetRenderStateCached(RS_COLORWRITEENABLE, COLORWRITE_RED | COLORWRITE_GREEN | COLORWRITE_BLUE | COLORWRITE_ALPHA);
-  SetStageStateCached(0, TSS_COLOROP, TOP_MODULATE);
-  SetStageStateCached(0, TSS_COLORARG1, TA_TEXTURE);
-  SetStageStateCached(0, TSS_COLORARG2, TA_DIFFUSE);
-  SetStageStateCached(0, TSS_ALPHAOP, TOP_SELECTARG1);
-  SetStageStateCached(0, TSS_ALPHAARG1, TA_TFACTOR);
-  SetStageStateCached(0, TSS_ADDRESSU, TADDRESS_CLAMP);
-  SetStageStateCached(0, TSS_ADDRESSV, TADDRESS_CLAMP);
-  SetStageStateCached(0, TSS_MINFILTER, TEXF_LINEAR);
-  SetStageStateCached(0, TSS_MAGFILTER, TEXF_LINEAR);
-  SetStageStateCached(0, TSS_MIPFILTER, TEXF_NONE);
-  SetStageStateCached(0, TSS_TEXCOORDINDEX, 0);
-  SetStageStateCached(0, TSS_TEXTURETRANSFORMFLAGS, TTFF_DISABLE);
-  SetStageStateCached(1, TSS_COLOROP, TOP_DISABLE);
-  SetStageStateCached(1, TSS_ALPHAOP, TOP_DISABLE);
-  device->SetTexture(0, source);
-  device->SetFVF(kFvfScreenVertex);
-  // Pixel centres are on integers: the corners go on the pixel edges, so
-  // each texel lands on its own pixel when the sizes agree.
-  const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
-  const ScreenVertex quad[4] = {
-      {l, t, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
-      {r, t, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 0.0f},
-      {r, b, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 1.0f},
-      {l, b, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 1.0f},
-  };
-  static const uint16_t kIndices[6] = {0, 2, 1, 0, 3, 2};
-  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
-  device->SetTexture(0, nullptr);
-}
-
 }  // namespace
 
 float BeatPulse(const fx::BeatListener* listener, double global_time) {
@@ -212,13 +157,13 @@ void DrawFullScreen(render::TextureId texture, float alpha) {
   using namespace render;
   if (alpha == 1.0f) {
     SetRenderStateCached(RS_ALPHABLENDENABLE, 0);
-    DrawQuad(texture, 0xFFFFFFFFu);
+    render::DrawScreenQuad(texture, 0xFFFFFFFFu);
     return;
   }
   SetRenderStateCached(RS_ALPHABLENDENABLE, 1);
   SetRenderStateCached(RS_SRCBLEND, BLEND_SRCALPHA);
   SetRenderStateCached(RS_DESTBLEND, BLEND_INVSRCALPHA);
-  DrawQuad(texture, FactorAlphaByte(alpha) << 24);
+  render::DrawScreenQuad(texture, FactorAlphaByte(alpha) << 24);
 }
 
 void DrawFullScreenAdditive(render::TextureId texture, float alpha) {
@@ -226,7 +171,7 @@ void DrawFullScreenAdditive(render::TextureId texture, float alpha) {
   SetRenderStateCached(RS_ALPHABLENDENABLE, 1);
   SetRenderStateCached(RS_SRCBLEND, BLEND_SRCALPHA);
   SetRenderStateCached(RS_DESTBLEND, BLEND_ONE);
-  DrawQuad(texture, FactorAlphaByte(alpha) << 24);
+  render::DrawScreenQuad(texture, FactorAlphaByte(alpha) << 24);
 }
 
 void Mixer::RenderDeck(EffectEntry* entry) {

@@ -8,12 +8,16 @@
 
 #include "app/core/core.h"
 #include "fx/effect.h"
+#include "fx/filter_effect.h"
 #include "render/device.h"
 #include "render/display.h"
 #include "render/layer.h"
 #include "render/materials.h"
 #include "render/values.h"
 #include "server/server_internal.h"
+
+// A FILTER's targets stand in for the deck's picture, pixel for pixel.
+static_assert(fx::kFilterSize == server::kScratchSize);
 
 namespace server::internal {
 namespace {

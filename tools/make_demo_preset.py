@@ -37,6 +37,9 @@ BINDINGS = {
     "E": [("SPECTRUM", "NULL", 1.0, "FREE", 0.75)],
     "R": [("STROBE", "NULL", 1.0, "FREE", 0.75)],
     "T": [("LOGO", "NULL", 1.0, "FREE", 0.75)],
+    # The FILTER demo alone, and over the slide show.
+    "L": [("POSTFX", "NULL", 1.0, "FREE", 0.75)],
+    "Z": [("SLIDES", "NULL", 1.0, "FREE", 0.75), ("POSTFX", "ALPHABLEND", 0.8, "FREE", 0.75)],
 }
 
 

@@ -30,7 +30,7 @@ using testing_support::WaitForListeningPort;
 const std::string kBuild = VJ_BINARY_DIR;
 const std::string kDemoPreset = kBuild + "/presets/demo.HVR";
 const std::string kDemoSound = kBuild + "/data/sounds/demo_beat.wav";
-const char* const kDemoEffects[] = {"LOGO", "SLIDES", "SPECTRUM", "STROBE", "WARP"};
+const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP"};
 
 
 std::vector<std::string> ProgramEnv(const TempDir& dir) {
@@ -258,9 +258,9 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
   }
   ChildResult state = Vjctl(port, {"state"});
   ASSERT_EQ(state.exit_code, 0) << state.err;
-  EXPECT_THAT(state.out, testing::HasSubstr("deck 2: WARP (4), fader 0.800, speed 0.750, mixer ALPHABLEND (0), "
+  EXPECT_THAT(state.out, testing::HasSubstr("deck 2: WARP (5), fader 0.800, speed 0.750, mixer ALPHABLEND (0), "
                                             "beat START ON BEAT"));
-  EXPECT_THAT(state.out, testing::HasSubstr("deck 4: STROBE (3), fader 0.700, speed 0.750, mixer ADDITIVE (5), "
+  EXPECT_THAT(state.out, testing::HasSubstr("deck 4: STROBE (4), fader 0.700, speed 0.750, mixer ADDITIVE (5), "
                                             "beat END ON BEAT"));
   EXPECT_THAT(state.out, testing::HasSubstr("deck 5: LOGO (0), fader 1.000, speed 0.750, mixer "
                                             "INVERSEBEATBLEND (2), beat FREE"));
@@ -279,7 +279,7 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
 std::string MakeBrokenShow(const TempDir& dir) {
   const std::string show = dir / "show";
   testing_support::MakeDirs(show + "/effects");
-  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum"}) {
+  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx"}) {
     const std::string target = std::string(VJ_SOURCE_DIR) + "/effects/" + name;
     EXPECT_EQ(symlink(target.c_str(), (show + "/effects/" + name).c_str()), 0) << name;
   }

@@ -1,0 +1,51 @@
+// Timed fades the effect classes share: a linear ramp and an eased curve.
+// Both are plain values set by a command (start = the command time) and
+// read at the effect time; evaluating one tells whether it still runs.
+#pragma once
+
+namespace fx {
+
+// Rising: (t - start) / duration up to 1; falling: 1 minus that. Finished
+// (1 rising, 0 falling) once t >= start + duration, or at once for a
+// duration <= 0 or a non-finite one.
+struct LinearFade {
+  bool rising = true;
+  float start = 0.0f;
+  float duration = 0.0f;
+
+  void Set(bool rise, float start_time, float length) {
+    rising = rise;
+    start = start_time;
+    duration = length;
+  }
+  // The value at `time`; *running (optional) says whether it still runs.
+  float Value(float time, bool* running = nullptr) const;
+  bool Finished(float time) const {
+    bool running = false;
+    Value(time, &running);
+    return !running;
+  }
+};
+
+// L = 1 / (1 + e^(-3 (t - start - 0.15))) rising, 1 - L falling; the curve
+// does not depend on the duration, which only says when it jumps to its
+// end value (1 rising, 0 falling). A duration <= 0 is finished at once.
+struct EaseFade {
+  bool rising = true;
+  float start = 0.0f;
+  float duration = 0.0f;
+
+  void Set(bool rise, float start_time, float length) {
+    rising = rise;
+    start = start_time;
+    duration = length;
+  }
+  float Value(float time, bool* running = nullptr) const;
+  bool Finished(float time) const {
+    bool running = false;
+    Value(time, &running);
+    return !running;
+  }
+};
+
+}  // namespace fx
