@@ -248,7 +248,7 @@ std::unique_ptr<NetMessage> MakeNetMessage(uint32_t type) {
     case MSG_DECK_STATUS: return std::make_unique<DeckStatusMessage>();
     case MSG_DECK_UPDATE: return std::make_unique<DeckUpdateMessage>();
     case MSG_PLAYER_STATUS: return std::make_unique<PlayerStatusMessage>();
-    default: return nullptr;
+    default: return MakeOutputMessage(type);
   }
 }
 

@@ -66,6 +66,7 @@ int AcceptNewcomer() {
   net::AttachLink(&g_server.link, &g_server.client());
   g_server.client_connected = true;
   g_server.backlog_sent = false;
+  OnNewClient();
   core::Trace("SERVER: Client connected.\n");
   // Frames count only while a Client listens: start a fresh second.
   RestartFrameCount();
@@ -114,6 +115,7 @@ void HandleListEffects() {
   state.high_bin = static_cast<uint32_t>(beat.high_bin);
   state.threshold = beat.threshold;
   Send(state);
+  SendMasterStatus();
 }
 
 void HandleLoadEffect(const net::LoadEffectMessage& message) {
@@ -227,7 +229,7 @@ void HandleMessage(net::NetMessage* message) {
     case net::MSG_LOAD_EFFECT: HandleLoadEffect(*net::MessageAs<net::LoadEffectMessage>(message)); break;
     case net::MSG_SET_DECK_EFFECT: HandleSetDeckEffect(*net::MessageAs<net::SetDeckEffectMessage>(message)); break;
     case net::MSG_DECK_UPDATE: HandleDeckUpdate(*net::MessageAs<net::DeckUpdateMessage>(message)); break;
-    default: break;  // the Server's own messages mean nothing coming back
+    default: HandleVenueMessage(message); break;  // the Server's own messages mean nothing coming back
   }
 }
 

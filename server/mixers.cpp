@@ -144,7 +144,7 @@ static_assert(sizeof(ScreenVertex) == 28, "matches kFvfScreenVertex");
 
 // The full-screen quad over the current target with `texture`, after the
 // blending states were set.
-void DrawQuad(render::TextureId texture, uint32_t texture_factor) {
+void DrawQuad(render::TextureId texture, uint32_t texture_factor, uint32_t diffuse = 0xFFFFFFFFu) {
   using namespace render;
   Device* device = LayerDevice();
   std::shared_ptr<BaseTexture> source = GetBaseTextureById(texture);
@@ -181,10 +181,10 @@ void DrawQuad(render::TextureId texture, uint32_t texture_factor) {
   // each texel lands on its own pixel when the sizes agree.
   const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
   const ScreenVertex quad[4] = {
-      {l, t, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
-      {r, t, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 0.0f},
-      {r, b, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 1.0f},
-      {l, b, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 1.0f},
+      {l, t, 0.0f, 1.0f, diffuse, 0.0f, 0.0f},
+      {r, t, 0.0f, 1.0f, diffuse, 1.0f, 0.0f},
+      {r, b, 0.0f, 1.0f, diffuse, 1.0f, 1.0f},
+      {l, b, 0.0f, 1.0f, diffuse, 0.0f, 1.0f},
   };
   static const uint16_t kIndices[6] = {0, 2, 1, 0, 3, 2};
   device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
@@ -219,6 +219,14 @@ void DrawFullScreen(render::TextureId texture, float alpha) {
   SetRenderStateCached(RS_SRCBLEND, BLEND_SRCALPHA);
   SetRenderStateCached(RS_DESTBLEND, BLEND_INVSRCALPHA);
   DrawQuad(texture, FactorAlphaByte(alpha) << 24);
+}
+
+void DrawFullScreenScaled(render::TextureId texture, float level) {
+  using namespace render;
+  // The texture times the vertices' grey: blending stays off.
+  const uint32_t grey = static_cast<uint32_t>(std::lround(ClampFactor(level) * 255.0f));
+  SetRenderStateCached(RS_ALPHABLENDENABLE, 0);
+  DrawQuad(texture, 0xFFFFFFFFu, 0xFF000000u | grey << 16 | grey << 8 | grey);
 }
 
 void DrawFullScreenAdditive(render::TextureId texture, float alpha) {
