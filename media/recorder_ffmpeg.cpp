@@ -427,6 +427,8 @@ Recorder::~Recorder() { Stop(); }
 
 int Recorder::Start(const RecorderOptions& options, std::string* error) {
   Stop();
+  // FFmpeg's own notes (encoder statistics) would flood stderr.
+  av_log_set_level(AV_LOG_ERROR);
   state_ = std::make_unique<State>();
   State& s = *state_;
   s.options = options;

@@ -114,8 +114,9 @@ void HandleListEffects() {
   state.low_bin = static_cast<uint32_t>(beat.low_bin);
   state.high_bin = static_cast<uint32_t>(beat.high_bin);
   state.threshold = beat.threshold;
-  Send(state);
+  // Before the state, so a controller has it once the state is there.
   SendMasterStatus();
+  Send(state);
 }
 
 void HandleLoadEffect(const net::LoadEffectMessage& message) {

@@ -168,10 +168,12 @@ int OpenRecording(const std::string& path, std::string* why) {
   recording.height = static_cast<uint32_t>(g_venue.output_height);
   recording.frame_rate = options.frame_rate > 0.0 ? options.frame_rate : 30.0;
   recording.audio_file = options.audio_file;
-  recording.audio_offset_seconds = g_server.clock - core::kClockEpoch;
+  // The program clock (the Server's is read at each tick, not yet at start-up).
+  const double now = core::NowSeconds();
+  recording.audio_offset_seconds = now - core::kClockEpoch;
   recording.wait_when_full = options.wait_for_encoders;
   if (g_venue.recorder.Start(recording, why) != 0) return -1;
-  g_venue.record_start = g_server.clock;
+  g_venue.record_start = now;
   g_venue.dropped_reported = 0;
   g_venue.next_drop_report = 0.0;
   return 0;
