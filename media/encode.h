@@ -76,6 +76,8 @@ class Recorder {
   uint64_t frames_dropped() const;
   // The encoder in use ("libx264", "mpeg4" or "mjpeg"), "" before Start.
   std::string codec_name() const;
+  // Whether writing failed (the recording should be stopped).
+  bool failed() const;
   // The worker's first failure (a full disk, ...), once; "" when none.
   std::string TakeError();
   const std::string& path() const;

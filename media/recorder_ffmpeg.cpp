@@ -123,6 +123,9 @@ struct Recorder::State {
       packet->stream_index = stream->index;
       result = av_interleaved_write_frame(output, packet);
       av_packet_unref(packet);
+      // The muxer writes through a buffer whose errors (a full disk) stick
+      // to it instead of coming back from the write.
+      if (result >= 0 && output->pb && output->pb->error < 0) result = output->pb->error;
       if (result < 0) {
         Fail("cannot write " + options.path + ": " + AvError(result));
         return -1;
@@ -516,6 +519,7 @@ uint64_t Recorder::frames_dropped() const {
   std::lock_guard<std::mutex> lock(state_->mutex);
   return state_->dropped;
 }
+bool Recorder::failed() const { return state_->Failed(); }
 std::string Recorder::codec_name() const { return state_->codec; }
 const std::string& Recorder::path() const { return state_->options.path; }
 

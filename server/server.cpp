@@ -62,6 +62,10 @@ int StartDisplay() {
     init = render::InitDirect3D(options.adapter, render::DisplayBackend::kWindowSystem);
   }
   if (init != 0) {
+    const int displays = options.headless ? -1 : render::CountDisplays();
+    if (displays > 0 && options.adapter >= displays)
+      core::ShowError("Display %d does not exist: this machine has %d (device 0 .. %d)", options.adapter, displays,
+                      displays - 1);
     core::ShowError("Error initializing d3d. Try -device 0 ");
     return -1;
   }

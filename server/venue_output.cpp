@@ -14,6 +14,8 @@
 // encoders instead, so an offline render keeps every frame.
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -142,6 +144,18 @@ struct Venue {
 };
 Venue g_venue;
 
+// What the performer must learn about the output: the Client's log (and
+// the trace) and stderr.
+void Report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void Report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = core::FormatMessageV(format, args);
+  va_end(args);
+  ServerLog("%s", text.c_str());
+  std::fprintf(stderr, "vj: %s\n", core::PrintableText(text).c_str());
+}
+
 bool SideOk(int side) { return side >= kMinPictureSide && side <= kMaxPictureSide; }
 
 // The largest size of the output's shape within the preview limits.
@@ -184,7 +198,7 @@ void ReportRecordingEnd(int status) {
   media::Recorder& recorder = g_venue.recorder;
   std::string error = recorder.TakeError();
   if (status != 0 && error.empty()) error = "writing failed";
-  ServerLog("%s %s: %llu frames (%llu dropped)%s%s", status == 0 ? "Recorded" : "Recording failed,",
+  Report("%s %s: %llu frames (%llu dropped)%s%s", status == 0 ? "Recorded" : "Recording failed,",
             recorder.path().c_str(), static_cast<unsigned long long>(recorder.frames_written()),
             static_cast<unsigned long long>(recorder.frames_dropped()), error.empty() ? "" : "; ", error.c_str());
 }
@@ -319,15 +333,15 @@ void VenueTick() {
   }
   media::Recorder& recorder = g_venue.recorder;
   if (!recorder.recording()) return;
-  const std::string error = recorder.TakeError();
-  if (!error.empty()) {
-    ServerLog("Recording stopped: %s", error.c_str());
+  if (recorder.failed()) {
+    // A full disk, say: the file is finished as far as it goes, the show
+    // goes on.
     ReportRecordingEnd(recorder.Stop());
     return;
   }
   const uint64_t dropped = recorder.frames_dropped();
   if (dropped > g_venue.dropped_reported && g_server.clock >= g_venue.next_drop_report) {
-    ServerLog("Recording dropped %llu frames (%llu in all): the encoder cannot keep up",
+    Report("Recording dropped %llu frames (%llu in all): the encoder cannot keep up",
               static_cast<unsigned long long>(dropped - g_venue.dropped_reported),
               static_cast<unsigned long long>(dropped));
     g_venue.dropped_reported = dropped;
@@ -356,7 +370,7 @@ bool HandleVenueMessage(net::NetMessage* message) {
   if (auto* record = net::MessageAs<net::RecordControlMessage>(message)) {
     if (record->start) StartRecording(record->path);
     else if (Recording()) StopRecording();
-    else ServerLog("Not recording");
+    else Report("Not recording");
     return true;
   }
   return false;
@@ -390,15 +404,15 @@ bool Blackout() { return g_venue.blackout; }
 int StartRecording(const std::string& path) {
   if (!g_server.started) return -1;
   if (g_venue.recorder.recording()) {
-    ServerLog("Already recording into %s", g_venue.recorder.path().c_str());
+    internal::Report("Already recording into %s", g_venue.recorder.path().c_str());
     return -1;
   }
   std::string why;
   if (internal::OpenRecording(path, &why) != 0) {
-    ServerLog("Cannot record into %s: %s", path.c_str(), why.c_str());
+    internal::Report("Cannot record into %s: %s", path.c_str(), why.c_str());
     return -1;
   }
-  ServerLog("Recording %s (%s, %dx%d%s)", path.c_str(), g_venue.recorder.codec_name().c_str(), g_venue.output_width,
+  internal::Report("Recording %s (%s, %dx%d%s)", path.c_str(), g_venue.recorder.codec_name().c_str(), g_venue.output_width,
             g_venue.output_height, g_server.options.audio_file.empty() ? "" : ", with the sound file");
   return 0;
 }

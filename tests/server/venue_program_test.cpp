@@ -3,6 +3,8 @@
 // the master and blackout from vjctl, and refused sizes and paths.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdlib>
 
@@ -81,6 +83,22 @@ TEST(VenueProgram, ARecordingIsCompleteAfterSigterm) {
   EXPECT_GT(std::atoi(probe.substr(probe.rfind(',') + 1).c_str()), 0) << probe;
 }
 
+// A disk that fills up while recording: the recording stops with a line
+// on stderr, the show runs to its end.
+TEST(VenueProgram, AFullDiskStopsTheRecordingNotTheShow) {
+  if (!testing_support::Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TempDir dir;
+  ASSERT_EQ(symlink("/dev/full", (dir / "full.mkv").c_str()), 0);
+  const std::string build = std::string(VJ_PROGRAM).substr(0, std::string(VJ_PROGRAM).rfind('/'));
+  ChildResult r = RunChild({VJ_PROGRAM, "server", "--headless", "--port=0", "--fps=25", "--frames=100",
+                            "--output=320x240", "--preset=" + build + "/presets/demo.HVR", "--recall=A",
+                            "--record=" + dir / "full.mkv", "--trace=" + dir / "trace"},
+                           Env(dir));
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_TRUE(Contains(r.err, "Recording failed, " + dir / "full.mkv")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "No space left on device")) << r.err;
+}
+
 TEST(VenueProgram, VjctlSetsTheMasterAndTheBlackout) {
   TempDir dir;
   Child server({VJ_PROGRAM, "server", "--headless", "--port=0"}, Env(dir));
@@ -142,6 +160,10 @@ TEST(VenueProgram, BadSizesAndPathsAreRefused) {
     EXPECT_EQ(r.exit_code, c.exit_code) << c.options[0];
     EXPECT_TRUE(Contains(r.err, c.says)) << c.options[0] << ": " << r.err;
   }
+  // A display that is not there (SDL's offscreen driver has one).
+  ChildResult r = RunChild({VJ_PROGRAM, "server", "device", "5", "--port=0", "--frames=1"}, Env(dir));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_TRUE(Contains(r.err, "Display 5 does not exist: this machine has 1")) << r.err;
 }
 
 }  // namespace
