@@ -3,6 +3,11 @@
 // decode to the output at the asked rate and stop when asked.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
 
@@ -16,12 +21,14 @@ namespace {
 
 // A white disc of radius 100 around the centre of the 640 x 480 virtual
 // frame, drawn through ScaleX / ScaleY over black; with the argument
-// "grey" the whole target is grey 200 instead.
+// "grey" the whole target is grey 200 instead, with "noise" it is covered
+// in small triangles of many colours.
 class Disc : public fx::FxInstance {
  public:
   int Load(const char* name, const char* arguments) override {
     SetInstanceName(name);
     grey_ = arguments && core::AsciiEqualNoCase(arguments, "grey");  // scripts read upper-cased
+    noise_ = arguments && core::AsciiEqualNoCase(arguments, "noise");
     return 0;
   }
   int Render(float) override {
@@ -40,6 +47,17 @@ class Disc : public fx::FxInstance {
       fan.push_back({render::ScaleX(static_cast<float>(320.0 + 100.0 * std::cos(a))),
                      render::ScaleY(static_cast<float>(240.0 + 100.0 * std::sin(a))), 0, 1, 0xFFFFFFFFu, 0, 0});
     }
+    // Noise: small triangles of many colours, which JPEG cannot squeeze.
+    std::vector<Vertex> noise;
+    uint32_t seed = 12345;
+    auto next = [&] { return seed = seed * 1664525u + 1013904223u; };
+    for (int i = 0; noise_ && i < 6000; ++i) {
+      const float x = static_cast<float>(next() % 640), y = static_cast<float>(next() % 480);
+      const uint32_t colour = 0xFF000000u | (next() >> 8);
+      noise.push_back({render::ScaleX(x), render::ScaleY(y), 0, 1, colour, 0, 0});
+      noise.push_back({render::ScaleX(x + 6), render::ScaleY(y), 0, 1, colour, 0, 0});
+      noise.push_back({render::ScaleX(x), render::ScaleY(y + 6), 0, 1, colour, 0, 0});
+    }
     render::SetRenderStateCached(render::RS_ALPHABLENDENABLE, 0);
     render::SetRenderStateCached(render::RS_CULLMODE, render::CULL_NONE);
     render::SetRenderStateCached(render::RS_ZENABLE, render::ZB_FALSE);
@@ -49,7 +67,8 @@ class Disc : public fx::FxInstance {
     render::SetStageStateCached(0, render::TSS_ALPHAARG2, render::TA_DIFFUSE);
     device->SetTexture(0, nullptr);
     device->SetFVF(render::kFvfScreenVertex);
-    device->DrawPrimitiveUP(render::PT_TRIANGLEFAN, 128, fan.data(), sizeof(Vertex));
+    if (noise_) device->DrawPrimitiveUP(render::PT_TRIANGLELIST, 6000, noise.data(), sizeof(Vertex));
+    else device->DrawPrimitiveUP(render::PT_TRIANGLEFAN, 128, fan.data(), sizeof(Vertex));
     return 1;
   }
   const char* GetName() const override { return "DISC"; }
@@ -57,6 +76,7 @@ class Disc : public fx::FxInstance {
 
  private:
   bool grey_ = false;
+  bool noise_ = false;
 };
 
 fx::FxClass& DiscClass() {
@@ -73,6 +93,7 @@ class VenueTest : public ServerTest {
     fx::RegisterFxClass(&DiscClass());
     MakeEffect("Disc", "x", "FXINSTANCE D DISC disc\nFXSTART D\nSYNCTIME 10\n");
     MakeEffect("Grey", "x", "FXINSTANCE D DISC grey\nFXSTART D\nSYNCTIME 10\n");
+    MakeEffect("Noise", "x", "FXINSTANCE D DISC noise\nFXSTART D\nSYNCTIME 10\n");
   }
   void TearDown() override {
     ServerTest::TearDown();
@@ -213,6 +234,41 @@ TEST_F(VenueTest, PreviewsShowTheOutputAtTheAskedRateAndStopWhenAsked) {
   collect(client.Exchange({}));
   EXPECT_TRUE(previews.empty());
   EXPECT_GT(server::PreviewsSent(), 0u);
+}
+
+// A Client that asks for previews and never reads (its receive buffer
+// small): the Server skips previews instead of queueing them, keeps the
+// connection and never holds more than one preview for it.
+TEST_F(VenueTest, AClientThatDoesNotReadGetsFewerPreviews) {
+  server::ServerOptions options;
+  options.wait_for_encoders = true;
+  StartWith(options);
+  PutOnDeck(0, "NOISE");
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  const int small = 4096;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(server::ServerPort()));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  net::ByteStream request;
+  ASSERT_EQ(net::EncodeFrame(net::PreviewRequestMessage(10), &request), 0);
+  ASSERT_EQ(send(fd, request.Data(), request.Length(), 0), static_cast<ssize_t>(request.Length()));
+  ASSERT_TRUE(testing_support::WaitUntil([this] { Frame(); return server::ClientConnected(); }, 10.0));
+  size_t most_queued = 0;
+  constexpr int kFrames = 600;  // a minute of show: 600 previews fall due
+  for (int i = 0; i < kFrames; ++i) {
+    clock.Advance(0.1);
+    Frame();
+    most_queued = std::max(most_queued, server::internal::g_server.client().QueuedBytes());
+  }
+  EXPECT_TRUE(server::ClientConnected());
+  EXPECT_GT(server::PreviewsSkipped(), 0u);
+  EXPECT_LT(server::PreviewsSent(), static_cast<uint64_t>(kFrames));
+  EXPECT_LE(most_queued, size_t{net::kMaxPreviewBytes} + 64);
+  close(fd);
 }
 
 TEST_F(VenueTest, AskingForMoreThanTenPreviewsASecondGetsTen) {
