@@ -225,6 +225,9 @@ struct Recorder::State {
   }
 
   void Run() {
+    // The show comes first: the encoder takes what the renderer leaves, and
+    // a full queue drops frames rather than slowing the frame loop.
+    core::LowerThisThreadsPriority();
     for (;;) {
       Frame frame;
       {

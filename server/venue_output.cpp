@@ -90,6 +90,7 @@ class PreviewEncoder {
 
  private:
   void Run() {
+    core::LowerThisThreadsPriority();  // the show's frames come first
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
       wake_.wait(lock, [&] { return stop_ || (busy_ && !job_.empty()); });
