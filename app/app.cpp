@@ -162,6 +162,18 @@ int QeAppInit() {
     server_options.background_loads = g_app.options.fps <= 0.0;
     server_options.osc_port = g_app.options.osc_port;
     server_options.midi_clock_port = g_app.options.midi_clock_port;
+    if (g_app.options.output_width > 0) {
+      server_options.output_width = g_app.options.output_width;
+      server_options.output_height = g_app.options.output_height;
+      server_options.output_size_given = true;
+    }
+    server_options.fullscreen = g_app.options.fullscreen;
+    server_options.mix_width = g_app.options.mix_width;
+    server_options.mix_height = g_app.options.mix_height;
+    server_options.record_file = g_app.options.record_file;
+    server_options.audio_file = g_app.options.audio_input;
+    server_options.wait_for_encoders = g_app.options.fps > 0.0;
+    server_options.frame_rate = g_app.options.fps;
     if (!g_app.options.preset_file.empty()) {
       server_options.preset_file = g_app.options.preset_file;
       show::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);

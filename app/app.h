@@ -37,7 +37,16 @@ struct Options {
   int osc_port = -1;
   // The Server's tempo follows the MIDI clock of the port named like this.
   std::string midi_clock_port;
+  // The output a venue needs: the output's size (0 x 0 = the default, or
+  // the display's desktop when full screen), full screen, the mix's size
+  // (0 x 0 = "auto": the output's), and a recording from the first frame.
+  int output_width = 0, output_height = 0;
+  bool fullscreen = false;
+  int mix_width = 512, mix_height = 512;
+  std::string record_file;  // absolute path
 };
+// "WxH" with both sides within 16 .. 4096. False otherwise.
+bool ParsePictureSize(const std::string& text, int* width, int* height);
 
 // Splits argv into options and the remaining words (joined by blanks, the
 // command line the described parser reads). Returns 0, or -1 with a reason

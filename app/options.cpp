@@ -102,6 +102,21 @@ const OptionSpec kOptionSpecs[] = {
        o->midi_clock_port = v;
        return !v.empty();
      }},
+    {"output", true, [](Options* o, const std::string& v) { return ParsePictureSize(v, &o->output_width, &o->output_height); }},
+    {"fullscreen", false, [](Options* o, const std::string&) { return o->fullscreen = true; }},
+    {"mix", true,
+     [](Options* o, const std::string& v) {
+       if (v == "auto") {
+         o->mix_width = o->mix_height = 0;
+         return true;
+       }
+       return ParsePictureSize(v, &o->mix_width, &o->mix_height);
+     }},
+    {"record", true,
+     [](Options* o, const std::string& v) {
+       o->record_file = AbsoluteFromWorkingFolder(v);
+       return !v.empty();
+     }},
     {"fps", true,
      [](Options* o, const std::string& v) {
        if (!ParseRate(v, &o->fps)) return false;
@@ -111,6 +126,17 @@ const OptionSpec kOptionSpecs[] = {
 };
 
 }  // namespace
+
+bool ParsePictureSize(const std::string& text, int* width, int* height) {
+  const size_t x = text.find('x');
+  if (x == std::string::npos) return false;
+  int64_t w = 0, h = 0;
+  if (!ParseCount(text.substr(0, x), &w) || !ParseCount(text.substr(x + 1), &h)) return false;
+  if (w < 16 || h < 16 || w > 4096 || h > 4096) return false;
+  *width = static_cast<int>(w);
+  *height = static_cast<int>(h);
+  return true;
+}
 
 int DefaultServerPort() {
   const char* env = std::getenv("VJ_PORT");
@@ -164,7 +190,14 @@ std::string UsageText() {
          "                         applies; 0 takes any free port; default off)\n"
          "  --midi-clock=PORT      the tempo follows the MIDI clock (24 pulses per\n"
          "                         beat, start/stop/continue) of the MIDI input port\n"
-         "                         whose name contains PORT\n";
+         "                         whose name contains PORT\n"
+         "  --output=WxH           the output's size (default 640x480; 16..4096 a side)\n"
+         "  --fullscreen           the output borderless and full screen on display N\n"
+         "                         (at the desktop's size unless --output is given)\n"
+         "  --mix=WxH|auto         the size the decks are composed in (default\n"
+         "                         512x512; auto: the output's size)\n"
+         "  --record=FILE          record the output into FILE (.mkv or .mp4), with\n"
+         "                         the --audio-input sound when there is one\n";
 }
 
 int ParseOptions(int argc, const char* const* argv, Options* options, std::string* words,

@@ -164,6 +164,7 @@ int MainWindow::Create() {
     return -1;
   }
   gl_backend_ = true;
+  view_.SetPictureTexture(PictureTextureGl);
 
   float width = 0, height = 0;
   view_.PreferredWindowSize(&width, &height);

@@ -11,6 +11,8 @@
 #include <backends/imgui_impl_opengl3.h>
 
 #include <cmath>
+#include <cstdint>
+#include <map>
 
 #include "app/core/core.h"
 #include "client/view.h"
@@ -32,9 +34,59 @@ int StartImGuiGl() {
   return 0;
 }
 
-void StopImGuiGl() { ImGui_ImplOpenGL3_Shutdown(); }
+namespace {
 
-void BeginImGuiGlFrame() { ImGui_ImplOpenGL3_NewFrame(); }
+struct PictureTextureEntry {
+  GLuint name = 0;
+  uint64_t serial = 0;
+  int width = 0, height = 0;
+  bool used = false;
+};
+std::map<const void*, PictureTextureEntry> g_pictures;
+
+void DeletePictures(bool only_unused) {
+  for (auto it = g_pictures.begin(); it != g_pictures.end();) {
+    if (only_unused && it->second.used) {
+      it->second.used = false;
+      ++it;
+      continue;
+    }
+    glDeleteTextures(1, &it->second.name);
+    it = g_pictures.erase(it);
+  }
+}
+
+}  // namespace
+
+void* PictureTextureGl(const void* key, uint64_t serial, int width, int height, const uint8_t* rgba) {
+  if (!rgba || width <= 0 || height <= 0) return nullptr;
+  PictureTextureEntry& entry = g_pictures[key];
+  entry.used = true;
+  if (!entry.name) glGenTextures(1, &entry.name);
+  glBindTexture(GL_TEXTURE_2D, entry.name);
+  if (entry.serial != serial || entry.width != width || entry.height != height) {
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    entry.serial = serial;
+    entry.width = width;
+    entry.height = height;
+  }
+  return reinterpret_cast<void*>(static_cast<intptr_t>(entry.name));
+}
+
+void StopImGuiGl() {
+  DeletePictures(false);
+  ImGui_ImplOpenGL3_Shutdown();
+}
+
+void BeginImGuiGlFrame() {
+  DeletePictures(true);
+  ImGui_ImplOpenGL3_NewFrame();
+}
 
 void DrawImGuiGl(int width, int height) {
   glViewport(0, 0, width, height);
@@ -95,6 +147,7 @@ int RenderClientPicture(ClientWindow* logic, float scale, int frames, Picture* p
   int result = -1;
   {
     ClientView view(logic);
+    view.SetPictureTexture(PictureTextureGl);
     view.SetUp(scale, kUiFontPath);
     if (width <= 0 || height <= 0) {
       float w = 0, h = 0;

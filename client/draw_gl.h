@@ -16,6 +16,10 @@ int StartImGuiGl();
 void StopImGuiGl();
 // Before ImGui::NewFrame (makes the renderer's GL objects on first use).
 void BeginImGuiGlFrame();
+// A texture holding `rgba` (width x height, top row first) for the
+// picture `key`, uploaded again only when `serial` changes; textures not
+// asked for during a frame are deleted at the next BeginImGuiGlFrame.
+void* PictureTextureGl(const void* key, uint64_t serial, int width, int height, const uint8_t* rgba);
 // Clears to the window colour and draws the ImGui frame just rendered into
 // the bound framebuffer of `width` x `height` pixels.
 void DrawImGuiGl(int width, int height);

@@ -51,6 +51,11 @@ DialogRect ControlRect(Control control) {
     case Control::kHighCaption: return {2, 121, 24, 8};
     case Control::kTempo: return {9, 137, 164, 9};
     case Control::kBindingKeys: return {9, 150, 182, 11};
+    case Control::kPreviewToggle: return {9, 166, 90, 12};
+    case Control::kBlackout: return {130, 165, 55, 14};
+    case Control::kPreview: return {9, 183, 150, 104};
+    case Control::kMaster: return {163, 183, 22, 104};
+    case Control::kMasterCaption: return {156, 289, 36, 8};
   }
   return {};
 }

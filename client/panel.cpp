@@ -16,6 +16,7 @@
 #include "client/panel.h"
 #include "client/window.h"
 #include "fx/timing.h"
+#include "media/encode.h"
 
 namespace client {
 
@@ -88,6 +89,7 @@ ControllerPanel::ControllerPanel() : bindings_(show::NewPresetBank()) {
     decks_view_[deck].fader.ShowValue(record.fader);
     decks_view_[deck].speed.ShowValue(record.speed);
   }
+  master_bar_.ShowValue(1.0f);
   SetStatus("Disconnected");
 }
 
@@ -180,6 +182,11 @@ void ControllerPanel::Disconnect() {
   server_tempo_ = ServerTempo();
   for (PendingDeck& pending : pending_decks_) pending.mask = 0;
   pending_beat_settings_ = false;
+  master_bar_.EndDrag();
+  master_level_ = 1.0f;
+  blackout_ = false;
+  master_bar_.ShowValue(1.0f);
+  preview_ = PreviewPicture{0, 0, {}, preview_.serial + 1};
   state_ = LinkState::kDisconnected;
   SetStatus("Disconnected");
   core::Trace("CLIENT: Disconnected from %s:%i\n", host_.c_str(), port_);
@@ -249,8 +256,30 @@ void ControllerPanel::Handle(net::NetMessage* message) {
       Send(net::ListEffectsMessage());
       return;
     }
+    case net::MSG_MASTER_STATUS: {
+      const auto* master = net::MessageAs<net::MasterStatusMessage>(message);
+      if (std::isfinite(master->level)) master_level_ = std::clamp(master->level, 0.0f, 1.0f);
+      blackout_ = master->blackout;
+      master_bar_.ShowValue(master_level_);
+      break;
+    }
+    case net::MSG_PREVIEW_FRAME: {
+      const auto* frame = net::MessageAs<net::PreviewFrameMessage>(message);
+      if (!preview_wanted_) break;
+      PreviewPicture picture;
+      if (media::DecodeJpegRgba(frame->jpeg.data(), frame->jpeg.size(), net::kMaxPreviewWidth,
+                                net::kMaxPreviewHeight, &picture.width, &picture.height, &picture.rgba) != 0) {
+        core::Trace("CLIENT: a preview that does not decode was dropped\n");
+        break;
+      }
+      picture.serial = preview_.serial + 1;
+      preview_ = std::move(picture);
+      break;
+    }
     case net::MSG_STATE:
       TakeState(*net::MessageAs<net::StateMessage>(message));
+      // The Server starts every connection without previews.
+      if (preview_wanted_) Send(net::PreviewRequestMessage(kPreviewRate));
       return;
     case net::MSG_LOG_EVENT:
       AddLogLine(core::PrintableText(net::MessageAs<net::LogEventMessage>(message)->text));
@@ -642,6 +671,26 @@ void ControllerPanel::SendBeatSettings(uint32_t low_bin, uint32_t high_bin, floa
   record.beat_mode = 0;
   record.speed = 0.0f;
   Send(net::DeckUpdateMessage(record));
+}
+
+// ---------------------------------------------------------------------------
+// Master, blackout and the preview.
+// ---------------------------------------------------------------------------
+void ControllerPanel::DragMaster(int position) {
+  if (!master_bar_.DragTo(position) || !connected()) return;
+  Send(net::MasterUpdateMessage(net::kMasterLevel, Trackbar::ValueAt(master_bar_.position()), false));
+}
+
+void ControllerPanel::ToggleBlackout() {
+  if (connected()) Send(net::MasterUpdateMessage(net::kMasterBlackout, 1.0f, !blackout_));
+}
+
+void ControllerPanel::SetPreviewWanted(bool wanted) {
+  if (wanted == preview_wanted_) return;
+  preview_wanted_ = wanted;
+  ++changes_;
+  if (!wanted) preview_ = PreviewPicture{0, 0, {}, preview_.serial + 1};
+  if (connected()) Send(net::PreviewRequestMessage(wanted ? kPreviewRate : 0));
 }
 
 }  // namespace client

@@ -365,6 +365,31 @@ class ControllerPanel {
   // The owner shows them inside its window; each is also in the log.
   std::vector<std::string> TakeAlerts();
 
+  // --- master, blackout and the preview ------------------------------------
+  // The Server's master level and blackout as last received (1 and off
+  // before; a Server without them never sends any).
+  float master_level() const { return master_level_; }
+  bool blackout() const { return blackout_; }
+  // The master trackbar (top = 1.0): a drag sends the level.
+  const Trackbar& master() const { return master_bar_; }
+  void BeginMasterDrag() { master_bar_.BeginDrag(); }
+  void DragMaster(int position);
+  void EndMasterDrag() { master_bar_.EndDrag(); }
+  // "BLACKOUT": turns the blackout on, or off again.
+  void ToggleBlackout();
+  // The preview checkbox (on by default): asks the Server for
+  // kPreviewRate previews a second while connected, or for none.
+  static constexpr uint32_t kPreviewRate = 10;
+  void SetPreviewWanted(bool wanted);
+  bool preview_wanted() const { return preview_wanted_; }
+  // The last preview: RGBA, top row first; `serial` grows with each one.
+  struct PreviewPicture {
+    uint32_t width = 0, height = 0;
+    std::vector<uint8_t> rgba;
+    uint64_t serial = 0;
+  };
+  const PreviewPicture& preview() const { return preview_; }
+
   // Sends a message to the Server when connected. 0 or -1.
   int Send(const net::NetMessage& message);
   // Adds a line at the top of the log list.
@@ -425,6 +450,11 @@ class ControllerPanel {
   std::vector<std::string> alerts_;
   bool close_requested_ = false;
   uint64_t changes_ = 0;
+  float master_level_ = 1.0f;
+  bool blackout_ = false;
+  Trackbar master_bar_;
+  bool preview_wanted_ = true;
+  PreviewPicture preview_;
 };
 
 }  // namespace client

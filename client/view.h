@@ -93,6 +93,17 @@ class ClientView {
   void DrawMidiList();
   void DrawBindingKeys(ControllerPanel& panel, size_t index);
 
+  void DrawOutputControls(ControllerPanel& panel, size_t index);
+
+ public:
+  // Turns a panel's preview into a texture the renderer draws (the GL
+  // side, set by the window that renders); without it the preview area
+  // stays dark.
+  using PictureTexture = void* (*)(const void* key, uint64_t serial, int width, int height, const uint8_t* rgba);
+  void SetPictureTexture(PictureTexture texture) { picture_texture_ = texture; }
+
+ private:
+  PictureTexture picture_texture_ = nullptr;
   ClientWindow* logic_;
   float scale_ = 1.0f;
   std::string font_data_;  // kept alive for the font atlas

@@ -414,7 +414,71 @@ void ClientView::DrawPanel(ControllerPanel& panel, size_t index) {
       panel.AssignToDeck(deck);
   }
   DrawLog(panel, index);
+  DrawOutputControls(panel, index);
   ImGui::PopID();
+}
+
+// The Server's output: its preview (a checkbox turns it off), the master
+// trackbar (drag only, top = 1.0) and the blackout button, lit while on.
+void ClientView::DrawOutputControls(ControllerPanel& panel, size_t index) {
+  ImDrawList* draw = ImGui::GetWindowDrawList();
+  const bool live = panel.connected();
+  PixelRect toggle = ControlPixels(index, Control::kPreviewToggle);
+  ImGui::SetCursorScreenPos(ImVec2(toggle.x, toggle.y));
+  bool wanted = panel.preview_wanted();
+  if (ImGui::Checkbox("Preview##preview", &wanted)) panel.SetPreviewWanted(wanted);
+
+  PixelRect area = ControlPixels(index, Control::kPreview);
+  draw->AddRectFilled(Min(area), Max(area), IM_COL32(0, 0, 0, 255));
+  const ControllerPanel::PreviewPicture& picture = panel.preview();
+  void* texture = nullptr;
+  if (live && wanted && picture.width > 0 && picture_texture_)
+    texture = picture_texture_(&panel, picture.serial, static_cast<int>(picture.width),
+                               static_cast<int>(picture.height), picture.rgba.data());
+  if (texture) {
+    // The output's shape, centred in the area.
+    float fit = std::min(area.w / static_cast<float>(picture.width), area.h / static_cast<float>(picture.height));
+    float w = std::floor(picture.width * fit), h = std::floor(picture.height * fit);
+    ImVec2 at(std::floor(area.x + (area.w - w) * 0.5f), std::floor(area.y + (area.h - h) * 0.5f));
+    draw->AddImage(texture, at, ImVec2(at.x + w, at.y + h));
+  } else {
+    TextIn(area, live && wanted ? "waiting for the Server" : "no preview", kColTextDim, 0.5f, small_font_);
+  }
+  if (panel.blackout()) TextIn(area, "BLACKOUT", kColAccent, 0.5f);
+  draw->AddRect(ImVec2(std::floor(area.x) - 1.0f, std::floor(area.y) - 1.0f),
+                ImVec2(std::floor(area.right()) + 1.0f, std::floor(area.bottom()) + 1.0f), kColGroupEdge);
+
+  const bool blackout = panel.blackout();
+  if (blackout) ImGui::PushStyleColor(ImGuiCol_Button, kColAccent);
+  if (ButtonAt("BLACKOUT##blackout", ControlPixels(index, Control::kBlackout), live)) panel.ToggleBlackout();
+  if (blackout) ImGui::PopStyleColor();
+
+  PixelRect r = ControlPixels(index, Control::kMaster);
+  const client::Trackbar& state = panel.master();
+  float thumb = ThumbSize(scale_);
+  ImVec2 centre = ThumbCentre(r, state.position());
+  ImGui::SetCursorScreenPos(ImVec2(r.x, centre.y - thumb * 0.5f));
+  ImGui::BeginDisabled(!live);
+  ImGui::InvisibleButton("##master", ImVec2(r.w, thumb));
+  ImGui::EndDisabled();
+  const bool active = live && ImGui::IsItemActive();
+  const bool hovered = ImGui::IsItemHovered();
+  const ImGuiIO& io = ImGui::GetIO();
+  if (active && ImGui::IsItemActivated()) grab_offset_ = io.MousePos.y - centre.y;
+  if (active && !state.dragging()) panel.BeginMasterDrag();
+  if (active) {
+    Travel travel = TravelOf(r, scale_);
+    float t = (io.MousePos.y - grab_offset_ - travel.top) / travel.length;
+    int position = static_cast<int>(std::lround(t * static_cast<float>(Trackbar::kMax - Trackbar::kMin))) +
+                   Trackbar::kMin;
+    panel.DragMaster(std::clamp(position, Trackbar::kMin, Trackbar::kMax));
+  } else if (state.dragging()) {
+    panel.EndMasterDrag();
+  }
+  DrawTrackVisual(r, true, Fraction(panel.master().position()), live, hovered || active, true, false);
+  if ((hovered || active) && live) ImGui::SetTooltip("Master %.2f", Trackbar::ValueAt(panel.master().position()));
+  TextIn(ControlPixels(index, Control::kMasterCaption), "MASTER", live ? IM_COL32(150, 156, 167, 255) : kColTextDim,
+         0.5f, small_font_);
 }
 
 ImVec2 ClientView::BeatThumbCentre(size_t index, BeatGraph::Bar bar, int position) const {

@@ -160,6 +160,13 @@ enum class Control {
   kHighCaption,
   kTempo,
   kBindingKeys,
+  // The output: the Server's preview with its checkbox, the master
+  // trackbar and the blackout button, in the column under the beat graph.
+  kPreviewToggle,
+  kBlackout,
+  kPreview,
+  kMaster,
+  kMasterCaption,
 };
 DialogRect ControlRect(Control control);
 

@@ -285,7 +285,7 @@ std::unique_ptr<NetMessage> MakeNetMessage(uint32_t type) {
     case MSG_TAP: return std::make_unique<TapMessage>();
     case MSG_BEAT_DISABLE: return std::make_unique<BeatDisableMessage>();
     case MSG_TEMPO_STATUS: return std::make_unique<TempoStatusMessage>();
-    default: return nullptr;
+    default: return MakeOutputMessage(type);
   }
 }
 

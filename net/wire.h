@@ -371,7 +371,96 @@ struct TempoStatusMessage final : NetMessage {
 };
 inline constexpr size_t kTempoStatusPayloadLength = 14;
 
-// An empty message of `type`, or nullptr for a type outside 1-14.
+// ---------------------------------------------------------------------------
+// Venue output messages (15-19): the master fader and blackout, the preview
+// of the output, and recording. They follow the eleven (and the control
+// messages 12-14); a peer that does not know them drops them as unknown
+// types, so the protocol version stays 0.1.
+// ---------------------------------------------------------------------------
+enum OutputMessageType : uint32_t {
+  MSG_MASTER_UPDATE = 15,   // C->S  u32 mask, f32 level, u8 blackout
+  MSG_MASTER_STATUS = 16,   // S->C  f32 level, u8 blackout
+  MSG_PREVIEW_REQUEST = 17, // C->S  u32 frames per second (0 = off)
+  MSG_PREVIEW_FRAME = 18,   // S->C  u32 width, u32 height, u32 length L, L bytes of JPEG
+  MSG_RECORD_CONTROL = 19,  // C->S  u8 start, u32 length L, L bytes of path (NUL included)
+};
+inline constexpr uint32_t kFirstOutputMessageType = MSG_MASTER_UPDATE;
+inline constexpr uint32_t kLastOutputMessageType = MSG_RECORD_CONTROL;
+// MasterUpdateMessage::mask bits.
+inline constexpr uint32_t kMasterLevel = 1;
+inline constexpr uint32_t kMasterBlackout = 2;
+// Previews come at most this often, at most this large.
+inline constexpr uint32_t kMaxPreviewRate = 10;
+inline constexpr uint32_t kMaxPreviewWidth = 320;
+inline constexpr uint32_t kMaxPreviewHeight = 240;
+inline constexpr uint32_t kMaxPreviewBytes = 512u << 10;
+inline constexpr uint32_t kMaxRecordPath = 4096;  // NUL included
+
+struct MasterUpdateMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_MASTER_UPDATE;
+  MasterUpdateMessage() = default;
+  MasterUpdateMessage(uint32_t change_mask, float master_level, bool black)
+      : mask(change_mask), level(master_level), blackout(black) {}
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+  uint32_t mask = 0;  // kMaster* bits: which fields apply
+  float level = 1.0f;
+  bool blackout = false;
+};
+
+struct MasterStatusMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_MASTER_STATUS;
+  MasterStatusMessage() = default;
+  MasterStatusMessage(float master_level, bool black) : level(master_level), blackout(black) {}
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+  float level = 1.0f;
+  bool blackout = false;
+};
+
+struct PreviewRequestMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_PREVIEW_REQUEST;
+  PreviewRequestMessage() = default;
+  explicit PreviewRequestMessage(uint32_t frames_per_second) : rate(frames_per_second) {}
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+  uint32_t rate = 0;  // previews per second; 0 = none; the Server caps it
+};
+
+struct PreviewFrameMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_PREVIEW_FRAME;
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  // Fails for an empty picture, a size over the preview limits or more
+  // than kMaxPreviewBytes of JPEG.
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> jpeg;
+};
+
+struct RecordControlMessage final : NetMessage {
+  static constexpr uint32_t kType = MSG_RECORD_CONTROL;
+  RecordControlMessage() = default;
+  RecordControlMessage(bool start_it, std::string file) : start(start_it), path(std::move(file)) {}
+  uint32_t Type() const override { return kType; }
+  int Write(ByteStream* stream) const override;
+  int Read(ByteStream* stream) override;
+  std::string TraceText() const override;
+  bool start = false;  // false = stop
+  std::string path;    // the file to record into (start only)
+};
+
+// An empty output message of `type`, or nullptr outside 15-19.
+std::unique_ptr<NetMessage> MakeOutputMessage(uint32_t type);
+
+// An empty message of `type`, or nullptr for a type outside 1-19.
 std::unique_ptr<NetMessage> MakeNetMessage(uint32_t type);
 
 // Payload length of a message: fixed per type, computed for the state and

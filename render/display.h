@@ -67,6 +67,8 @@ enum class DisplayBackend {
 // Reads the adapter's modes through the window system. -1 when the adapter
 // does not exist or the window system cannot start.
 int QueryAdapter(int adapter, AdapterInfo* info);
+// How many displays the window system has, or -1 when it cannot start.
+int CountDisplays();
 // The adapter a headless run pretends to have (1920 x 1080 desktop).
 AdapterInfo HeadlessAdapterInfo();
 

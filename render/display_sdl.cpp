@@ -43,6 +43,11 @@ AdapterMode FromSdl(const SDL_DisplayMode& mode) {
 
 }  // namespace
 
+int CountDisplays() {
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return -1;
+  return SDL_GetNumVideoDisplays();
+}
+
 int QueryAdapter(int adapter, AdapterInfo* info) {
   if (!info) return -1;
   if (!SDL_WasInit(SDL_INIT_VIDEO)) {

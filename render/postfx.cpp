@@ -139,7 +139,7 @@ void CopyQuad(Device* device, const std::shared_ptr<BaseTexture>& texture) {
 
 }  // namespace
 
-void DrawScreenQuad(TextureId texture, uint32_t texture_factor) {
+void DrawScreenQuad(TextureId texture, uint32_t texture_factor, uint32_t diffuse) {
   Device* device = LayerDevice();
   std::shared_ptr<BaseTexture> source = GetBaseTextureById(texture);
   if (!device || !source) return;
@@ -158,10 +158,10 @@ void DrawScreenQuad(TextureId texture, uint32_t texture_factor) {
   device->SetFVF(kFvfScreenVertex);
   const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
   const ScreenVertex quad[4] = {
-      {l, t, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
-      {r, t, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 0.0f},
-      {r, b, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 1.0f},
-      {l, b, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 1.0f},
+      {l, t, 0.0f, 1.0f, diffuse, 0.0f, 0.0f},
+      {r, t, 0.0f, 1.0f, diffuse, 1.0f, 0.0f},
+      {r, b, 0.0f, 1.0f, diffuse, 1.0f, 1.0f},
+      {l, b, 0.0f, 1.0f, diffuse, 0.0f, 1.0f},
   };
   device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kQuadIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
   device->SetTexture(0, nullptr);

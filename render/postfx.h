@@ -16,8 +16,9 @@ namespace render {
 // clamped sampling. Its corners lie on the pixel edges, so each texel lands
 // on its own pixel when the sizes agree. Depth, culling, alpha test,
 // stencil, fog and clip planes are switched off; blending is the caller's.
-// Nothing is drawn for a missing texture.
-void DrawScreenQuad(TextureId texture, uint32_t texture_factor);
+// Nothing is drawn for a missing texture. `diffuse` scales the colour
+// (the master level's grey).
+void DrawScreenQuad(TextureId texture, uint32_t texture_factor, uint32_t diffuse = 0xFFFFFFFFu);
 
 // What RadialBlur does with its result besides returning it.
 enum class RadialBlurDraw {

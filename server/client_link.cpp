@@ -69,6 +69,7 @@ int AcceptNewcomer() {
   g_server.backlog_sent = false;
   g_server.tempo_sent_valid = false;
   g_server.tempo_wanted = false;
+  OnNewClient();
   core::Trace("SERVER: Client connected.\n");
   // Frames count only while a Client listens: start a fresh second.
   RestartFrameCount();
@@ -116,6 +117,8 @@ void HandleListEffects() {
   state.low_bin = static_cast<uint32_t>(beat.low_bin);
   state.high_bin = static_cast<uint32_t>(beat.high_bin);
   state.threshold = beat.threshold;
+  // Before the state, so a controller has it once the state is there.
+  SendMasterStatus();
   Send(state);
   // A Client of this version learns the tempo at once and follows it from
   // now on; an older one drops these messages.
@@ -255,7 +258,7 @@ void HandleMessage(net::NetMessage* message) {
     case net::MSG_DECK_UPDATE: HandleDeckUpdate(*net::MessageAs<net::DeckUpdateMessage>(message)); break;
     case net::MSG_TAP: HandleTap(); break;
     case net::MSG_BEAT_DISABLE: HandleBeatDisable(); break;
-    default: break;  // the Server's own messages mean nothing coming back
+    default: HandleVenueMessage(message); break;  // the Server's own messages mean nothing coming back
   }
 }
 

@@ -166,6 +166,14 @@ void DrawFullScreen(render::TextureId texture, float alpha) {
   render::DrawScreenQuad(texture, FactorAlphaByte(alpha) << 24);
 }
 
+void DrawFullScreenScaled(render::TextureId texture, float level) {
+  using namespace render;
+  // The texture times the vertices' grey: blending stays off.
+  const uint32_t grey = static_cast<uint32_t>(std::lround(ClampFactor(level) * 255.0f));
+  SetRenderStateCached(RS_ALPHABLENDENABLE, 0);
+  render::DrawScreenQuad(texture, 0xFFFFFFFFu, 0xFF000000u | grey << 16 | grey << 8 | grey);
+}
+
 void DrawFullScreenAdditive(render::TextureId texture, float alpha) {
   using namespace render;
   SetRenderStateCached(RS_ALPHABLENDENABLE, 1);

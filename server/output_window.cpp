@@ -34,7 +34,8 @@ void PlaceOnVisibleScreen(int* x, int* y, int width, int height, const std::vect
 int OpenOutputWindow(OutputWindow* window) {
   window->framed_ = true;
   // Created hidden and shown by the display set-up once it has its size.
-  if (window->CreateGuiWindow(kOutputWindowTitle, kOutputWidth, kOutputHeight,
+  window->full_screen_ = false;
+  if (window->CreateGuiWindow(kOutputWindowTitle, OutputWidth(), OutputHeight(),
                               core::kWindowOpenGl | core::kWindowResizable | core::kWindowHidden) != 0)
     return -1;
   int32_t x = 0, y = 0;
@@ -58,9 +59,33 @@ void SaveOutputWindowPosition(const OutputWindow& window) {
   core::WriteSettingNumber("", "ServerY", y);
 }
 
-void OutputWindow::OnDoubleClick(int, int) {
-  framed_ = !framed_;
-  SetWindowFramed(this, framed_);
+std::string FullScreenSettingName(int display) { return core::FormatString("FullScreen%d", display); }
+
+void OutputWindow::OnDoubleClick(int, int) { ToggleFullScreen(); }
+
+void OutputWindow::OnKeyDown(int32_t key, uint16_t, bool repeat) {
+  if (key == core::kKeyF11 && !repeat) ToggleFullScreen();
+}
+
+bool OutputWindow::WindowProc(const core::WindowEvent& event) {
+  TrackPointerOverWindow(event, full_screen_);
+  return core::QEGUIWindow::WindowProc(event);
+}
+
+void OutputWindow::SetOutputFullScreen(bool full_screen, bool remember) {
+  if (!Handle()) return;
+  if (SetWindowFullScreen(this, full_screen) != 0 && full_screen) {
+    core::RaiseRuntimeMessage("The output cannot go full screen on this display");
+    return;
+  }
+  full_screen_ = full_screen;
+  framed_ = !full_screen;
+  if (!full_screen) {
+    // Back to the framed window of the output's size.
+    SetWindowFramed(this, true);
+    SetClientSize(OutputWidth(), OutputHeight());
+  }
+  if (remember) core::WriteSettingNumber("", FullScreenSettingName(WindowDisplay(*this)).c_str(), full_screen ? 1 : 0);
 }
 
 }  // namespace server::internal

@@ -1,9 +1,10 @@
-// The Server's frame: decks composed in the 512 x 512 scratch framebuffer,
-// which is then stretched onto the output's back buffer and presented.
+// The Server's frame: decks composed in the scratch framebuffer (512 x 512
+// unless --mix says otherwise), which is then stretched onto the output's
+// back buffer at the master level and presented.
 //
-// Everything is drawn into the fixed-size scratch targets whatever the
-// output size, so effects and mixers see one target size; only the last
-// copy depends on the output.
+// Everything is drawn into scratch targets of one size for the whole run,
+// so effects and mixers see one target size; only the last copy depends
+// on the output.
 #include <cmath>
 
 #include "app/core/core.h"
@@ -33,18 +34,19 @@ ScratchTargets g_scratch;
 
 int CreateScratchTargets() {
   ReleaseScratchTargets();
-  g_scratch.framebuffer = render::CreateRenderTexture(kScratchSize, kScratchSize, render::FMT_X8R8G8B8, 1);
+  const uint32_t width = static_cast<uint32_t>(ScratchWidth()), height = static_cast<uint32_t>(ScratchHeight());
+  g_scratch.framebuffer = render::CreateRenderTexture(width, height, render::FMT_X8R8G8B8, 1);
   if (g_scratch.framebuffer == render::kNoId) {
     core::ShowError("Error initializing scratch framebuffer");
     return -1;
   }
-  g_scratch.texture = render::CreateRenderTexture(kScratchSize, kScratchSize, render::FMT_X8R8G8B8, 1);
+  g_scratch.texture = render::CreateRenderTexture(width, height, render::FMT_X8R8G8B8, 1);
   if (g_scratch.texture == render::kNoId) {
     core::ShowError("Error initializing scratch texture");
     ReleaseScratchTargets();
     return -1;
   }
-  g_scratch.depth = render::CreateDepthSurface(kScratchSize, kScratchSize, render::FMT_X8R8G8B8);
+  g_scratch.depth = render::CreateDepthSurface(width, height, render::FMT_X8R8G8B8);
   if (g_scratch.depth == render::kNoId) {
     core::ShowError("Error initializing scratch depth texture");
     ReleaseScratchTargets();
@@ -94,9 +96,10 @@ bool RenderFrame(double now) {
   }
   // Whatever an effect left pushed goes too: the copy lands on the output.
   render::PopAllRenderTargets();
-  DrawFullScreen(g_scratch.framebuffer, 1.0f);
+  PresentMix(g_scratch.framebuffer);
   device->EndScene();
   device->Present();
+  CaptureOutput(now);
   return drew;
 }
 

@@ -51,6 +51,26 @@ namespace {
 
 int StartDisplay() {
   const ServerOptions& options = g_server.options;
+  int init = 0;
+  if (options.headless) {
+    // The offscreen "desktop" is as large as the output asked for.
+    render::AdapterInfo info = render::HeadlessAdapterInfo();
+    info.desktop.width = std::max<uint32_t>(info.desktop.width, static_cast<uint32_t>(std::max(0, options.output_width)));
+    info.desktop.height = std::max<uint32_t>(info.desktop.height, static_cast<uint32_t>(std::max(0, options.output_height)));
+    init = render::InitDirect3DFrom(options.adapter, info, render::DisplayBackend::kHeadless);
+  } else {
+    init = render::InitDirect3D(options.adapter, render::DisplayBackend::kWindowSystem);
+  }
+  if (init != 0) {
+    const int displays = options.headless ? -1 : render::CountDisplays();
+    if (displays > 0 && options.adapter >= displays)
+      core::ShowError("Display %d does not exist: this machine has %d (device 0 .. %d)", options.adapter, displays,
+                      displays - 1);
+    core::ShowError("Error initializing d3d. Try -device 0 ");
+    return -1;
+  }
+  // The output's size may be the display's (full screen without a size).
+  if (internal::ChooseOutputSizes(options) != 0) return -1;
   if (!options.headless) {
     if (internal::OpenOutputWindow(&g_server.window) != 0) {
       core::ShowError("Error initializing playback window");
@@ -58,19 +78,22 @@ int StartDisplay() {
     }
     g_server.window_open = true;
   }
-  render::DisplayBackend backend =
-      options.headless ? render::DisplayBackend::kHeadless : render::DisplayBackend::kWindowSystem;
-  if (render::InitDirect3D(options.adapter, backend) != 0) {
-    core::ShowError("Error initializing d3d. Try -device 0 ");
-    return -1;
-  }
   core::QEGUIWindow* window = options.headless ? nullptr : &g_server.window;
   // With a stencil: the scratch and aux depth surfaces become D24S8, which
   // the scene's shadow volumes count in.
-  if (render::SelectDisplayMode(window, kOutputWidth, kOutputHeight, 16, true, false, nullptr, "", false,
+  if (render::SelectDisplayMode(window, OutputWidth(), OutputHeight(), 16, true, false, nullptr, "", false,
                                 options.vsync, true, false, false) != 0) {
     core::ShowError("Error initializing display");
     return -1;
+  }
+  if (!options.headless) {
+    // Full screen when asked, or when it was the last choice on this display.
+    int32_t remembered = 0;
+    core::ReadSettingNumber("", internal::FullScreenSettingName(options.adapter).c_str(), &remembered);
+    if (options.fullscreen || remembered == 1) {
+      internal::MoveWindowToDisplay(&g_server.window, options.adapter);
+      g_server.window.SetOutputFullScreen(true, options.fullscreen);
+    }
   }
   return 0;
 }
@@ -87,6 +110,7 @@ void TearDown() {
   internal::ShutdownImageManager();
   internal::ShutdownMaterials();
   internal::ShutdownRenderQueue();
+  internal::StopVenueOutput();
   internal::ReleaseScratchTargets();
   internal::StopMixers();
   for (int i = 0; i < kDeckCount; ++i) {
@@ -167,6 +191,8 @@ int StartServer(const ServerOptions& options) {
     core::ShowError("Error initializing mixers");
     return FailStart();
   }
+  // The preview target and encoder, the recording asked for at start.
+  if (internal::StartVenueOutput() != 0) return FailStart();
   // 4. Materials.
   if (internal::StaticInitMaterials() != 0) {
     core::ShowError("Error static initializing ShaderManager");
@@ -255,6 +281,7 @@ int ServerTick() {
     if (g_server.client_connected) CountFrame();
   }
   internal::PollControlInputs();
+  internal::VenueTick();
 
   if (internal::RunningEffectLoads() > 0) {
     const double load_start = core::NowSeconds();
@@ -308,6 +335,9 @@ void OutputWindow::OnClose() {
   if (g_server.quit_requested) return;
   g_server.quit_requested = true;
   SaveOutputWindowPosition(*this);
+  // A recording ends with the show it records, as a complete file.
+  StopRecording();
+  if (full_screen_) SetOutputFullScreen(false, false);
   // Hidden, not destroyed: the device draws into it until shutdown.
   Hide();
   core::Trace("SERVER: Output window closed; rendering stops.\n");

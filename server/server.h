@@ -77,7 +77,34 @@ struct ServerOptions {
   // The tempo follows the MIDI clock of the input port whose name contains
   // this text ("MIDI CLOCK" as the tempo source). Empty = tapped tempo.
   std::string midi_clock_port;
+
+  // --- the output a venue needs (venue_output.cpp) ---------------------------
+  // The output's back buffer (and window) size. Unless `output_size_given`,
+  // a full-screen output takes its display's desktop size instead.
+  int output_width = kOutputWidth;
+  int output_height = kOutputHeight;
+  bool output_size_given = false;
+  // The scratch targets the decks compose in; 0 x 0 = the output's size
+  // (within what the device allows).
+  int mix_width = kScratchSize;
+  int mix_height = kScratchSize;
+  // Borderless and full screen on the display `adapter`. The last choice
+  // made on a display is remembered and used when this is off.
+  bool fullscreen = false;
+  // Record the output from the first frame into this .mkv / .mp4 file.
+  std::string record_file;
+  // The sound file the input plays (recorded beside the picture).
+  std::string audio_file;
+  // Fixed-rate runs: the recorder and the preview encoder are waited for
+  // instead of dropping frames, so every frame is kept; `frame_rate` is
+  // the rate written into recordings (0 = 25).
+  bool wait_for_encoders = false;
+  double frame_rate = 0.0;
 };
+
+// Sizes an output or a mix may have (each side).
+inline constexpr int kMinPictureSide = 16;
+inline constexpr int kMaxPictureSide = 4096;
 
 // ---------------------------------------------------------------------------
 // Life.
@@ -197,12 +224,40 @@ void ChangeDeckSpeed(Deck* deck, float speed, double now);
 // Output.
 // ---------------------------------------------------------------------------
 // The scratch targets of the render layer, made at start-up (kNoId before):
-// the 512 x 512 X8R8G8B8 framebuffer the decks are composed in, a working
+// the X8R8G8B8 framebuffer (512 x 512 unless --mix says otherwise) the decks are composed in, a working
 // texture of the same kind, and the depth surface both share. During a
 // frame the framebuffer is the current target while decks are drawn.
 render::TextureId ScratchFramebuffer();
 render::TextureId ScratchTexture();
 render::TextureId ScratchDepth();
+
+// The scratch targets' size (kScratchSize square by default) and the
+// output's, once started.
+int ScratchWidth();
+int ScratchHeight();
+int OutputWidth();
+int OutputHeight();
+
+// Master fader and blackout, applied where the mix is stretched onto the
+// output: the output is the mix times `level` (0..1), black while the
+// blackout is on. Start: 1 and off. A non-finite level is ignored, others
+// are kept in 0..1. Every change goes to the Client as a master status.
+void SetMaster(float level, bool blackout);
+float MasterLevel();
+bool Blackout();
+
+// Recording the output as shown. 0, or -1 with the reason in the log.
+int StartRecording(const std::string& path);
+void StopRecording();
+bool Recording();
+// Frames recorded and dropped by the current (or last) recording.
+uint64_t RecordedFrames();
+uint64_t DroppedRecordFrames();
+
+// Previews sent to the Client, and previews skipped because its link
+// still held one.
+uint64_t PreviewsSent();
+uint64_t PreviewsSkipped();
 
 // The mixer list as the wire shows it (index order); the NULL mixer (-1)
 // is not in it.

@@ -22,16 +22,41 @@ class OutputWindow final : public core::QEGUIWindow {
   // Close: remembers the position, hides the window and stops the Server's
   // rendering; the Server tick returns 0 from then on.
   void OnClose() override;
-  // Left double-click: the frame goes, or comes back.
+  // Left double-click and F11: full screen on the window's display, or
+  // back to the framed window (the choice is remembered per display).
   void OnDoubleClick(int x, int y) override;
-  // Whether the window should have its caption and border (what the
-  // double-click toggles; the window system follows when it can).
+  void OnKeyDown(int32_t key, uint16_t modifiers, bool repeat) override;
+  // The mouse pointer hides while it is over a full-screen output.
+  bool WindowProc(const core::WindowEvent& event) override;
+  // Whether the window should have its caption and border: off while full
+  // screen (the window system follows when it can).
   bool framed() const { return framed_; }
+  bool full_screen() const { return full_screen_; }
+  // Full screen (borderless, covering display `display`) or back to the
+  // framed window of the output's size. `remember` stores the choice.
+  void SetOutputFullScreen(bool full_screen, bool remember);
+  void ToggleFullScreen() { SetOutputFullScreen(!full_screen_, true); }
 
  private:
   friend int OpenOutputWindow(OutputWindow* window);
   bool framed_ = true;
+  bool full_screen_ = false;
 };
+
+// The settings value remembering the full-screen choice of a display.
+std::string FullScreenSettingName(int display);
+
+// Window-system specifics of full screen (window_sdl.cpp): borderless over
+// the whole display the window is on (the back buffer keeps its size and
+// is stretched), or back to a window. 0 or -1.
+int SetWindowFullScreen(core::QEGUIWindow* window, bool full_screen);
+// Moves the window onto display `display` (its centre).
+void MoveWindowToDisplay(core::QEGUIWindow* window, int display);
+// The display the window is on (0 when unknown).
+int WindowDisplay(const core::QEGUIWindow& window);
+// Hides the pointer while it is over the window (when `hide`), shows it
+// when it leaves.
+void TrackPointerOverWindow(const core::WindowEvent& event, bool hide);
 
 struct ScreenRect {
   int x = 0, y = 0, width = 0, height = 0;
@@ -294,6 +319,34 @@ uint32_t FactorAlphaByte(float factor);
 // the target. The additive draw always adds alpha x texture.
 void DrawFullScreen(render::TextureId texture, float alpha);
 void DrawFullScreenAdditive(render::TextureId texture, float alpha);
+// An opaque copy darkened to `level` (0..1): each channel times
+// round(level x 255) / 255.
+void DrawFullScreenScaled(render::TextureId texture, float level);
+
+// ---------------------------------------------------------------------------
+// The venue output (venue_output.cpp): output and mix sizes, the master
+// fader and blackout, previews for the Client, recording.
+// ---------------------------------------------------------------------------
+// The output and mix sizes from the options and, for a full-screen output
+// without a size, the display's desktop (InitDirect3D has run). 0, or -1
+// with the message shown.
+int ChooseOutputSizes(const ServerOptions& options);
+// After the device exists: the preview target and its encoder, and the
+// recording asked for on the command line. 0, or -1 (message shown).
+int StartVenueOutput();
+void StopVenueOutput();
+// The final copy: the mix onto the current target (the back buffer) at
+// the master level, or black.
+void PresentMix(render::TextureId framebuffer);
+// After Present: the pictures the preview and the recording take.
+void CaptureOutput(double now);
+// Once a tick: finished previews to the Client, recording reports.
+void VenueTick();
+// Messages 15-19; false for other types.
+bool HandleVenueMessage(net::NetMessage* message);
+void SendMasterStatus();
+// A new Client starts without previews.
+void OnNewClient();
 
 // ---------------------------------------------------------------------------
 // Render step (render_frame.cpp).

@@ -39,4 +39,34 @@ void MoveWindowFrameTo(core::QEGUIWindow* window, int x, int y) {
   SDL_SetWindowPosition(handle, x + left, y + top);
 }
 
+int SetWindowFullScreen(core::QEGUIWindow* window, bool full_screen) {
+  SDL_Window* handle = window ? window->Handle() : nullptr;
+  if (!handle) return -1;
+  // The desktop's own mode: no mode switch, the back buffer is stretched.
+  if (SDL_SetWindowFullscreen(handle, full_screen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0) != 0) {
+    core::Trace("SERVER: full screen %s failed: %s\n", full_screen ? "on" : "off", SDL_GetError());
+    return -1;
+  }
+  if (!full_screen) SDL_ShowCursor(SDL_ENABLE);
+  return 0;
+}
+
+void MoveWindowToDisplay(core::QEGUIWindow* window, int display) {
+  SDL_Window* handle = window ? window->Handle() : nullptr;
+  if (!handle || display < 0 || display >= SDL_GetNumVideoDisplays()) return;
+  SDL_SetWindowPosition(handle, SDL_WINDOWPOS_CENTERED_DISPLAY(display), SDL_WINDOWPOS_CENTERED_DISPLAY(display));
+}
+
+int WindowDisplay(const core::QEGUIWindow& window) {
+  SDL_Window* handle = window.Handle();
+  const int display = handle ? SDL_GetWindowDisplayIndex(handle) : -1;
+  return display < 0 ? 0 : display;
+}
+
+void TrackPointerOverWindow(const core::WindowEvent& event, bool hide) {
+  if (!event.native || event.native->type != SDL_WINDOWEVENT) return;
+  if (event.native->window.event == SDL_WINDOWEVENT_ENTER) SDL_ShowCursor(hide ? SDL_DISABLE : SDL_ENABLE);
+  else if (event.native->window.event == SDL_WINDOWEVENT_LEAVE) SDL_ShowCursor(SDL_ENABLE);
+}
+
 }  // namespace server::internal

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libsdl2-dev libx11-dev libepoxy-dev libimgui-dev libstb-dev
-  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+  ffmpeg libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev
   libfftw3-dev libsndfile1-dev libjpeg62-turbo-dev libpng-dev
   libgtest-dev libbenchmark-dev libassimp-dev
   libgl1-mesa-dri libegl-mesa0 libegl1 libegl-dev

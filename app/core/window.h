@@ -47,6 +47,7 @@ inline constexpr int32_t kKeyReturn = 13;
 inline constexpr int32_t kKeyEscape = 27;
 inline constexpr int32_t kKeySpace = 32;
 inline constexpr int32_t kKeyDelete = 127;
+inline constexpr int32_t kKeyF11 = 0x40000044;  // SDL's key code of F11
 inline constexpr uint16_t kModShift = 1;
 inline constexpr uint16_t kModCtrl = 2;
 inline constexpr uint16_t kModAlt = 4;

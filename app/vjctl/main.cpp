@@ -5,6 +5,8 @@
 // names into numbers), run one command, wait for the Server's answer to it,
 // print it and leave. Waiting happens here in poll(), which is fine for a
 // command-line tool; the library calls themselves never wait.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -68,6 +70,12 @@ const char kUsage[] =
     "  watch                      print log events, deck and effect statuses and\n"
     "                             frame rates as they arrive, until interrupted\n"
     "                             (Ctrl+C)\n"
+    "  master L                   set the master level (0-1; 0 fades to black)\n"
+    "  blackout on|off            black out the output, or bring it back\n"
+    "  preview FILE.jpg           write one preview of the output (a JPEG of at\n"
+    "                             most 320 x 240)\n"
+    "  record start FILE|stop     record the output into FILE (.mkv or .mp4) on\n"
+    "                             the Server's machine, or stop recording\n"
     "\n"
     "Exit status: 0 on success; 1 when the command failed (connection refused,\n"
     "version mismatch, unknown effect or mixer, the Server refused, no reply in\n"
@@ -146,7 +154,7 @@ std::optional<Failure> ParseOptions(int argc, char** argv, Options* options) {
 // ---------------------------------------------------------------------------
 // Commands, checked before anything touches the network.
 // ---------------------------------------------------------------------------
-enum class Verb { kState, kLoad, kUnload, kDeck, kSet, kBeat, kWatch, kTap, kBeatOff };
+enum class Verb { kState, kLoad, kUnload, kDeck, kSet, kBeat, kWatch, kTap, kBeatOff, kMaster, kBlackout, kPreview, kRecord };
 
 struct Command {
   Verb verb = Verb::kState;
@@ -159,6 +167,10 @@ struct Command {
   // beat
   std::optional<int64_t> low_bin, high_bin;
   std::optional<double> threshold;
+  // master, blackout, preview, record
+  double level = 1.0;
+  bool on = false;     // blackout on; record start
+  std::string file;    // preview, record start (absolute for record)
 };
 
 std::optional<Failure> ParseDeckNumber(const std::string& text, int* deck) {
@@ -261,6 +273,40 @@ std::optional<Failure> ParseCommand(const std::vector<std::string>& words, Comma
     }
     return std::nullopt;
   }
+  if (verb == "master") {
+    if (args != 1) return wrong("master L");
+    command->verb = Verb::kMaster;
+    if (!ParseReal(words[1], &command->level) || command->level < 0.0 || command->level > 1.0)
+      return Failure{kExitUsage, "bad master level '" + words[1] + "' (0-1)"};
+    return std::nullopt;
+  }
+  if (verb == "blackout") {
+    if (args != 1) return wrong("blackout on|off");
+    command->verb = Verb::kBlackout;
+    if (core::AsciiEqualNoCase(words[1], "on")) command->on = true;
+    else if (core::AsciiEqualNoCase(words[1], "off")) command->on = false;
+    else return wrong("blackout on|off");
+    return std::nullopt;
+  }
+  if (verb == "preview") {
+    if (args != 1) return wrong("preview FILE.jpg");
+    command->verb = Verb::kPreview;
+    command->file = words[1];
+    return std::nullopt;
+  }
+  if (verb == "record") {
+    command->verb = Verb::kRecord;
+    if (args == 1 && core::AsciiEqualNoCase(words[1], "stop")) return std::nullopt;
+    if (args != 2 || !core::AsciiEqualNoCase(words[1], "start")) return wrong("record start FILE | record stop");
+    command->on = true;
+    command->file = words[2];
+    // The Server resolves paths from its own folder: send ours whole.
+    if (!command->file.empty() && command->file[0] != '/') {
+      char folder[4096];
+      if (getcwd(folder, sizeof folder)) command->file = std::string(folder) + "/" + command->file;
+    }
+    return std::nullopt;
+  }
   return Failure{kExitUsage, "unknown command '" + words[0] + "' (see vjctl --help)"};
 }
 
@@ -322,6 +368,11 @@ class Session {
       case Verb::kWatch: return Watch();
       case Verb::kTap:
       case Verb::kBeatOff: return Tempo(command.verb == Verb::kTap);
+      case Verb::kMaster:
+        return Master(net::MasterUpdateMessage(net::kMasterLevel, static_cast<float>(command.level), false));
+      case Verb::kBlackout: return Master(net::MasterUpdateMessage(net::kMasterBlackout, 1.0f, command.on));
+      case Verb::kPreview: return Preview(command.file);
+      case Verb::kRecord: return Record(command);
     }
     return std::nullopt;
   }
@@ -554,6 +605,65 @@ class Session {
     if (auto failure = Await(is_tempo, "the tempo", &reply)) return failure;
     const auto* tempo = net::MessageAs<net::TempoStatusMessage>(reply.get());
     std::printf("%s\n", tap ? TempoLine(*tempo).c_str() : (tempo->beat_disabled ? "beat off" : "beat on"));
+    return std::nullopt;
+  }
+
+  // A Server without the output messages never answers them: the wait
+  // ends with the time-out.
+  std::optional<Failure> Master(const net::MasterUpdateMessage& update) {
+    if (net::SendNetMessage(&link_, update) != 0)
+      return Failure{kExitFailed, "connection lost while sending the request"};
+    std::unique_ptr<net::NetMessage> reply;
+    auto match = [](const net::NetMessage& m) { return m.Type() == net::MSG_MASTER_STATUS; };
+    if (auto failure = Await(match, "the master status", &reply)) return failure;
+    auto* status = net::MessageAs<net::MasterStatusMessage>(reply.get());
+    std::printf("master: level %.3f, blackout %s\n", static_cast<double>(status->level),
+                status->blackout ? "on" : "off");
+    return std::nullopt;
+  }
+
+  std::optional<Failure> Preview(const std::string& file) {
+    if (net::SendNetMessage(&link_, net::PreviewRequestMessage(net::kMaxPreviewRate)) != 0)
+      return Failure{kExitFailed, "connection lost while sending the request"};
+    std::unique_ptr<net::NetMessage> reply;
+    auto match = [](const net::NetMessage& m) { return m.Type() == net::MSG_PREVIEW_FRAME; };
+    std::optional<Failure> failure = Await(match, "a preview", &reply);
+    net::SendNetMessage(&link_, net::PreviewRequestMessage(0));
+    if (failure) return failure;
+    auto* frame = net::MessageAs<net::PreviewFrameMessage>(reply.get());
+    std::string_view bytes(reinterpret_cast<const char*>(frame->jpeg.data()), frame->jpeg.size());
+    if (core::WriteWholeFileAtomic(file, bytes) != 0) return Failure{kExitFailed, "cannot write " + file};
+    std::printf("preview: %ux%u, %zu bytes written to %s\n", frame->width, frame->height, frame->jpeg.size(),
+                file.c_str());
+    return std::nullopt;
+  }
+
+  std::optional<Failure> Record(const Command& command) {
+    if (net::SendNetMessage(&link_, net::RecordControlMessage(command.on, command.file)) != 0)
+      return Failure{kExitFailed, "connection lost while sending the request"};
+    // The Server answers in its log: a start with "Recording FILE" or a
+    // refusal, a stop with what was recorded.
+    bool ok = false;
+    std::string text;
+    auto match = [&](const net::NetMessage& m) {
+      auto* log = net::MessageAs<net::LogEventMessage>(&m);
+      if (!log) return false;
+      const std::string& line = log->text;
+      auto starts = [&](const char* prefix) { return line.rfind(prefix, 0) == 0; };
+      if (command.on) {
+        if (starts(("Recording " + command.file + " (").c_str())) ok = true;
+        else if (!starts("Cannot record into ") && !starts("Already recording")) return false;
+      } else {
+        if (starts("Recorded ")) ok = true;
+        else if (!starts("Recording failed") && !starts("Not recording")) return false;
+      }
+      text = line;
+      return true;
+    };
+    std::unique_ptr<net::NetMessage> reply;
+    if (auto failure = Await(match, "the recording's answer", &reply)) return failure;
+    if (!ok) return Failure{kExitFailed, text};
+    std::printf("%s\n", text.c_str());
     return std::nullopt;
   }
 

@@ -58,6 +58,9 @@ void FakeServer::Tick() {
 
 void FakeServer::Handle(net::NetMessage* message) {
   received_types.push_back(message->Type());
+  if (auto* master = net::MessageAs<net::MasterUpdateMessage>(message)) received_master.push_back(*master);
+  if (auto* preview = net::MessageAs<net::PreviewRequestMessage>(message))
+    received_preview_rates.push_back(preview->rate);
   if (!answer) return;
   if (message->Type() == net::MSG_TAP || message->Type() == net::MSG_BEAT_DISABLE) {
     if (!tempo_messages) return;

@@ -55,6 +55,9 @@ class FakeServer {
   // What arrived (read from the ticking thread, or after it stopped).
   std::vector<uint32_t> received_types;
   std::vector<net::DeckRecord> received_updates;
+  // The output's requests: master updates and preview rates, in order.
+  std::vector<net::MasterUpdateMessage> received_master;
+  std::vector<uint32_t> received_preview_rates;
   int connections = 0;
 
  private:

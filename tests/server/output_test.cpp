@@ -224,6 +224,37 @@ TEST_F(OutputWindowTest, DoubleClickTogglesTheFrame) {
   EXPECT_EQ(h, 480);
 }
 
+TEST_F(OutputWindowTest, F11GoesFullScreenAndTheDisplayRemembersIt) {
+  StartWindowed();
+  core::WindowEvent f11;
+  f11.kind = core::WindowEvent::Kind::kKeyDown;
+  f11.key = core::kKeyF11;
+  Window()->WindowProc(f11);
+  EXPECT_TRUE(Window()->full_screen());
+  EXPECT_FALSE(Window()->framed());
+  int32_t remembered = 0;
+  EXPECT_TRUE(core::ReadSettingNumber("", "FullScreen0", &remembered));
+  EXPECT_EQ(remembered, 1);
+  // A held key repeats: nothing more happens.
+  f11.repeat = true;
+  Window()->WindowProc(f11);
+  EXPECT_TRUE(Window()->full_screen());
+  // The next start on that display is full screen, at the display's size.
+  server::ShutdownServer();
+  StartWindowed();
+  EXPECT_TRUE(Window()->full_screen());
+  const std::vector<ScreenRect> screens = server::internal::ScreenRects();
+  ASSERT_FALSE(screens.empty());
+  EXPECT_EQ(server::OutputWidth(), screens[0].width);
+  EXPECT_EQ(server::OutputHeight(), screens[0].height);
+  // Back to a window, remembered too.
+  f11.repeat = false;
+  Window()->WindowProc(f11);
+  EXPECT_FALSE(Window()->full_screen());
+  EXPECT_TRUE(core::ReadSettingNumber("", "FullScreen0", &remembered));
+  EXPECT_EQ(remembered, 0);
+}
+
 TEST_F(OutputWindowTest, ShutdownRemembersWhereTheWindowWas) {
   StartWindowed();
   Window()->SetPosition(123, 45);
