@@ -315,6 +315,21 @@ int HandleOscMessage(const control::OscMessage& message) {
     } else {
       NoteOscProblem(message, "wants 1 (off) or 0 (on)");
     }
+  } else if (address == "/vj/master") {
+    if (HasArguments(message, "n") && std::isfinite(message.arguments[0].Number())) {
+      SetMaster(static_cast<float>(message.arguments[0].Number()), Blackout());
+      result = 0;
+    } else {
+      NoteOscProblem(message, "wants one number (0-1)");
+    }
+  } else if (address == "/vj/blackout") {
+    int32_t on = 0;
+    if (HasArguments(message, "n") && IntegerArgument(message.arguments[0], &on) && (on == 0 || on == 1)) {
+      SetMaster(MasterLevel(), on == 1);
+      result = 0;
+    } else {
+      NoteOscProblem(message, "wants 1 (on) or 0 (off)");
+    }
   } else if (address == "/vj/recall") {
     result = OscRecall(message);
   } else if (address == "/vj/beat/low" || address == "/vj/beat/high" || address == "/vj/beat/threshold") {

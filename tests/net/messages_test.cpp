@@ -268,8 +268,13 @@ TEST(MessageFactory, MakesEachTypeAndNothingElse) {
     ASSERT_TRUE(message) << type;
     EXPECT_EQ(message->Type(), type);
   }
+  for (uint32_t type = net::kFirstOutputMessageType; type <= net::kLastOutputMessageType; ++type) {
+    auto message = net::MakeNetMessage(type);
+    ASSERT_TRUE(message) << type;
+    EXPECT_EQ(message->Type(), type);
+  }
   EXPECT_FALSE(net::MakeNetMessage(0));
-  EXPECT_FALSE(net::MakeNetMessage(15));
+  EXPECT_FALSE(net::MakeNetMessage(net::kLastOutputMessageType + 1));
   EXPECT_FALSE(net::MakeNetMessage(0xFFFFFFFFu));
 }
 

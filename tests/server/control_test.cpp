@@ -182,6 +182,12 @@ TEST_F(OscTest, EveryAddressTakesGoodArgumentsAndRefusesBadOnes) {
        [] { return fx::GetBeatSettings().threshold == 0.3f; }},
       {"threshold NaN", Osc("/vj/beat/threshold", F(nan)), false,
        [] { return fx::GetBeatSettings().threshold == 0.3f; }},
+      {"master", Osc("/vj/master", F(0.25f)), true, [] { return server::MasterLevel() == 0.25f; }},
+      {"master beyond 1 is kept at 1", Osc("/vj/master", I(3)), true, [] { return server::MasterLevel() == 1.0f; }},
+      {"master NaN", Osc("/vj/master", F(nan)), false, [] { return server::MasterLevel() == 1.0f; }},
+      {"blackout", Osc("/vj/blackout", I(1)), true, [] { return server::Blackout() && server::MasterLevel() == 1.0f; }},
+      {"blackout 2", Osc("/vj/blackout", I(2)), false, [] { return server::Blackout(); }},
+      {"blackout off", Osc("/vj/blackout", F(0.0f)), true, [] { return !server::Blackout(); }},
       {"recall without a start-up preset", Osc("/vj/recall", S("Q")), false, [] { return true; }},
       {"unknown address", Osc("/vj/flash"), false, [] { return true; }},
   };
