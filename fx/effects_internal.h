@@ -30,6 +30,8 @@ class FxInstance;
 FxInstance* CreateImageEffect(const FxClass& record);
 struct Preparation;
 void PrepareImageEffect(const char* arguments, Preparation* preparation);
+// The 3DSCENE class's create function (scene_effect.cpp).
+FxInstance* CreateSceneEffect(const FxClass& record);
 
 // Blanks and tabs split command words.
 inline bool IsCommandSeparator(char c) { return c == ' ' || c == '\t'; }
