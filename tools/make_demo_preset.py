@@ -37,6 +37,10 @@ BINDINGS = {
     "E": [("SPECTRUM", "NULL", 1.0, "FREE", 0.75)],
     "R": [("STROBE", "NULL", 1.0, "FREE", 0.75)],
     "T": [("LOGO", "NULL", 1.0, "FREE", 0.75)],
+    # The 3D scene: alone, under the logo, and alone running backwards (speed 0.25: -1).
+    "Y": [("ORBIT", "NULL", 1.0, "FREE", 0.75)],
+    "U": [("ORBIT", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
+    "I": [("ORBIT", "NULL", 1.0, "FREE", 0.25)],
 }
 
 
