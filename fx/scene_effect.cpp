@@ -238,6 +238,9 @@ int SceneEffect::Command(float time, const char* command) {
   float a = 0.0f, b = 0.0f, c = 0.0f, d = 0.0f, e = 0.0f;
 
   if (keyword == "LAYER" || keyword == "LOAD" || keyword == "FORWARD") return 0;
+  // FXLAYER hands its bare number on as a command too.
+  int32_t layer = 0;
+  if (w.count == 1 && core::ParseNumber(keyword, &layer)) return 0;
   if (keyword == "SHOW" || keyword == "HIDE") {
     shown_ = keyword == "SHOW";
   } else if (keyword == "SETTIME") {

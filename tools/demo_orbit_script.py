@@ -15,6 +15,8 @@ SCRIPT = """\
 // the animation 0.25 s on; the camera changes every 6 s; at 4 s the
 // picture shrinks into a window, the camera shakes at 6 s, and the window
 // opens again at 8 s. Loops every 12 s; it moves from its first frame.
+// The fog runs in depth-buffer units (0..1): with the cameras' near plane
+// of 0.2 it starts about 7 units away and is full about 40 away.
 FXINSTANCE SYNC SOUNDSYNCER
 FXINSTANCE SCENE 3DSCENE ORBIT.TXT
 
@@ -25,7 +27,7 @@ FXCOMMAND SYNC BEATTHRESHOLD 0.01 0.4
 
 FXSTART SCENE
 FXLAYER SCENE 0
-FXCOMMAND SCENE FOG ON 6 26 0.05 0.05 0.12
+FXCOMMAND SCENE FOG ON 0.97 0.995 0.05 0.05 0.12
 FXCOMMAND SCENE SHADOWS ON
 FXCOMMAND SCENE BEATFORWARD 0.25
 FXCOMMAND SCENE NEXTCAMERA 6

@@ -441,7 +441,7 @@ TEST_F(SceneEffectTest, SwitchesAndBadCommands) {
   EXPECT_EQ(effect->viewport().w, 640.0f);
   // Accepted, changing nothing visible.
   messages.clear();
-  for (const char* fine : {"LOAD x", "FORWARD", "PARTICLEPARAMS @PARTICLE 1 2 3", "BEATFORWARD", "NEXTCAMERA off"})
+  for (const char* fine : {"LOAD x", "FORWARD", "2", "PARTICLEPARAMS @PARTICLE 1 2 3", "BEATFORWARD", "NEXTCAMERA off"})
     effect->Command(0.0f, fine);
   EXPECT_TRUE(messages.empty()) << testing::PrintToString(messages);
 }
