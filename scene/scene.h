@@ -210,7 +210,7 @@ struct RenderElement {
   uint32_t first_index = 0, triangle_count = 0;   // in Mesh::indices (element-relative values)
   render::ShaderHandle material = -1;             // a reference the scene holds; -1 without a manager
   std::string material_name;                      // as the file names it
-  bool has_shadow = false;                        // false: casts no shadow (over 65,535 shadow vertices)
+  bool has_shadow = false;  // false: casts no shadow (skinned, or over 65,535 shadow vertices)
   ShadowMesh shadow;
   bool skinned = false;      // the element carries influences
   bool drawable = true;      // false: skinned with bones that do not all resolve (never drawn)

@@ -157,6 +157,17 @@ TEST_F(SceneMirrors, ShadowsInsideAReflection) {
   EXPECT_GT(lit, 10);
 }
 
+// A mirror's children are drawn like any object, placed by the mirror.
+TEST_F(SceneMirrors, MirrorChildrenAreDrawn) {
+  file_.meshes = {MirrorMesh("MIRROR", 0.0f, true),
+                  Mesh("FRAME", "PLAIN", {BoxElement({0, 0, 0}, {0.5f, 0.5f, 0.5f}, kRed)}, {3.0f, 3.0f, -1.0f})};
+  file_.meshes[0].position = {0.5f, 0.0f, 0.0f};
+  file_.meshes[1].parent = 0;
+  Load();
+  scene_.vertex_colours = true;
+  EXPECT_EQ(PixelOf(Render(), {3.5f, 3.0f, -1.5f}), kRed);
+}
+
 TEST_F(SceneMirrors, MirrorWithoutAPlaneIsSkippedAndSaidOnce) {
   scene::MeshElement flat = Element("MIRROR");
   flat.vertices = {{{0, 0, 0}}, {{1, 1, 0}}, {{2, 2, 0}}};

@@ -165,6 +165,89 @@ TEST_F(SceneDraw, SkipsAndCulls) {
   EXPECT_EQ(items, 2);  // SEEN and the hidden parent's CHILD
 }
 
+// An object whose position is not finite is never drawn and casts
+// nothing; it is reported once.
+TEST_F(SceneDraw, ObjectWithoutAFinitePositionIsLeftOut) {
+  LookAlongZ();
+  AddSystemMaterials();
+  scene::MeshElement floor = Element("RECEIVER");
+  AddFloor(&floor, 10.0f, 4, -2.0f, 0xFFFFFFFFu);
+  scene::MeshElement box = Element("CASTER");
+  AddBox(&box, {0, 0, 0}, {1, 1, 1}, 0xFFFFFFFFu);
+  file_.meshes = {Mesh("FLOOR", "RECEIVER", {floor}), Mesh("LOST", "CASTER", {box})};
+  file_.lights = {PointLight({0, 5, 0}, 0.5f, 0.1f)};
+  Load();
+  scene_.ObjectAt(1)->position = {NAN, 0.0f, 0.0f};
+  scene_.shadows = true;
+  int items = 0;
+  render::SetMaterialDrawObserver([&](const render::MaterialDraw& d) {
+    if (d.shader == manager_.FindShader("CASTER")) items += d.item_count;
+  });
+  Render();
+  Render();
+  EXPECT_EQ(items, 0);
+  int count = 0;
+  for (const std::string& m : messages) count += m.find("LOST has no finite position") != std::string::npos;
+  EXPECT_EQ(count, 1) << AllMessages();
+}
+
+// With shadows on, fog is laid once: the per-light passes fog towards
+// black, so a fogged receiver looks as it does without shadows.
+TEST_F(SceneDraw, ShadowPassesFogOnce) {
+  AddSystemMaterials();
+  scene::MeshElement floor = Element("RECEIVER");
+  AddFloor(&floor, 30.0f, 30, 0.0f, 0xFFFFFFFFu);
+  file_.meshes = {Mesh("FLOOR", "RECEIVER", {floor})};
+  file_.cameras[0] = Camera({0, 3, -30}, {0, 0, 0});
+  // Unsaturated: one pass clamps its sum, several add theirs.
+  file_.lights = {PointLight({0, 10, 0}, 0.4f, 0.1f), PointLight({5, 10, 5}, 0.2f, 0.05f)};
+  Load();
+  scene_.fog = true;
+  scene_.fog_start = 0.85f;
+  scene_.fog_end = 0.99f;
+  scene_.fog_colour = 0x0000C0;
+  const std::vector<uint32_t> plain = Render();
+  scene_.shadows = true;
+  const std::vector<uint32_t> shadowed = Render();
+  int compared = 0;
+  for (float z : {-20.0f, -10.0f, 0.0f, 10.0f, 20.0f}) {
+    const uint32_t a = PixelOf(plain, {0, 0, z}), b = PixelOf(shadowed, {0, 0, z});
+    EXPECT_NEAR(Red(a), Red(b), 3) << z;
+    EXPECT_NEAR(Blue(a), Blue(b), 3) << z;
+    compared += Blue(a) > 10 && Red(a) > 10;  // fog and light both show
+  }
+  EXPECT_GE(compared, 3);
+}
+
+// The procedural objects drawn after the objects see the lights of the
+// plain pass, shadows or not.
+TEST_F(SceneDraw, ProceduralsSeeTheSceneLightsAfterShadowPasses) {
+  AddSystemMaterials();
+  scene::MeshElement floor = Element("RECEIVER");
+  AddFloor(&floor, 10.0f, 2, 0.0f, 0xFFFFFFFFu);
+  file_.meshes = {Mesh("FLOOR", "RECEIVER", {floor})};
+  file_.lights = {PointLight({0, 5, 0}, 0.6f, 0.2f), PointLight({3, 5, 0}, 0.3f, 0.1f)};
+  Load();
+  scene_.shadows = true;
+  int calls = 0;
+  scene::SetProceduralDrawer([&](scene::ProceduralStage stage, const scene::ProceduralDrawContext&) {
+    if (stage != scene::ProceduralStage::kAfterObjects) return;
+    ++calls;
+    for (uint32_t i = 0; i < 2; ++i) {
+      render::Light light;
+      bool enabled = false;
+      ASSERT_EQ(device_->GetLight(i, &light), 0);
+      ASSERT_EQ(device_->GetLightEnable(i, &enabled), 0);
+      EXPECT_TRUE(enabled) << i;
+      EXPECT_EQ(light, scene_.lights[i].evaluated) << i;
+    }
+    EXPECT_EQ(render::CachedRenderState(render::RS_LIGHTING), 1u);
+  });
+  Render();
+  scene::SetProceduralDrawer(nullptr);
+  EXPECT_EQ(calls, 1);
+}
+
 TEST_F(SceneDraw, QuarterViewportKeepsEverythingInside) {
   scene::MeshElement floor = Element("PLAIN");
   AddFloor(&floor, 100.0f, 4, 0.0f, 0xFFFFFFFFu);
@@ -364,7 +447,9 @@ TEST_F(SceneBeams, WithoutAFlareNothingIsAdded) {
   ASSERT_TRUE(Project({1.5f, 0.5f, 0}, &cx, &cy));
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
-      if ((x - cx) * (x - cx) + (y - cy) * (y - cy) > 12 * 12) ASSERT_EQ(At(pixels, x, y) & 0xFFFFFFu, 0u) << x << " " << y;
+      if ((x - cx) * (x - cx) + (y - cy) * (y - cy) > 12 * 12) {
+        ASSERT_EQ(At(pixels, x, y) & 0xFFFFFFu, 0u) << x << " " << y;
+      }
   EXPECT_TRUE(HasMessage("BEAMFLARE")) << AllMessages();
 }
 
