@@ -376,7 +376,14 @@ int SceneEffect::Render(float time) {
   if (!Compose(time)) return 1;
   scene::DrawRequest request;
   request.now = time;
+  // One flip mirrors the picture, so front faces turn the other way on
+  // screen: culling (and the shadow volumes' counting) must swap too, as
+  // for a reflection. Draw puts the flag back as it found it.
+  render::ShaderManager* manager = render::CurrentShaderManager();
+  const bool mirrored = manager && manager->mirrored;
+  if (manager && scene_.flip_x != scene_.flip_y) manager->mirrored = !mirrored;
   scene::Draw(&scene_, request);
+  if (manager) manager->mirrored = mirrored;
   return 1;
 }
 
