@@ -16,7 +16,7 @@
 // to each, so their textures are loaded.
 //
 // Every exit, early ones included, leaves the device as the caller had it
-// in the states listed at DrawStateGuard, the render-target stack at its
+// in the states DrawStateGuard (draw_internal.h) lists, the render-target stack at its
 // depth, the manager's mirrored flag as found and the render queue empty.
 //
 // Conventions are Direct3D's throughout (row vectors, left-handed space,

@@ -453,6 +453,27 @@ TEST_F(SceneBeams, WithoutAFlareNothingIsAdded) {
   EXPECT_TRUE(HasMessage("BEAMFLARE")) << AllMessages();
 }
 
+// The blurred picture covers the scene's viewport, not the whole target.
+TEST_F(SceneBeams, StayInsideAQuarterViewport) {
+  Build(true);
+  scene_.viewport_x = 320.0f;
+  scene_.viewport_y = 240.0f;
+  scene_.viewport_w = 320.0f;
+  scene_.viewport_h = 240.0f;
+  const std::vector<uint32_t> pixels = Render();
+  int lit = 0;
+  for (int y = 0; y < kHeight; ++y) {
+    for (int x = 0; x < kWidth; ++x) {
+      const bool on = (At(pixels, x, y) & 0xFFFFFFu) != 0;
+      if (x < kWidth / 2 || y < kHeight / 2) {
+        ASSERT_FALSE(on) << x << " " << y;
+      }
+      lit += on;
+    }
+  }
+  EXPECT_GT(lit, 20);
+}
+
 // One bright texel off the centre: every pass zooms towards the centre, so
 // the blur carries it outward only, along its ray.
 TEST_F(SceneBeams, BlurOfOnePixelSpreadsOutward) {
