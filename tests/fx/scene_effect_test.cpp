@@ -33,22 +33,22 @@ bool Exists(const std::string& path) {
 // A triangle "Mover" on a track of one sample a second whose x is the
 // sample's number (0 .. 20, a 20 s loop), and three cameras.
 std::string MoverScene(const std::string& first_camera = "Camera01") {
-  scene_test::SceneSpec spec;
-  spec.frame_rate = 1;
-  spec.meshes.push_back(scene_test::Triangle(1, "Mover"));
-  spec.cameras.clear();
+  scene_test::SceneSpec room;
+  room.frame_rate = 1;
+  room.meshes.push_back(scene_test::Triangle(1, "Mover"));
+  room.cameras.clear();
   for (int i = 0; i < 3; ++i) {
     scene_test::CameraSpec camera;
     camera.id = 100 + i;
     camera.name = i == 0 ? first_camera : "Camera0" + std::to_string(i + 1);
     camera.position = {static_cast<float>(i), 0, -10};
-    spec.cameras.push_back(camera);
+    room.cameras.push_back(camera);
   }
   scene_test::ControllerSpec track;
   track.owner = 1;
   for (int i = 0; i <= 20; ++i) track.samples.insert(track.samples.end(), {static_cast<float>(i), 0, 0, 0, 0, 0, 1});
-  spec.controllers.push_back(track);
-  return scene_test::WriteScene(spec);
+  room.controllers.push_back(track);
+  return scene_test::WriteScene(room);
 }
 
 class SceneEffectTest : public fx_test::EffectTest {
