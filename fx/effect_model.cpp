@@ -49,7 +49,7 @@ FxInstance* CreateUnavailable(const FxClass& record) { return NewInstance<Unavai
 FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateUnavailable);
 FxClass g_image_class(kImageClass, "Shows an image", CreateImageEffect, PrepareImageEffect);
 FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateSoundSyncer);
-FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateUnavailable);
+FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateSceneEffect);
 FxClass g_filter_class(kFilterClass, "Filtering and postfx rendering", CreateFilterEffect);
 
 const FxTemplate kDefaultLoadTemplates[FxInstance::kDefaultTemplateRows] = {

@@ -30,6 +30,8 @@ class FxInstance;
 FxInstance* CreateImageEffect(const FxClass& record);
 struct Preparation;
 void PrepareImageEffect(const char* arguments, Preparation* preparation);
+// The 3DSCENE class's create function (scene_effect.cpp).
+FxInstance* CreateSceneEffect(const FxClass& record);
 
 // The FILTER class's create function.
 FxInstance* CreateFilterEffect(const FxClass& record);

@@ -40,6 +40,10 @@ BINDINGS = {
     # The FILTER demo alone, and over the slide show.
     "L": [("POSTFX", "NULL", 1.0, "FREE", 0.75)],
     "Z": [("SLIDES", "NULL", 1.0, "FREE", 0.75), ("POSTFX", "ALPHABLEND", 0.8, "FREE", 0.75)],
+    # The 3D scene: alone, under the logo, and alone running backwards (speed 0.25: -1).
+    "Y": [("ORBIT", "NULL", 1.0, "FREE", 0.75)],
+    "U": [("ORBIT", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
+    "I": [("ORBIT", "NULL", 1.0, "FREE", 0.25)],
 }
 
 

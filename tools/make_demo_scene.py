@@ -28,6 +28,7 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import demo_scene_parts as parts  # noqa: E402
+from demo_orbit_script import write_orbit_script  # noqa: E402
 
 FRAME_RATE = parts.FRAME_RATE
 real, reals, ints, string = parts.real, parts.reals, parts.ints, parts.string
@@ -374,6 +375,7 @@ def main():
         f.write(materials())
     for name, colour in textures().items():
         write_tga(os.path.join(data, "textures", name + ".tga"), 64, colour)
+    write_orbit_script(data)
 
 
 if __name__ == "__main__":

@@ -155,7 +155,7 @@ std::string CheckFormula(const Picture& p, const Picture& q, const Picture& got,
 double AlphaOf(float factor) { return std::floor(factor * 255.0f) / 255.0; }
 
 TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP"}) {
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP", "ORBIT"}) {
     SCOPED_TRACE(name);
     ASSERT_GE(EffectId(name), 0);
     // Half a second in: every demo effect shows something by then.
@@ -256,7 +256,7 @@ TEST_F(DemoPanel, PanelLoadsTheDemoAndRecallsThePreset) {
   for (const client::ListItem& item : panel.unloaded_list()) panel.SelectUnloaded(item.number, true);
   panel.LoadSelected();
   ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 6; }));
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP"})
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP", "ORBIT"})
     EXPECT_TRUE(PanelHasLog(std::string("Loaded effect ") + name)) << name;
 
   // The demo preset, binding D: four decks.

@@ -30,7 +30,7 @@ using testing_support::WaitForListeningPort;
 const std::string kBuild = VJ_BINARY_DIR;
 const std::string kDemoPreset = kBuild + "/presets/demo.HVR";
 const std::string kDemoSound = kBuild + "/data/sounds/demo_beat.wav";
-const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP"};
+const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP", "ORBIT"};
 
 
 std::vector<std::string> ProgramEnv(const TempDir& dir) {
@@ -105,6 +105,35 @@ TEST(DemoShow, OfflineRenderGivesTheSameFramesEveryTime) {
   ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(5)), &first));
   ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(kFrames - 1)), &last));
   EXPECT_GT(ChangedShare(first, last), 0.05);
+}
+
+TEST(DemoShow, OrbitPlaysTheSameFramesTwiceAndBackwardsReverses) {
+  TempDir dir;
+  // Binding Y: the 3D scene alone; I: the same, the deck running backwards.
+  constexpr int kFrames = 30;
+  for (const char* run : {"one", "two"}) {
+    ChildResult result = RenderOffline(dir, dir / run, "Y", kFrames);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_THAT(result.err, testing::Not(testing::HasSubstr("ERROR"))) << result.err;
+    EXPECT_THAT(result.err, testing::Not(testing::HasSubstr("3DSCENE"))) << result.err;
+  }
+  for (int i = 0; i < kFrames; i += 7) {
+    RgbPng a, b;
+    ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(i)), &a)) << i;
+    ASSERT_TRUE(ReadRgbPng(dir / ("two/" + FrameName(i)), &b)) << i;
+    EXPECT_TRUE(a.rgb == b.rgb) << "frame " << i << " differs between two renders";
+  }
+  RgbPng first, last;
+  ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(0)), &first));
+  ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(kFrames - 1)), &last));
+  EXPECT_GT(MeanLevel(first), 30.0) << "the scene shows (almost) nothing";
+  EXPECT_GT(ChangedShare(first, last), 0.02) << "the scene does not move";
+
+  ChildResult back = RenderOffline(dir, dir / "back", "I", kFrames);
+  ASSERT_EQ(back.exit_code, 0) << back.err;
+  RgbPng reversed;
+  ASSERT_TRUE(ReadRgbPng(dir / ("back/" + FrameName(kFrames - 1)), &reversed));
+  EXPECT_GT(ChangedShare(last, reversed), 0.02) << "backwards play shows the forward picture";
 }
 
 TEST(DemoShow, FirstBindingIsVisibleAndMovesWithinTheFirstSecond) {
@@ -279,7 +308,7 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
 std::string MakeBrokenShow(const TempDir& dir) {
   const std::string show = dir / "show";
   testing_support::MakeDirs(show + "/effects");
-  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx"}) {
+  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx", "orbit"}) {
     const std::string target = std::string(VJ_SOURCE_DIR) + "/effects/" + name;
     EXPECT_EQ(symlink(target.c_str(), (show + "/effects/" + name).c_str()), 0) << name;
   }
