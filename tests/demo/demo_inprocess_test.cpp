@@ -250,12 +250,12 @@ class DemoPanel : public DemoServer {
 
 TEST_F(DemoPanel, PanelLoadsTheDemoAndRecallsThePreset) {
   ASSERT_EQ(panel.Connect("127.0.0.1:" + std::to_string(server::ServerPort())), 0);
-  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 6; })) << panel.status();
+  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 7; })) << panel.status();
 
   // Select every effect of the upper list and press "V Load".
   for (const client::ListItem& item : panel.unloaded_list()) panel.SelectUnloaded(item.number, true);
   panel.LoadSelected();
-  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 6; }));
+  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 7; }));
   for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP", "ORBIT"})
     EXPECT_TRUE(PanelHasLog(std::string("Loaded effect ") + name)) << name;
 

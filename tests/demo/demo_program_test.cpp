@@ -287,9 +287,9 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
   }
   ChildResult state = Vjctl(port, {"state"});
   ASSERT_EQ(state.exit_code, 0) << state.err;
-  EXPECT_THAT(state.out, testing::HasSubstr("deck 2: WARP (5), fader 0.800, speed 0.750, mixer ALPHABLEND (0), "
+  EXPECT_THAT(state.out, testing::HasSubstr("deck 2: WARP (6), fader 0.800, speed 0.750, mixer ALPHABLEND (0), "
                                             "beat START ON BEAT"));
-  EXPECT_THAT(state.out, testing::HasSubstr("deck 4: STROBE (4), fader 0.700, speed 0.750, mixer ADDITIVE (5), "
+  EXPECT_THAT(state.out, testing::HasSubstr("deck 4: STROBE (5), fader 0.700, speed 0.750, mixer ADDITIVE (5), "
                                             "beat END ON BEAT"));
   EXPECT_THAT(state.out, testing::HasSubstr("deck 5: LOGO (0), fader 1.000, speed 0.750, mixer "
                                             "INVERSEBEATBLEND (2), beat FREE"));
