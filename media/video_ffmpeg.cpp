@@ -151,7 +151,8 @@ struct AviVideo::State {
   int64_t held_slot = -1, ahead_slot = -1;
   bool have_held = false, have_ahead = false;
   bool draining = false, ended = false;
-  bool decode_error = false;  // since the last DecodeNext
+  bool decode_error = false;  // since the last DecodeNext, frame unknown
+  std::vector<int64_t> failed;  // frames whose packets failed to decode
 
   int sws_matrix = -1, sws_full = -1;  // what the context was set to
   std::string shown;                   // the file as messages name it
@@ -176,11 +177,14 @@ struct AviVideo::State {
     notice += text;
   }
 
+  int64_t SlotOf(int64_t ts) const {
+    const double x = static_cast<double>(ts - start) * av_q2d(time_base) * rate;
+    return static_cast<int64_t>(std::ceil(x - kSlotTolerance));
+  }
   int64_t Slot(const AVFrame* frame) const {
     const int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE) return (have_held ? held_slot : -1) + 1;
-    const double x = static_cast<double>(ts - start) * av_q2d(time_base) * rate;
-    return static_cast<int64_t>(std::ceil(x - kSlotTolerance));
+    return SlotOf(ts);
   }
 
   // 1 with a picture in `into`, 0 at the end of the stream.
@@ -205,9 +209,14 @@ struct AviVideo::State {
         av_packet_unref(packet);
         continue;
       }
+      const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       int sent = avcodec_send_packet(codec, packet);
       av_packet_unref(packet);
-      if (sent < 0 && sent != AVERROR(EAGAIN)) decode_error = true;
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        // The frame the packet was for fails, not the one being read ahead.
+        if (ts != AV_NOPTS_VALUE) failed.push_back(SlotOf(ts));
+        else decode_error = true;
+      }
     }
   }
 
@@ -218,6 +227,7 @@ struct AviVideo::State {
     have_held = have_ahead = false;
     held_slot = ahead_slot = -1;
     draining = ended = false;
+    failed.clear();
   }
 
   // Fills `ahead` unless it is full or the stream has ended.
@@ -476,8 +486,11 @@ int AviVideo::DecodeNext(Image* picture) {
     s.Note(core::FormatString("Video %s ends at frame %lld of %lld; its last frame is shown", s.shown.c_str(),
                               static_cast<long long>(s.held_slot), static_cast<long long>(s.count)));
   }
-  const bool failed = s.decode_error;
+  bool failed = s.decode_error;
   s.decode_error = false;
+  for (int64_t frame : s.failed) failed = failed || frame == g;
+  s.failed.erase(std::remove_if(s.failed.begin(), s.failed.end(), [g](int64_t frame) { return frame <= g; }),
+                 s.failed.end());
   if (failed && !s.reported_error) {
     s.reported_error = true;
     s.Note(core::FormatString("Video %s: frame %lld could not be decoded", s.shown.c_str(), static_cast<long long>(g)));
