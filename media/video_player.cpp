@@ -191,7 +191,6 @@ int64_t VideoPlayer::DecodeOne(bool keep, int64_t target) {
 }
 
 void VideoPlayer::Run() {
-  core::LowerThisThreadsPriority();
   const int64_t count = source_->FrameCount();
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {

@@ -37,6 +37,10 @@ BINDINGS = {
     "E": [("SPECTRUM", "NULL", 1.0, "FREE", 0.75)],
     "R": [("STROBE", "NULL", 1.0, "FREE", 0.75)],
     "T": [("LOGO", "NULL", 1.0, "FREE", 0.75)],
+    # The video: alone, under the logo, and at speed 0.25 (backwards) under WARP.
+    "H": [("VIDEO", "NULL", 1.0, "FREE", 0.75)],
+    "J": [("VIDEO", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
+    "K": [("VIDEO", "NULL", 1.0, "FREE", 0.25), ("WARP", "ALPHABLEND", 0.8, "FREE", 0.75)],
 }
 
 
