@@ -45,7 +45,7 @@ class UnavailableInstance final : public FxInstance {
 
 FxInstance* CreateUnavailable(const FxClass& record) { return NewInstance<UnavailableInstance>(record); }
 
-FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateVideoEffect);
+FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateVideoEffect, PrepareVideoEffect);
 FxClass g_image_class(kImageClass, "Shows an image", CreateImageEffect, PrepareImageEffect);
 FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateSoundSyncer);
 FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateUnavailable);

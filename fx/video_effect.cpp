@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +21,7 @@
 #include "app/core/core.h"
 #include "fx/effect.h"
 #include "fx/effects_internal.h"
+#include "fx/loading.h"
 #include "fx/video_effect.h"
 #include "media/media.h"
 #include "render/device.h"
@@ -61,6 +63,22 @@ std::unique_ptr<media::VideoFrameSource> OpenFile(const std::string& disk_path, 
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The file an argument text names: "data/videos/" + the text without
+// surrounding blanks.
+std::string VideoPath(const char* arguments, bool* empty) {
+  std::string_view text = arguments ? arguments : "";
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  *empty = text.empty();
+  return std::string(kVideoFolder) + std::string(text);
+}
+
+// Two instances may name one file: each gets its own prepared copy.
+constexpr int kMaxPreparedCopies = 16;
+std::string PreparedKey(const std::string& disk_path, int copy) {
+  return core::FormatString("video %d %s", copy, disk_path.c_str());
+}
 
 // Channel value 0..255 of a colour component (clamped to 0..1).
 uint32_t Channel(float value) {
@@ -108,6 +126,9 @@ class VideoEffect final : public FxInstance {
 
   // Opens the file for `deck`; the message goes to *error.
   int OpenDeck(int deck, std::string* error);
+  // The copy of the file the loader opened for this instance, if any;
+  // nullptr with *error set when opening it failed there.
+  std::unique_ptr<media::AviVideo> TakePrepared(std::string* error);
   DeckVideo* ForDeck(int deck);
   int Upload(DeckVideo* video, const media::Image& picture);
   void Draw(const DeckVideo& video) const;
@@ -127,11 +148,9 @@ class VideoEffect final : public FxInstance {
 int VideoEffect::Load(const char* name, const char* arguments) {
   SetInstanceName(name);
   Unload();
-  std::string_view text = arguments ? arguments : "";
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  shown_ = std::string(kVideoFolder) + std::string(text);
-  if (text.empty() || !core::FileExists(shown_) || !core::ResolvePath(shown_, &disk_path_)) {
+  bool empty = true;
+  shown_ = VideoPath(arguments, &empty);
+  if (empty || !core::FileExists(shown_) || !core::ResolvePath(shown_, &disk_path_)) {
     core::Trace("VIDEO: %s not found\n", shown_.c_str());
     core::ShowError("AVIStreamOpenFromFile failed for %s: pcFile", shown_.c_str());
     return -1;
@@ -154,9 +173,15 @@ int VideoEffect::OpenDeck(int deck, std::string* error) {
     return -1;
   }
   const render::Caps& caps = device->GetDeviceCaps();
-  std::unique_ptr<media::VideoFrameSource> source =
-      g_opener ? g_opener(disk_path_, shown_.c_str(), caps.max_texture_width, caps.max_texture_height, error)
-               : OpenFile(disk_path_, shown_.c_str(), caps.max_texture_width, caps.max_texture_height, error);
+  std::unique_ptr<media::VideoFrameSource> source;
+  if (g_opener) {
+    source = g_opener(disk_path_, shown_.c_str(), caps.max_texture_width, caps.max_texture_height, error);
+  } else if (std::unique_ptr<media::AviVideo> prepared = TakePrepared(error)) {
+    prepared->LimitSize(caps.max_texture_width, caps.max_texture_height);
+    source = std::move(prepared);
+  } else if (error->empty()) {
+    source = OpenFile(disk_path_, shown_.c_str(), caps.max_texture_width, caps.max_texture_height, error);
+  }
   if (!source) return -1;
   const double rate = source->FrameRate();
   const int64_t count = source->FrameCount();
@@ -187,6 +212,23 @@ int VideoEffect::OpenDeck(int deck, std::string* error) {
   }
   decks_[deck] = std::move(video);
   return 0;
+}
+
+std::unique_ptr<media::AviVideo> VideoEffect::TakePrepared(std::string* error) {
+  Loader* loader = PictureLoader();
+  std::error_code failed;
+  const std::string absolute = std::filesystem::absolute(disk_path_, failed).string();
+  if (!loader || failed) return nullptr;
+  for (int copy = 0; copy < kMaxPreparedCopies; ++copy) {
+    const std::string key = PreparedKey(absolute, copy);
+    const Loader::State state = loader->Query(key);
+    if (state == Loader::State::kUnknown) continue;
+    if (state == Loader::State::kPending) loader->Wait(key);
+    std::unique_ptr<media::AviVideo> video = loader->TakeVideo(key, error);
+    if (video) core::Trace("VIDEO: %s %s takes the copy opened beside the show\n", InstanceName(), shown_.c_str());
+    return video;
+  }
+  return nullptr;
 }
 
 VideoEffect::DeckVideo* VideoEffect::ForDeck(int deck) {
@@ -368,5 +410,26 @@ bool VideoExactFrames() { return g_exact_frames; }
 void SetVideoSourceOpener(VideoSourceOpener opener) { g_opener = std::move(opener); }
 
 FxInstance* CreateVideoEffect(const FxClass&) { return NewInstance<VideoEffect>(); }
+
+void PrepareVideoEffect(const char* arguments, Preparation* preparation) {
+  bool empty = true;
+  std::string path = VideoPath(arguments, &empty);
+  if (!empty) preparation->videos.push_back(path);
+}
+
+std::string PrepareVideo(Loader* loader, int job, const char* path) {
+  std::string disk;
+  if (!loader || !path || !core::FileExists(path) || !core::ResolvePath(path, &disk)) return {};
+  std::error_code failed;
+  const std::string absolute = std::filesystem::absolute(disk, failed).string();
+  if (failed) return {};
+  for (int copy = 0; copy < kMaxPreparedCopies; ++copy) {
+    const std::string key = PreparedKey(absolute, copy);
+    if (loader->Query(key) != Loader::State::kUnknown) continue;
+    loader->QueueVideo(job, key, absolute, path);
+    return key;
+  }
+  return {};
+}
 
 }  // namespace fx

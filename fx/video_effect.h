@@ -32,4 +32,11 @@ using VideoSourceOpener = std::function<std::unique_ptr<media::VideoFrameSource>
 // Replaces the opener (tests); an empty one restores FFmpeg's.
 void SetVideoSourceOpener(VideoSourceOpener opener);
 
+class Loader;
+// Asks `loader` to open the video at `path` (relative to the current base
+// folder, resolved here) for job `job`; an instance loading that file
+// takes it from there instead of opening it on the frame thread. The key
+// to wait for, or "" when the file does not resolve.
+std::string PrepareVideo(Loader* loader, int job, const char* path);
+
 }  // namespace fx
