@@ -165,11 +165,8 @@ struct AviVideo::State {
     av_frame_free(&ahead);
     av_packet_free(&packet);
     avcodec_free_context(&codec);
-    avformat_close_input(&format);
-    if (io) {
-      av_freep(&io->buffer);
-      avio_context_free(&io);
-    }
+    avformat_close_input(&format);  // leaves our own I/O context open
+    avio_closep(&io);
   }
 
   void Note(const std::string& text) {
@@ -328,7 +325,6 @@ int AviVideo::OpenDisk(const std::string& disk_path, const char* shown, std::str
   result = avformat_open_input(&s.format, url.c_str(), input, &options);
   av_dict_free(&options);
   if (result < 0) return fail(open_failed, AvError(result));  // the context is freed on failure
-  s.format->protocol_whitelist = av_strdup("file");
   result = avformat_find_stream_info(s.format, nullptr);
   if (result < 0) return fail(open_failed, AvError(result));
 

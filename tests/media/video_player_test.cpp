@@ -44,7 +44,8 @@ TEST(VideoPlayer, ServesOnlyTheNewestRequestAfterABlockedDecode) {
   ASSERT_NE(after + 1, converted.end());
   EXPECT_EQ(*(after + 1), 90);
   EXPECT_EQ(std::count(converted.begin(), converted.end(), 50), 0);
-  EXPECT_EQ(std::count(log->Decoded().begin(), log->Decoded().end(), 50), 0);
+  const std::vector<int64_t> decoded = log->Decoded();
+  EXPECT_EQ(std::count(decoded.begin(), decoded.end(), 50), 0);
 }
 
 TEST(VideoPlayer, PlayingForwardDecodesEachFrameOnce) {
