@@ -370,6 +370,7 @@ class VideoPlayer {
   std::condition_variable ready_;  // a frame finished
   int64_t request_ = -1;
   int64_t last_request_ = -1;  // the worker's previous target
+  bool going_forward_ = true;  // the requests' direction
   bool stopping_ = false;
   std::string notice_;
   int64_t decoded_ = 0, converted_ = 0, seeks_ = 0;

@@ -49,6 +49,7 @@ int VideoPlayer::Start(std::unique_ptr<VideoFrameSource> source) {
   }
   source_ = std::move(source);
   request_ = last_request_ = -1;
+  going_forward_ = true;
   stopping_ = false;
   notice_.clear();
   decoded_ = converted_ = seeks_ = 0;
@@ -155,16 +156,22 @@ int64_t VideoPlayer::DecodeOne(bool keep, int64_t target) {
     ++decoded_;
     return frame;
   }
-  // The slot farthest from the target that nobody is reading; with the
-  // mutex released meanwhile, it is marked as holding nothing.
+  // The slot least likely to be wanted that nobody is reading: empty, else
+  // on the far side of the newest request (behind it while reading ahead,
+  // ahead of it on a run towards it), else the farthest. While converting,
+  // with the mutex released, it is marked as holding nothing.
   int victim = -1;
   {
     std::unique_lock<std::mutex> lock(mutex_);
+    const int64_t wanted = request_ >= 0 ? request_ : target;
+    const bool reading_ahead = frame > wanted;
     for (;;) {
       int64_t worst = -1;
       for (int i = 0; i < kRingSize; ++i) {
         if (ring_[i].readers > 0) continue;
-        const int64_t distance = ring_[i].frame < 0 ? INT64_MAX : std::llabs(ring_[i].frame - target);
+        const int64_t f = ring_[i].frame;
+        const bool far_side = reading_ahead ? f < wanted : f > wanted;
+        const int64_t distance = f < 0 ? INT64_MAX : std::llabs(f - wanted) + (far_side ? (INT64_MAX >> 2) : 0);
         if (distance > worst) {
           worst = distance;
           victim = i;
@@ -200,11 +207,14 @@ void VideoPlayer::Run() {
       wake_.wait(lock);
       continue;
     }
-    const bool forward = last_request_ < 0 || r >= last_request_;
+    if (r != last_request_) {
+      going_forward_ = last_request_ < 0 || r > last_request_;
+      last_request_ = r;
+    }
     if (FindLocked(r) >= 0) {
       // Served: read ahead while the requests go forward.
       int64_t want = -1;
-      if (forward) {
+      if (going_forward_) {
         for (int64_t k = r + 1; k <= std::min(r + 2, count - 1); ++k) {
           if (FindLocked(k) < 0) {
             want = k;
@@ -213,7 +223,6 @@ void VideoPlayer::Run() {
         }
       }
       if (want < 0) {
-        last_request_ = r;
         wake_.wait(lock);
         continue;
       }
@@ -222,7 +231,6 @@ void VideoPlayer::Run() {
       if (want < position || source_->KeyframeBefore(want) > position) {
         // Reading ahead never seeks: a jump ahead waits for the request.
         lock.lock();
-        last_request_ = r;
         wake_.wait(lock);
         continue;
       }
@@ -233,7 +241,6 @@ void VideoPlayer::Run() {
     }
 
     // A run towards r.
-    last_request_ = r;
     lock.unlock();
     int64_t target = r;
     const int64_t position = source_->NextFrame();
@@ -269,6 +276,7 @@ void VideoPlayer::Run() {
       // A newer request: keep going only when this run still leads there.
       const int64_t at = source_->NextFrame();
       if (newest >= at && newest < count && source_->KeyframeBefore(newest) <= at && FindLocked(newest) < 0) {
+        going_forward_ = newest > target;
         target = newest;
         last_request_ = newest;
         continue;

@@ -50,6 +50,7 @@ int InitMetaballs() { return NothingToDo("Metaballs"); }
 // FFmpeg's own messages go to the trace from here on.
 int InitVideoStreams() {
   media::InstallVideoLog();
+  core::Trace("SERVER: Video stream system: FFmpeg's messages go to the trace.\n");
   return 0;
 }
 
