@@ -169,6 +169,12 @@ TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
   EXPECT_THAT(testing_support::ReadFile(dir / "trace.txt"), testing::Not(testing::HasSubstr("Failed")));
 }
 
+TEST_F(DemoServer, TheVideoMovesOn) {
+  const Picture first = Compose({{"VIDEO"}}, 0.04);
+  const Picture later = Compose({{"VIDEO"}}, 1.2);
+  EXPECT_GT(std::abs(MeanLevel(first) - MeanLevel(later)), 4.0);
+}
+
 TEST_F(DemoServer, DemoDecksComposeByTheMixersFormulas) {
   // Base picture p: SLIDES alone. q: LOGO drawn straight over it (NULL
   // mixer). Each mixer then lays LOGO's picture over p; with no sound the
