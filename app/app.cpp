@@ -19,6 +19,7 @@
 #include "client/window.h"
 #include "fx/effect.h"
 #include "fx/timing.h"
+#include "fx/video_effect.h"
 #include "net/socket.h"
 #include "render/display.h"
 #include "render/layer.h"
@@ -174,6 +175,8 @@ int QeAppInit() {
     server_options.audio_file = g_app.options.audio_input;
     server_options.wait_for_encoders = g_app.options.fps > 0.0;
     server_options.frame_rate = g_app.options.fps;
+    // ... and every video shows exactly the frame its time asks for.
+    fx::SetVideoExactFrames(g_app.options.fps > 0.0);
     if (!g_app.options.preset_file.empty()) {
       server_options.preset_file = g_app.options.preset_file;
       show::ParseBindingKey(g_app.options.recall_key, &server_options.recall_page, &server_options.recall_letter);

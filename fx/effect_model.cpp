@@ -22,31 +22,7 @@ namespace {
 FxClass* g_classes = nullptr;
 MaterialScopeFactory g_material_factory;
 
-// ---------------------------------------------------------------------------
-// Built-in classes whose behaviour is not in this program yet: they exist in
-// the registry (so scripts name them and the registry lists them), but their
-// Load fails, so an effect that uses one fails to load instead of drawing
-// nothing.
-// ---------------------------------------------------------------------------
-class UnavailableInstance final : public FxInstance {
- public:
-  explicit UnavailableInstance(const FxClass& record) : record_(record) {}
-  int Load(const char* name, const char* arguments) override {
-    SetInstanceName(name);
-    core::Trace("FX: class %s is not available in this build; %s (%s) not loaded\n", record_.Name(),
-                InstanceName(), arguments ? arguments : "");
-    return -1;
-  }
-  const char* GetName() const override { return record_.Name(); }
-  const char* GetDescription() const override { return record_.Description(); }
-
- private:
-  const FxClass& record_;
-};
-
-FxInstance* CreateUnavailable(const FxClass& record) { return NewInstance<UnavailableInstance>(record); }
-
-FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateUnavailable);
+FxClass g_video_stream_class(kVideoStreamClass, "Reproduces a video stream", CreateVideoEffect, PrepareVideoEffect);
 FxClass g_image_class(kImageClass, "Shows an image", CreateImageEffect, PrepareImageEffect);
 FxClass g_sound_syncer_class(kSoundSyncerClass, "Allows tuning of beatmatcher", CreateSoundSyncer);
 FxClass g_scene_class(k3DSceneClass, "Reproduces a 3D Scene", CreateSceneEffect);

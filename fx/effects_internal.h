@@ -11,6 +11,9 @@ class FxInstance;
 
 // Creation functions of the built-in classes (one source file each).
 FxInstance* CreateSoundSyncer(const FxClass& record);
+FxInstance* CreateVideoEffect(const FxClass& record);
+struct Preparation;
+void PrepareVideoEffect(const char* arguments, Preparation* preparation);
 
 // Decimal text to integer the way the scripts have always read numbers:
 // leading white space, an optional sign, digits up to the first other

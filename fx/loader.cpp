@@ -64,13 +64,14 @@ void Loader::Stop() {
   stopping_ = false;
 }
 
-void Loader::Queue(int job, Kind kind, const std::string& key, const std::string& disk_path) {
+void Loader::Queue(int job, Kind kind, const std::string& key, const std::string& disk_path,
+                   const std::string& shown) {
   {
     std::lock_guard<std::mutex> hold(mutex_);
     if (results_.count(key)) return;
     Result& result = results_[key];
     result.job = job;
-    tasks_.push_back(Task{job, kind, key, disk_path});
+    tasks_.push_back(Task{job, kind, key, disk_path, shown});
   }
   work_.notify_all();
 }
@@ -81,6 +82,10 @@ void Loader::QueueText(int job, const std::string& key, const std::string& disk_
 
 void Loader::QueuePicture(int job, const std::string& key, const std::string& disk_path) {
   Queue(job, Kind::kPicture, key, disk_path);
+}
+
+void Loader::QueueVideo(int job, const std::string& key, const std::string& disk_path, const std::string& shown) {
+  Queue(job, Kind::kVideo, key, disk_path, shown);
 }
 
 Loader::State Loader::Query(const std::string& key) {
@@ -122,6 +127,16 @@ std::unique_ptr<media::Image> Loader::TakePicture(const std::string& key) {
   }
   work_.notify_all();  // room for the next picture
   return picture;
+}
+
+std::unique_ptr<media::AviVideo> Loader::TakeVideo(const std::string& key, std::string* error) {
+  std::lock_guard<std::mutex> hold(mutex_);
+  auto it = results_.find(key);
+  if (it == results_.end() || it->second.state == State::kPending) return nullptr;
+  std::unique_ptr<media::AviVideo> video = std::move(it->second.video);
+  if (!video && error) *error = it->second.text;
+  results_.erase(it);
+  return video;
 }
 
 void Loader::Forget(const std::string& key) {
@@ -187,9 +202,14 @@ void Loader::Run() {
 
     std::string text;
     std::unique_ptr<media::Image> picture;
+    std::unique_ptr<media::AviVideo> video;
     int status = -1;
     if (task.kind == Kind::kText) {
       status = ReadText(task.disk_path, kMaxTextBytes, &text);
+    } else if (task.kind == Kind::kVideo) {
+      video.reset(new (std::nothrow) media::AviVideo);
+      if (video) status = video->OpenDisk(task.disk_path, task.shown.c_str(), &text);
+      if (status != 0) video.reset();
     } else {
       picture.reset(new (std::nothrow) media::Image);
       if (picture) status = media::LoadImage(picture.get(), task.disk_path.c_str(), true);
@@ -210,8 +230,10 @@ void Loader::Run() {
         waiting_bytes_ += it->second.bytes;
       }
       it->second.picture = std::move(picture);
+      it->second.video = std::move(video);
     } else {
       it->second.state = State::kFailed;
+      it->second.text = std::move(text);  // a video's message
     }
     running_cancelled_ = false;
     done_.notify_all();

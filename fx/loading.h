@@ -32,10 +32,11 @@
 namespace fx {
 
 // What an effect class wants prepared before one of its instances loads,
-// listed from the instance's load arguments: pictures by the path the
-// instance will name (relative to the effect's folder).
+// listed from the instance's load arguments: pictures and videos by the
+// path the instance will name (relative to the effect's folder).
 struct Preparation {
   std::vector<std::string> pictures;
+  std::vector<std::string> videos;
 };
 
 class Loader {
@@ -63,6 +64,9 @@ class Loader {
   // known is not queued again).
   void QueueText(int job, const std::string& key, const std::string& disk_path);
   void QueuePicture(int job, const std::string& key, const std::string& disk_path);
+  // Opens a video (FFmpeg probes, reads the stream information and decodes
+  // the first picture); `shown` names the file in the message of a failure.
+  void QueueVideo(int job, const std::string& key, const std::string& disk_path, const std::string& shown);
 
   State Query(const std::string& key);
   // Blocks until `key` is no longer pending (finished, failed or unknown).
@@ -70,6 +74,9 @@ class Loader {
   // Takes a ready result away (false / nullptr when it is not ready).
   bool TakeText(const std::string& key, std::string* text);
   std::unique_ptr<media::Image> TakePicture(const std::string& key);
+  // An opened video; for a failed one nullptr, *error set and the key
+  // forgotten; nullptr when still pending or unknown.
+  std::unique_ptr<media::AviVideo> TakeVideo(const std::string& key, std::string* error);
   // Forgets a finished or failed key.
   void Forget(const std::string& key);
   // Drops the job's queued tasks and its results; a task being worked on
@@ -81,23 +88,26 @@ class Loader {
   size_t PendingTasks();
 
  private:
-  enum class Kind { kText, kPicture };
+  enum class Kind { kText, kPicture, kVideo };
   struct Task {
     int job = 0;
     Kind kind = Kind::kText;
     std::string key;
     std::string disk_path;
+    std::string shown;
   };
   struct Result {
     int job = 0;
     State state = State::kPending;
     std::string text;
     std::unique_ptr<media::Image> picture;
+    std::unique_ptr<media::AviVideo> video;
     size_t bytes = 0;
   };
 
   void Run();
-  void Queue(int job, Kind kind, const std::string& key, const std::string& disk_path);
+  void Queue(int job, Kind kind, const std::string& key, const std::string& disk_path,
+             const std::string& shown = std::string());
   static size_t ImageBytes(const media::Image& image);
 
   std::mutex mutex_;

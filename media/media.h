@@ -8,6 +8,8 @@
 //                  colour/alpha JPEG pairing
 //   processing     format conversion, area-averaging resampling, rectangle
 //                  copies, alpha merging and mip-level building
+//   video          frames of a video file by number (FFmpeg), and a player
+//                  that decodes them on a worker thread
 //
 // Pixel values: 16- and 32-bit pixels are little-endian values, 24-bit pixels
 // big-endian values (first byte most significant), 8-bit pixels palette
@@ -15,8 +17,13 @@
 // success and -1 on failure; none throws.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
 
 namespace core {
 class File;
@@ -202,5 +209,185 @@ int MergeAlpha(Image* image, const Image& alpha);
 // the previous level. With `normalize` (normal maps) each averaged pixel's
 // colour, read as a vector around 128, is rescaled to unit length.
 int BuildMipLevels(const Image& source, Image* levels, int count, bool normalize);
+
+// ---------------------------------------------------------------------------
+// Video. A video is a grid of frames 0 .. count - 1 at a fixed rate; frame n
+// is the last picture due at or before n / rate. Pictures come out as
+// PF_XRGB32 (bytes B, G, R, X) at the source's output size.
+// ---------------------------------------------------------------------------
+
+// Frames by number, decoded forward from a keyframe. One thread at a time.
+class VideoFrameSource {
+ public:
+  virtual ~VideoFrameSource() = default;
+  // The size of the pictures DecodeNext writes.
+  virtual uint32_t Width() const = 0;
+  virtual uint32_t Height() const = 0;
+  virtual int64_t FrameCount() const = 0;
+  virtual double FrameRate() const = 0;
+  // The frame the next DecodeNext gives.
+  virtual int64_t NextFrame() const = 0;
+  // The keyframe a decode of frame n must start from (0 when unknown).
+  virtual int64_t KeyframeBefore(int64_t n) = 0;
+  // Moves back to the keyframe before frame n: afterwards NextFrame() <= n.
+  // 0 or -1.
+  virtual int SeekBefore(int64_t n) = 0;
+  // Decodes frame NextFrame() and moves on by one. With `picture` (PF_XRGB32,
+  // Width() x Height(), any pitch) the frame is converted into it; without,
+  // it is only decoded. 0, or -1 when the frame could not be decoded.
+  virtual int DecodeNext(Image* picture) = 0;
+  // What went wrong since the last call, for the performer (each kind of
+  // fault once per source); empty when nothing did.
+  virtual std::string TakeNotice() { return {}; }
+};
+
+// Frame n into `picture` from any source: decodes forward while the keyframe
+// of n is not after the decoder's position, else seeks back first; frames
+// on the way are decoded but not converted. 0 or -1.
+int DecodeFrameAt(VideoFrameSource* source, int64_t n, Image* picture);
+
+// The frame shown `elapsed` seconds into a looping video of `count` frames
+// at `rate`: the time wrapped into [0, count / rate), n = floor(t * rate +
+// 0.001), clamped to 0 .. count - 1. 0 for a non-finite time or an empty
+// video.
+int64_t VideoFrameAt(double elapsed, double rate, int64_t count);
+
+// A video file read through FFmpeg (libavformat, libavcodec, libswscale):
+// its first video stream that is not an attached picture. Only plain files
+// are read: no other protocols, no playlists, no image sequences.
+class AviVideo final : public VideoFrameSource {
+ public:
+  AviVideo();
+  ~AviVideo() override;
+  AviVideo(const AviVideo&) = delete;
+  AviVideo& operator=(const AviVideo&) = delete;
+
+  // Through the file layer (frame thread): resolves `path`, opens it and
+  // shows what failed ("AVIStreamOpenFromFile failed for %s: pcFile",
+  // "AVIStreamGetFrameOpen failed in 24 and 8 bits for %s: pcFile",
+  // "Codec is returning %i bpp bitmap. Can't handle that", "AVIStreamLength
+  // failed for %s: pcFile"). 0 or -1; nothing stays open on failure.
+  int Open(const char* path);
+  // The same on a disk path, from any thread: the message goes to *error
+  // (`shown` names the file in it).
+  int OpenDisk(const std::string& disk_path, const char* shown, std::string* error);
+  void Close();
+  bool IsOpen() const;
+  // Pictures larger than max_width x max_height are scaled down to fit,
+  // proportions kept. Call after Open.
+  void LimitSize(uint32_t max_width, uint32_t max_height);
+  // count / rate.
+  double Duration() const;
+  // VideoFrameAt(seconds, rate, count).
+  int64_t TimeToFrame(double seconds) const;
+  int DecodeFrame(int64_t n, Image* picture) { return DecodeFrameAt(this, n, picture); }
+  // The size the file's pictures have.
+  uint32_t SourceWidth() const;
+  uint32_t SourceHeight() const;
+
+  uint32_t Width() const override;
+  uint32_t Height() const override;
+  int64_t FrameCount() const override;
+  double FrameRate() const override;
+  int64_t NextFrame() const override;
+  int64_t KeyframeBefore(int64_t n) override;
+  int SeekBefore(int64_t n) override;
+  int DecodeNext(Image* picture) override;
+  std::string TakeNotice() override;
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// FFmpeg's own messages (warnings and worse) go to the trace from here on;
+// they come from decoder threads too. Remove puts FFmpeg's default back.
+void InstallVideoLog();
+void RemoveVideoLog();
+
+// Plays a video source on a worker thread, so the frame thread never
+// decodes: it posts the frame it wants and takes a finished one without
+// waiting. The worker keeps a ring of kRingSize converted frames (made at
+// Start, nothing allocated per frame) and serves only the newest request:
+// going forward it decodes two frames ahead; going back it decodes from the
+// keyframe before the frame to the frame, keeping the last ones; a run that
+// no longer leads to the newest request is dropped after every frame.
+class VideoPlayer {
+ public:
+  static constexpr int kRingSize = 3;
+
+  VideoPlayer() = default;
+  ~VideoPlayer() { Stop(); }
+  VideoPlayer(const VideoPlayer&) = delete;
+  VideoPlayer& operator=(const VideoPlayer&) = delete;
+
+  // Takes the source, makes the ring and starts the worker. 0 or -1.
+  int Start(std::unique_ptr<VideoFrameSource> source);
+  // Waits for the frame being decoded, then ends the worker; the source goes.
+  void Stop();
+  bool Running() const { return worker_.joinable(); }
+  uint32_t Width() const { return width_; }
+  uint32_t Height() const { return height_; }
+
+  // The frame wanted now (replaces any earlier request).
+  void Post(int64_t frame);
+  enum class Take { kNotReady, kReady, kFailed };
+  // When frame `frame` is finished, calls `copy` with its picture (the ring
+  // slot is kept from the worker meanwhile) and returns kReady; kFailed when
+  // it could not be decoded; kNotReady at once otherwise. With a positive
+  // `wait_seconds` waits at most that long for it.
+  template <class Copy>
+  Take TakeFrame(int64_t frame, Copy&& copy, double wait_seconds = 0.0) {
+    int slot = -1;
+    Take result = Acquire(frame, wait_seconds, &slot);
+    if (result == Take::kReady) {
+      copy(ring_[static_cast<size_t>(slot)].picture);
+      Release(slot);
+    }
+    return result;
+  }
+  // Messages the source raised since the last call (the worker never
+  // raises messages itself).
+  std::string TakeNotice();
+
+  // Counters for tests and benchmarks.
+  int64_t Decoded() const;    // frames decoded, converted or not
+  int64_t Converted() const;  // frames converted into the ring
+  int64_t Seeks() const;
+
+  // Stops every running player (Server shutdown, before the render layer
+  // goes).
+  static void StopAll();
+
+ private:
+  struct Slot {
+    Image picture;
+    int64_t frame = -1;
+    bool failed = false;
+    int readers = 0;
+  };
+  Take Acquire(int64_t frame, double wait_seconds, int* slot);
+  void Release(int slot);
+  void Run();
+  // With mutex_ held: the slot holding `frame`, or -1.
+  int FindLocked(int64_t frame) const;
+  // Decodes (and converts when `keep`) the source's next frame into a ring
+  // slot. Returns the frame number decoded.
+  int64_t DecodeOne(bool keep, int64_t target);
+
+  std::unique_ptr<VideoFrameSource> source_;
+  Slot ring_[kRingSize];
+  uint32_t width_ = 0, height_ = 0;
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;   // a request or stop for the worker
+  std::condition_variable ready_;  // a frame finished
+  int64_t request_ = -1;
+  int64_t last_request_ = -1;  // the worker's previous target
+  bool going_forward_ = true;  // the requests' direction
+  bool stopping_ = false;
+  std::string notice_;
+  int64_t decoded_ = 0, converted_ = 0, seeks_ = 0;
+  std::thread worker_;
+};
 
 }  // namespace media

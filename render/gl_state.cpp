@@ -266,7 +266,12 @@ void StateCache::BindTexture(int unit, GLenum target, GLuint texture) {
   VJ_GL(glBindTexture(target, texture));
 }
 
-void StateCache::BindTextureForEdit(GLenum target, GLuint texture) { BindTexture(kMaxUnits, target, texture); }
+// Edits apply to the active unit's texture: the edit unit must be active
+// even when the texture is bound there already.
+void StateCache::BindTextureForEdit(GLenum target, GLuint texture) {
+  ActiveUnit(kMaxUnits);
+  BindTexture(kMaxUnits, target, texture);
+}
 
 void StateCache::BindSampler(int unit, GLuint sampler) {
   if (samplers_[unit] == sampler) return;

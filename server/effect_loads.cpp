@@ -11,8 +11,9 @@
 //   read script  waits for the text
 //   open         parses the script and reads the effect's material scripts;
 //                then every FXINSTANCE statement's class lists what it will
-//                read (FxClass::Prepare: the IMAGE class its pictures), and
-//                those files are resolved here and queued for decoding
+//                read (FxClass::Prepare: the IMAGE class its pictures, the
+//                VIDEOSTREAM class its videos), and those files are
+//                resolved here and queued for decoding or opening
 //   instantiate  one instance per step; an IMAGE instance gets its picture
 //                ids at once, the pictures still on their way
 //   upload       the decoded pictures are converted and uploaded a strip of
@@ -39,11 +40,13 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "app/core/core.h"
 #include "fx/effect.h"
 #include "fx/image_effect.h"
 #include "fx/loading.h"
+#include "fx/video_effect.h"
 #include "net/link.h"
 #include "server/server_internal.h"
 
@@ -65,6 +68,7 @@ struct LoadJob {
   std::string script_key;
   size_t next_statement = 0;
   uint64_t failures_at_start = 0;
+  std::vector<std::string> videos;  // loader keys of the videos being opened
 };
 
 struct Loads {
@@ -122,6 +126,10 @@ void PrepareInstances(LoadJob* job) {
     record->Prepare(arguments, &preparation);
     for (const std::string& picture : preparation.pictures)
       fx::PrepareImageTexture(&g_loads.loader, job->id, picture.c_str());
+    for (const std::string& video : preparation.videos) {
+      std::string key = fx::PrepareVideo(&g_loads.loader, job->id, video.c_str());
+      if (!key.empty()) job->videos.push_back(key);
+    }
   }
 }
 
@@ -181,6 +189,14 @@ Outcome RunJob(LoadJob* job, const std::function<bool()>& keep_going, bool wait)
         break;
       }
       case Stage::kInstantiate: {
+        // Instances take their videos opened: wait for the loader first.
+        bool opening = false;
+        for (const std::string& key : job->videos) {
+          if (g_loads.loader.Query(key) != fx::Loader::State::kPending) continue;
+          if (!wait) opening = true;
+          else g_loads.loader.Wait(key);
+        }
+        if (opening) return Outcome::kRunning;
         int made;
         {
           InEffectFolder folder(job->entry);

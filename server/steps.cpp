@@ -8,6 +8,7 @@
 // the Server runs; each effect pushes its own library over it while it
 // loads and draws.
 #include "fx/image_effect.h"
+#include "media/media.h"
 #include "render/materials.h"
 #include "server/server_internal.h"
 
@@ -46,13 +47,22 @@ int InitImageManager() {
   return fx::StartImageManager();
 }
 int InitMetaballs() { return NothingToDo("Metaballs"); }
-int InitVideoStreams() { return NothingToDo("Video stream system"); }
+// FFmpeg's own messages go to the trace from here on.
+int InitVideoStreams() {
+  media::InstallVideoLog();
+  core::Trace("SERVER: Video stream system: FFmpeg's messages go to the trace.\n");
+  return 0;
+}
 
 void FlushRenderQueue() {
   if (g_shader_system) render::FlushRenderQueue();
 }
 
-void ShutdownVideo() {}
+// Every player's worker ends before the render layer goes.
+void ShutdownVideo() {
+  media::VideoPlayer::StopAll();
+  media::RemoveVideoLog();
+}
 void ShutdownImageManager() { fx::ShutdownImageManager(); }
 
 void ShutdownMaterials() {

@@ -14,6 +14,7 @@
 #include "client/panel.h"
 #include "fx/effect.h"
 #include "fx/timing.h"
+#include "fx/video_effect.h"
 #include "net/wire.h"
 #include "render/device.h"
 #include "render/display.h"
@@ -58,6 +59,7 @@ class DemoServer : public ::testing::Test {
     core::SetTraceFile((dir / "trace.txt").c_str());
     fx::StartTiming();
     fx::RegisterEffectClasses();
+    fx::SetVideoExactFrames(true);  // pictures from the frame's own time, as under --fps
     server::ServerOptions options;
     options.headless = true;
     options.port = 0;
@@ -69,6 +71,7 @@ class DemoServer : public ::testing::Test {
   }
   void TearDown() override {
     server::ShutdownServer();
+    fx::SetVideoExactFrames(false);
     core::MarkStartupFinished(false);
     fx::StopTiming();
     core::SetTraceFile(nullptr);
@@ -155,7 +158,7 @@ std::string CheckFormula(const Picture& p, const Picture& q, const Picture& got,
 double AlphaOf(float factor) { return std::floor(factor * 255.0f) / 255.0; }
 
 TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP", "ORBIT"}) {
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT"}) {
     SCOPED_TRACE(name);
     ASSERT_GE(EffectId(name), 0);
     // Half a second in: every demo effect shows something by then.
@@ -164,6 +167,12 @@ TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
   }
   core::FlushTrace();
   EXPECT_THAT(testing_support::ReadFile(dir / "trace.txt"), testing::Not(testing::HasSubstr("Failed")));
+}
+
+TEST_F(DemoServer, TheVideoMovesOn) {
+  const Picture first = Compose({{"VIDEO"}}, 0.04);
+  const Picture later = Compose({{"VIDEO"}}, 1.2);
+  EXPECT_GT(std::abs(MeanLevel(first) - MeanLevel(later)), 4.0);
 }
 
 TEST_F(DemoServer, DemoDecksComposeByTheMixersFormulas) {
@@ -250,13 +259,13 @@ class DemoPanel : public DemoServer {
 
 TEST_F(DemoPanel, PanelLoadsTheDemoAndRecallsThePreset) {
   ASSERT_EQ(panel.Connect("127.0.0.1:" + std::to_string(server::ServerPort())), 0);
-  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 7; })) << panel.status();
+  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 8; })) << panel.status();
 
   // Select every effect of the upper list and press "V Load".
   for (const client::ListItem& item : panel.unloaded_list()) panel.SelectUnloaded(item.number, true);
   panel.LoadSelected();
-  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 7; }));
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "WARP", "ORBIT"})
+  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 8; }));
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT"})
     EXPECT_TRUE(PanelHasLog(std::string("Loaded effect ") + name)) << name;
 
   // The demo preset, binding D: four decks.

@@ -73,23 +73,6 @@ TEST_F(EffectTest, LookupIsExactAndANewClassGoesToTheHead) {
   EXPECT_EQ(RegistryNames()[1], "FILTER");
 }
 
-TEST_F(EffectTest, BuiltInClassesFailToLoadWithATraceLineSoTheirEffectFailsToLoad) {
-  // IMAGE, SOUNDSYNCER, FILTER and 3DSCENE exist (their own tests).
-  for (const char* name : {"VIDEOSTREAM"}) {
-    messages.clear();
-    core::ResetRuntimeMessages();
-    fx::FxScript script;
-    std::string text = std::string("FXINSTANCE X ") + name + " data/some.file\n";
-    ASSERT_EQ(script.Open(text.c_str(), true), 0);
-    EXPECT_EQ(script.InstantiateAll(), -1) << name;
-    EXPECT_TRUE(script.Instances().empty());
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], "Failed to instantiate effect X");
-    std::string trace = TakeTrace();
-    EXPECT_NE(trace.find(std::string("FX: class ") + name + " is not available"), std::string::npos) << trace;
-  }
-}
-
 TEST_F(EffectTest, BaseOperationsDoWhatTheBaseDoes) {
   Plain plain;
   EXPECT_EQ(plain.Load("NAME", "ARGS"), 0);

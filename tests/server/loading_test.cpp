@@ -13,6 +13,7 @@
 #include "bench/support/jpeg_out.h"
 #include "fx/image_effect.h"
 #include "server/server_internal.h"
+#include "tests/media/video_clips.h"
 #include "tests/server/server_fixture.h"
 
 namespace server_test {
@@ -252,6 +253,48 @@ TEST_F(BackgroundLoad, BrokenEffectsFailWithoutStoppingTheShow) {
   EXPECT_THAT(FakeClient::Logs(client.others), Contains("Effect WIDE: Error loading data/images/00"));  // too wide
   EXPECT_NE(server::FindEffect(EffectId("GOOD"))->script, nullptr);
   EXPECT_FALSE(server::FindEffect(EffectId("GOOD"))->loading);
+}
+
+// Videos open on the loader thread: two instances of one file each get their
+// own copy, and a file that is no video fails its effect with the open
+// message while the show goes on.
+TEST_F(BackgroundLoad, VideosOpenBesideTheShowAndBadOnesFailTheirEffect) {
+  MakeEffect("good", "good");
+  for (const char* folder : {"clips", "badclip"}) testing_support::MakeDirs(dir / (std::string("effects/") + folder + "/data/videos"));
+  ASSERT_EQ(video_test::MakeBitsClip(dir / "effects/clips/data/videos/clip.avi", "-c:v mjpeg -q:v 3 -pix_fmt yuvj420p"), 0);
+  testing_support::WriteFile(dir / "effects/clips/data/script.txt",
+                             "FXINSTANCE A VIDEOSTREAM clip.avi\nFXINSTANCE B VIDEOSTREAM clip.avi\n"
+                             "FXSTART A\nFXSTART B\nFXCOMMAND B BLEND ADDITIVE\nSYNCTIME 4\n");
+  testing_support::WriteFile(dir / "effects/badclip/data/videos/notes.avi", "not a video\n");
+  testing_support::WriteFile(dir / "effects/badclip/data/script.txt", "FXINSTANCE A VIDEOSTREAM notes.avi\nFXSTART A\n");
+  FakeClient client;
+  StartInBackground(&client, 0.004);
+  PutOnDeck(0, "GOOD");
+  client.Send(net::LoadEffectMessage(EffectId("CLIPS"), true));
+  int frames = 0;
+  ASSERT_NE(AwaitStatus(&client, EffectId("CLIPS"), &frames), nullptr);
+  client.Send(net::LoadEffectMessage(EffectId("BADCLIP"), true));
+  ASSERT_TRUE(testing_support::WaitUntil(
+      [&] {
+        Frame();
+        while (auto message = net::ReceiveNetMessage(&client.link)) client.others.push_back(std::move(message));
+        return !server::FindEffect(EffectId("BADCLIP"))->loading;
+      },
+      30.0));
+  for (int i = 0; i < 3; ++i) Frame();
+  while (auto message = net::ReceiveNetMessage(&client.link)) client.others.push_back(std::move(message));
+  EXPECT_THAT(FakeClient::Logs(client.others), Contains("Loaded effect CLIPS"));
+  EXPECT_EQ(server::FindEffect(EffectId("CLIPS"))->script->Instances().size(), 2u);
+  for (const char* instance : {"A", "B"})
+    EXPECT_THAT(Trace(), HasSubstr(std::string("VIDEO: ") + instance +
+                                   " data/videos/CLIP.AVI takes the copy opened beside the show"));
+  EXPECT_THAT(FakeClient::Logs(client.others),
+              Contains("Effect BADCLIP: AVIStreamOpenFromFile failed for data/videos/NOTES.AVI: pcFile"));
+  EXPECT_THAT(FakeClient::Logs(client.others), Contains("Failed to load effect BADCLIP"));
+  EXPECT_EQ(server::FindEffect(EffectId("BADCLIP"))->script, nullptr);
+  PutOnDeck(1, "CLIPS");
+  for (int i = 0; i < 3; ++i) Frame();
+  EXPECT_TRUE(server::LastTickDrewDeck());
 }
 
 // A loader thread the system refuses fails that load with a message; the
