@@ -91,24 +91,24 @@ namespace scene::internal {
 
 std::unique_ptr<ProceduralObject> MakeKind(Scene* scene, uint32_t kind, int32_t file_index, const Vec3& position,
                                            const Quat& rotation, render::ShaderHandle material) {
-  (void)scene;
-  return std::make_unique<PlaceholderObject>(kind, file_index, position, rotation, material);
+  const SceneObject* object = scene->ObjectAt(file_index);
+  switch (kind) {
+    case PROCEDURAL_PARTICLE:
+      return std::make_unique<ParticleSystem>(file_index, position, rotation, material,
+                                              object ? std::string_view(object->name) : std::string_view());
+    default:
+      return std::make_unique<PlaceholderObject>(kind, file_index, position, rotation, material);
+  }
 }
 
 void DrawKind(uint32_t kind, const ProceduralDrawContext& ctx) {
-  (void)kind;
-  (void)ctx;
+  switch (kind) {
+    case PROCEDURAL_PARTICLE:
+      DrawParticles(ctx);
+      break;
+    default:
+      break;
+  }
 }
 
 }  // namespace scene::internal
-
-namespace scene {
-
-int SetParticleParams(Scene* scene, std::string_view name, std::string_view text) {
-  (void)scene;
-  (void)name;
-  (void)text;
-  return -1;
-}
-
-}  // namespace scene

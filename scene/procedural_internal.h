@@ -2,7 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "render/layer.h"
 
 #include "scene/procedural.h"
 
@@ -14,5 +20,57 @@ std::unique_ptr<ProceduralObject> MakeKind(Scene* scene, uint32_t kind, int32_t 
                                            const Quat& rotation, render::ShaderHandle material);
 // Draws every object of `kind` of the context's scene.
 void DrawKind(uint32_t kind, const ProceduralDrawContext& ctx);
+
+// --- particle systems ----------------------------------------------------------
+
+inline constexpr uint32_t kParticleBatch = 1000;         // squares per draw
+inline constexpr int kMaxParticleRate = 10000;           // per second
+inline constexpr int64_t kMaxLiveParticles = 65000;      // per system: the youngest
+
+struct ParticleParams {
+  float size = 1.0f;
+  float lifetime = 3.0f;
+  float rate = 50.0f;  // particles per second
+  float vx = 0.0f, vy = 10.0f, vz = 0.0f;
+  float ax = 0.0f, ay = 0.0f, az = 0.0f;
+  float fade_start = 0.8f;
+  float disc = 10.0f;
+  // Seconds between emissions: 1 / rate capped at kMaxParticleRate; a rate
+  // <= 0 or not finite gives 1,000,000.
+  double Interval() const;
+};
+
+class ParticleSystem : public PlaceholderObject {
+ public:
+  ParticleSystem(int32_t file_index, const Vec3& position, const Quat& rotation, render::ShaderHandle material,
+                 std::string_view name);
+  void ResetPlayback() override { params_ = ParticleParams(); }
+  ParticleParams& Params() { return params_; }
+  const ParticleParams& Params() const { return params_; }
+  const std::string& Name() const { return name_; }
+  uint64_t Seed() const { return seed_; }
+  // The squares alive at `now` (animation time t), four world-space
+  // vertices each, oldest first, facing along right/up. Returns the count.
+  size_t BuildSquares(const Scene& scene, double now, double t, const Vec3& right, const Vec3& up,
+                      std::vector<render::RenderVertex>* out) const;
+
+ private:
+  ParticleParams params_;
+  std::string name_;
+  uint64_t seed_;
+};
+
+// FNV-1a of the name.
+uint64_t NameSeed(std::string_view name);
+// Random number i (0..3) of emission k: 15 bits × 32769 / 2^30.
+float ParticleRandom(uint64_t seed, int64_t k, int i);
+// Tests replace the random numbers (an empty function restores them).
+void SetParticleRandomSeam(std::function<float(uint64_t, int64_t, int)> seam);
+// Called with the square count of every particle draw (tests).
+void SetParticleBatchObserver(std::function<void(uint32_t)> observer);
+void NoteParticleBatch(uint32_t squares);
+// Streams world-space squares in batches through the shared buffers.
+void StreamSquares(const std::vector<render::RenderVertex>& squares);
+void DrawParticles(const ProceduralDrawContext& ctx);
 
 }  // namespace scene::internal
