@@ -106,6 +106,12 @@ void DrawKind(uint32_t kind, const ProceduralDrawContext& ctx) {
     case PROCEDURAL_PARTICLE:
       DrawParticles(ctx);
       break;
+    case PROCEDURAL_SPHERICAL:
+      DrawSphericals(ctx);
+      break;
+    case PROCEDURAL_DISTORTBALL:
+      DrawDistortBalls(ctx);
+      break;
     default:
       break;
   }

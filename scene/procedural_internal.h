@@ -73,4 +73,29 @@ void NoteParticleBatch(uint32_t squares);
 void StreamSquares(const std::vector<render::RenderVertex>& squares);
 void DrawParticles(const ProceduralDrawContext& ctx);
 
+// --- surfaces -------------------------------------------------------------------
+
+inline constexpr int kSphericalSide = 76;
+inline constexpr int kDistortSide = 40;
+
+// Per vertex the sum of its triangles' unnormalised face normals,
+// normalised; (0, 1, 0) where that sum is zero.
+void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices);
+
+struct SphericalBlend {
+  int shape = 0;       // 0..6
+  float blend = 0.0f;  // toward shape + 1 (mod 7)
+};
+SphericalBlend SphericalBlendAt(double now);
+// The blended 76 × 76 grid (rows v, columns u) at now, cached per now.
+const std::vector<render::RenderVertex>& SphericalVertices(double now);
+const std::vector<uint16_t>& SphericalIndexList();
+const std::vector<uint16_t>& DistortIndexList();
+// The uniform cubic B-spline over six controls at s (clamped to [0, 1]).
+float BSpline6(const float c[6], float s);
+// The 40 × 40 distort-ball grid at animation time t.
+void BuildDistortBall(double t, std::vector<render::RenderVertex>* vertices);
+void DrawSphericals(const ProceduralDrawContext& ctx);
+void DrawDistortBalls(const ProceduralDrawContext& ctx);
+
 }  // namespace scene::internal
