@@ -96,6 +96,10 @@ std::unique_ptr<ProceduralObject> MakeKind(Scene* scene, uint32_t kind, int32_t 
     case PROCEDURAL_PARTICLE:
       return std::make_unique<ParticleSystem>(file_index, position, rotation, material,
                                               object ? std::string_view(object->name) : std::string_view());
+    case PROCEDURAL_SPIKETUBE:
+      return MakeSpikeTube(file_index, position, rotation, material);
+    case PROCEDURAL_BOLASYNC:
+      return MakeBolaSync(file_index, position, rotation, material);
     default:
       return std::make_unique<PlaceholderObject>(kind, file_index, position, rotation, material);
   }
@@ -111,6 +115,12 @@ void DrawKind(uint32_t kind, const ProceduralDrawContext& ctx) {
       break;
     case PROCEDURAL_DISTORTBALL:
       DrawDistortBalls(ctx);
+      break;
+    case PROCEDURAL_SPIKETUBE:
+      DrawSpikeTubes(ctx);
+      break;
+    case PROCEDURAL_BOLASYNC:
+      DrawBolaSyncs(ctx);
       break;
     default:
       break;

@@ -98,4 +98,38 @@ void BuildDistortBall(double t, std::vector<render::RenderVertex>* vertices);
 void DrawSphericals(const ProceduralDrawContext& ctx);
 void DrawDistortBalls(const ProceduralDrawContext& ctx);
 
+// --- spike tubes and bola syncs -------------------------------------------------
+
+inline constexpr int kSpikeSteps = 30;  // test spheres each way
+inline constexpr int kSpikeRings = 31;
+inline constexpr int kBolaRings = 76;
+inline constexpr int kBolaRingVertices = 77;
+
+std::unique_ptr<ProceduralObject> MakeSpikeTube(int32_t file_index, const Vec3& position, const Quat& rotation,
+                                                render::ShaderHandle material);
+std::unique_ptr<ProceduralObject> MakeBolaSync(int32_t file_index, const Vec3& position, const Quat& rotation,
+                                               render::ShaderHandle material);
+// The ring radius at x and tube time tau.
+float SpikeRadius(double x, double tau);
+// Ring positions (multiples of 8, ascending, at most 31, the nearest to
+// cam_x) over the stretch whose test centres `visible` accepts.
+void SpikeRingPositions(double cam_x, const std::function<bool(double)>& visible, std::vector<double>* rings);
+void BuildSpikeTube(const std::vector<double>& rings, double tau, std::vector<render::RenderVertex>* vertices,
+                    std::vector<uint16_t>* indices);
+
+// Sound bands of the last 76 program frames, newest first from `newest`.
+struct BolaHistory {
+  float entries[kBolaRings][kSoundBands] = {};
+  int newest = 0;
+  float last_stamp = 0.0f;
+  bool filled = false;
+  // One entry per frame stamp: a second push with the same stamp is
+  // ignored. Non-finite values count as 0.
+  void Push(float stamp, const float* bands);
+};
+void BuildBolaSync(const BolaHistory& history, std::vector<render::RenderVertex>* vertices);
+BolaHistory* BolaHistoryOf(ProceduralObject* object);
+void DrawSpikeTubes(const ProceduralDrawContext& ctx);
+void DrawBolaSyncs(const ProceduralDrawContext& ctx);
+
 }  // namespace scene::internal
