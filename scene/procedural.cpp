@@ -100,6 +100,8 @@ std::unique_ptr<ProceduralObject> MakeKind(Scene* scene, uint32_t kind, int32_t 
       return MakeSpikeTube(file_index, position, rotation, material);
     case PROCEDURAL_BOLASYNC:
       return MakeBolaSync(file_index, position, rotation, material);
+    case PROCEDURAL_TRAUMA:
+      return MakeTrauma(scene, file_index, position, rotation);
     default:
       return std::make_unique<PlaceholderObject>(kind, file_index, position, rotation, material);
   }
@@ -121,6 +123,9 @@ void DrawKind(uint32_t kind, const ProceduralDrawContext& ctx) {
       break;
     case PROCEDURAL_BOLASYNC:
       DrawBolaSyncs(ctx);
+      break;
+    case PROCEDURAL_TRAUMA:
+      DrawTraumas(ctx);
       break;
     default:
       break;

@@ -132,4 +132,35 @@ BolaHistory* BolaHistoryOf(ProceduralObject* object);
 void DrawSpikeTubes(const ProceduralDrawContext& ctx);
 void DrawBolaSyncs(const ProceduralDrawContext& ctx);
 
+// --- the trauma tube -------------------------------------------------------------
+
+inline constexpr int kTraumaRings = 64;
+inline constexpr int kTraumaRingVertices = 48;
+
+struct TraumaVertex {
+  float x, y, z;
+  uint32_t diffuse;
+  float u0, v0, u1, v1;
+};
+static_assert(sizeof(TraumaVertex) == 32);
+inline constexpr uint32_t kFvfTraumaVertex = render::FVF_XYZ | render::FVF_DIFFUSE | render::FVF_TEX2;
+
+// The grey of the height image (0..1), any size; empty without an image.
+struct TraumaHeights {
+  uint32_t width = 0, height = 0;
+  std::vector<float> grey;
+  // Bilinear, wrapping; 0.5 without an image.
+  float At(double u, double v) const;
+};
+// 0, or -1 after showing the missing-image message.
+int LoadTraumaHeights(const char* path, TraumaHeights* out);
+void BuildTrauma(const TraumaHeights& heights, double tau, std::vector<TraumaVertex>* vertices);
+const std::vector<uint16_t>& TraumaIndexList();
+std::unique_ptr<ProceduralObject> MakeTrauma(Scene* scene, int32_t file_index, const Vec3& position,
+                                             const Quat& rotation);
+void DrawTraumas(const ProceduralDrawContext& ctx);
+// Called for every trauma pass drawn (tests).
+void SetTraumaDrawObserver(std::function<void(render::ShaderHandle, int)> observer);
+void NoteTraumaDraw(render::ShaderHandle shader, int pass);
+
 }  // namespace scene::internal

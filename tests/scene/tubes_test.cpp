@@ -73,3 +73,27 @@ TEST(BolaSync, NewestRingFollowsTheBandsOncePerFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Trauma, GridAndFlatTubeWithoutImage) {
+  using namespace scene::internal;
+  TraumaHeights none;
+  std::vector<TraumaVertex> v;
+  BuildTrauma(none, 0.0, &v);
+  ASSERT_EQ(v.size(), 3072u);
+  EXPECT_EQ(TraumaIndexList().size() / 3, 5922u);
+  for (const TraumaVertex& p : v) ASSERT_NEAR(std::sqrt(p.x * p.x + p.y * p.y), 32.0f, 1e-3);  // h = 0.5
+  EXPECT_EQ(v[0].diffuse, 0xFFBFBFBFu);  // 255 · 1 · 0.75
+  EXPECT_NEAR(v.back().z, 400.0f, 1e-3);
+  // Any image size: a 3 × 1 image wraps bilinearly.
+  TraumaHeights h;
+  h.width = 3;
+  h.height = 1;
+  h.grey = {0.0f, 1.0f, 0.5f};
+  EXPECT_NEAR(h.At(1.0 / 6.0, 0.0), 0.5f, 1e-6);
+  EXPECT_NEAR(h.At(5.0 / 6.0, 0.0), 0.25f, 1e-6);  // between the last and the first
+  EXPECT_NEAR(h.At(-1.0 / 3.0, 7.0), 0.5f, 1e-6);
+}
+
+}  // namespace
