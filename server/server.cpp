@@ -84,6 +84,7 @@ void TearDown() {
   ReleaseCatalogue();
   internal::ShutdownVideo();
   internal::ShutdownImageManager();
+  internal::ShutdownMetaballs();
   internal::ShutdownMaterials();
   internal::ShutdownRenderQueue();
   internal::ReleaseScratchTargets();

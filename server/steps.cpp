@@ -9,6 +9,7 @@
 // loads and draws.
 #include "fx/image_effect.h"
 #include "render/materials.h"
+#include "scene/metaballs.h"
 #include "server/server_internal.h"
 
 namespace server::internal {
@@ -45,7 +46,10 @@ int InitImageManager() {
   core::Trace("SERVER: Initializing image manager.\n");
   return fx::StartImageManager();
 }
-int InitMetaballs() { return NothingToDo("Metaballs"); }
+int InitMetaballs() {
+  core::Trace("SERVER: Initializing metaballs.\n");
+  return scene::InitMetaballs();
+}
 int InitVideoStreams() { return NothingToDo("Video stream system"); }
 
 void FlushRenderQueue() {
@@ -54,6 +58,7 @@ void FlushRenderQueue() {
 
 void ShutdownVideo() {}
 void ShutdownImageManager() { fx::ShutdownImageManager(); }
+void ShutdownMetaballs() { scene::FreeMetaballs(); }
 
 void ShutdownMaterials() {
   if (g_materials_pushed && render::CurrentShaderManager() == &g_materials) render::PopShaderManager();
