@@ -126,7 +126,13 @@ struct DrawRequest {
   double now = 0.0;
   // Mirrors are reflected while it is above 0.
   int mirror_budget = 1;
+  // The sound analysis bola syncs follow (kSoundBands values, nullptr:
+  // silence). Copied into the pass; it need not outlive Draw.
+  const float* sound_bands = nullptr;
 };
+
+// The band maxima of the sound spectrum handed to the scene.
+inline constexpr int kSoundBands = 13;
 
 // One frame of the scene (see the top of this file).
 void Draw(Scene* scene, const DrawRequest& request);
@@ -146,8 +152,11 @@ enum class ProceduralStage {
 struct ProceduralDrawContext {
   Scene* scene = nullptr;
   double time = 0.0;  // the animation time sampled
+  double now = 0.0;   // the draw request's script time
   const Matrix* view = nullptr;
   Vec3 eye;
+  Matrix orientation = Matrix::Identity();  // the pass camera: rows right, up, forward
+  const float* sound_bands = nullptr;        // kSoundBands values, or nullptr
 };
 // Installs the drawer (an empty function removes it).
 void SetProceduralDrawer(std::function<void(ProceduralStage, const ProceduralDrawContext&)> drawer);

@@ -31,6 +31,8 @@ struct PassContext {
   const render::Light* light = nullptr;   // the shadow pass's light
   std::deque<render::DrawItem> items;     // queued until the pass flushes
   int handed_on = 0;
+  double now = 0.0;                       // the request's script time
+  const float* sound_bands = nullptr;     // the request's bands (nullptr: none)
 };
 
 // Puts back, on every exit of Draw, what the caller relies on: no queued

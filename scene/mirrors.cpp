@@ -192,6 +192,8 @@ void DrawReflection(PassContext* ctx, const Plane& plane, const std::vector<Vec3
   inner.device = ctx->device;
   inner.manager = ctx->manager;
   inner.mirror_budget = ctx->mirror_budget - 1;
+  inner.now = ctx->now;
+  inner.sound_bands = ctx->sound_bands;
   inner.pv = ctx->pv;
   inner.pv.view = scene::Multiply(r, ctx->pv.view);
   FrustumPlanes(scene::Multiply(inner.pv.view, inner.pv.projection), inner.pv.planes);

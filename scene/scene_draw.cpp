@@ -307,8 +307,11 @@ void CallProcedurals(const PassContext& ctx, ProceduralStage stage) {
   ProceduralDrawContext pdc;
   pdc.scene = ctx.scene;
   pdc.time = ctx.scene->evaluated_time;
+  pdc.now = ctx.now;
   pdc.view = &ctx.pv.view;
   pdc.eye = ctx.pv.eye;
+  pdc.orientation = ctx.pv.orientation;
+  pdc.sound_bands = ctx.sound_bands;
   g_procedural_drawer(stage, pdc);
 }
 
@@ -434,6 +437,8 @@ void Draw(Scene* scene, const DrawRequest& request) {
   ctx.manager = manager;
   ctx.pv = internal::PassViewOf(view);
   ctx.mirror_budget = request.mirror_budget;
+  ctx.now = request.now;
+  ctx.sound_bands = request.sound_bands;
   render::SetCurrentCamera(&view);
   internal::DrawPass(&ctx, request.view == nullptr, request.clear_colour);
 }
