@@ -89,6 +89,16 @@ int PolygoniseMetaballs(const MetaballBatchSink& sink);
 // it draws nothing and traces that once.
 void DrawMetaballs();
 
+// --- the scene's metaball step ---------------------------------------------------
+
+struct ProceduralDrawContext;
+// Resets the field, adds each metaball placeholder's position at the
+// pass's animation time (at most 64; the rest are traced once per scene),
+// takes the first one's material (-1: "NULL") and draws.
+void DrawMetaballPlaceholders(const ProceduralDrawContext& ctx);
+// Makes it the procedural drawer's metaball stage.
+void InstallMetaballStage();
+
 // Field evaluations of the last PolygoniseMetaballs (benchmarks).
 uint64_t MetaballFieldEvaluations();
 

@@ -48,7 +48,9 @@ int InitImageManager() {
 }
 int InitMetaballs() {
   core::Trace("SERVER: Initializing metaballs.\n");
-  return scene::InitMetaballs();
+  if (scene::InitMetaballs() != 0) return -1;
+  scene::InstallMetaballStage();
+  return 0;
 }
 int InitVideoStreams() { return NothingToDo("Video stream system"); }
 
