@@ -108,6 +108,7 @@ void TearDown() {
   ReleaseCatalogue();
   internal::ShutdownVideo();
   internal::ShutdownImageManager();
+  internal::ShutdownMetaballs();
   internal::ShutdownMaterials();
   internal::ShutdownRenderQueue();
   internal::StopVenueOutput();

@@ -241,6 +241,7 @@ int InitVideoStreams();      // a failure only warns
 void FlushRenderQueue();     // once per frame, before drawing
 void ShutdownVideo();        // the AVI library and the video stream system
 void ShutdownImageManager();
+void ShutdownMetaballs();     // frees the field's buffers
 void ShutdownMaterials();
 void ShutdownRenderQueue();
 

@@ -10,6 +10,7 @@
 #include "fx/image_effect.h"
 #include "media/media.h"
 #include "render/materials.h"
+#include "scene/metaballs.h"
 #include "server/server_internal.h"
 
 namespace server::internal {
@@ -18,11 +19,6 @@ namespace {
 render::ShaderManager g_materials;
 bool g_shader_system = false;
 bool g_materials_pushed = false;
-
-int NothingToDo(const char* step) {
-  core::Trace("SERVER: %s: nothing to set up yet.\n", step);
-  return 0;
-}
 
 }  // namespace
 
@@ -46,7 +42,12 @@ int InitImageManager() {
   core::Trace("SERVER: Initializing image manager.\n");
   return fx::StartImageManager();
 }
-int InitMetaballs() { return NothingToDo("Metaballs"); }
+int InitMetaballs() {
+  core::Trace("SERVER: Initializing metaballs.\n");
+  if (scene::InitMetaballs() != 0) return -1;
+  scene::InstallMetaballStage();
+  return 0;
+}
 // FFmpeg's own messages go to the trace from here on.
 int InitVideoStreams() {
   media::InstallVideoLog();
@@ -64,6 +65,7 @@ void ShutdownVideo() {
   media::RemoveVideoLog();
 }
 void ShutdownImageManager() { fx::ShutdownImageManager(); }
+void ShutdownMetaballs() { scene::FreeMetaballs(); }
 
 void ShutdownMaterials() {
   if (g_materials_pushed && render::CurrentShaderManager() == &g_materials) render::PopShaderManager();

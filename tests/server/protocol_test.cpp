@@ -8,6 +8,7 @@
 #include <cmath>
 #include <limits>
 
+#include "scene/metaballs.h"
 #include "tests/server/server_fixture.h"
 
 namespace server_test {
@@ -502,7 +503,7 @@ TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
                          "SERVER: Initializing display.\n",
                          "SERVER: 1 materials read from data/shaders/.\n",  // the NULL material
                          "SERVER: Initializing image manager.\n",
-                         "SERVER: Metaballs: nothing to set up yet.\n",
+                         "SERVER: Initializing metaballs.\n",
                          "SERVER: Video stream system: FFmpeg's messages go to the trace.\n",
                          "SERVER: Listening on port "};
   size_t at = 0;
@@ -519,8 +520,10 @@ TEST_F(ServerTest, StartUpStepsRunInOrderAndShutdownReleases) {
   EXPECT_EQ(render::ShaderManagerDepth(), 1);
   ASSERT_NE(render::CurrentShaderManager(), nullptr);
   EXPECT_TRUE(render::CurrentShaderManager()->Initialized());
+  EXPECT_TRUE(scene::MetaballsReady());
   int port = server::ServerPort();
   server::ShutdownServer();
+  EXPECT_FALSE(scene::MetaballsReady());
   EXPECT_EQ(render::ShaderManagerDepth(), 0);
   EXPECT_FALSE(server::ServerStarted());
   EXPECT_EQ(server::ServerTick(), 0);
