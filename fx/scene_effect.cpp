@@ -25,6 +25,7 @@
 #include "render/layer.h"
 #include "render/materials.h"
 #include "scene/draw.h"
+#include "scene/procedural.h"
 
 namespace fx {
 namespace {
@@ -158,6 +159,7 @@ int SceneEffect::Unload() {
   scene::ForgetDrawReports(&scene_);
   scene_.Clear();
   reported_.clear();
+  particle_params_.clear();
   loaded_ = false;
   for (BeatMemory& memory : memory_) memory = BeatMemory{};
   return 0;
@@ -169,6 +171,9 @@ int SceneEffect::Load(const char* name, const char* arguments) {
   argument_ = FirstArgument(arguments);
   if (argument_.empty()) return -1;  // the host reports "Failed to instantiate effect"
 
+  // Placeholders ("@PARTICLE...", "@METABALL...") become procedural
+  // objects at load.
+  scene::InstallProcedurals();
   scene::LoadOptions options;
   options.shaders = render::CurrentShaderManager();
   options.device_buffers = render::LayerDevice() != nullptr;
@@ -298,9 +303,24 @@ int SceneEffect::Command(float time, const char* command) {
   } else if (keyword == "SHADOWS") {
     scene_.shadows = w.Is(1, "ON");
   } else if (keyword == "PARTICLEPARAMS") {
-    // The particle systems take no parameters yet; the name is still
-    // checked so a typo shows.
     if (w.count < 2) return Report("needs an object name", command), 0;
+    // Replayed every frame: a system is set again only when its text
+    // changes, and a refused text is shown once (the scene says why).
+    const std::string_view rest = w.count > 2 ? std::string_view(w.word[2].data()) : std::string_view();
+    const std::string name = core::AsciiToUpper(w.word[1]);
+    for (const std::string& text : reported_)
+      if (text == command) return 0;
+    auto applied = std::find_if(particle_params_.begin(), particle_params_.end(),
+                                [&](const auto& entry) { return entry.first == name; });
+    if (applied != particle_params_.end() && applied->second == rest) return 0;
+    if (scene::SetParticleParams(&scene_, name, rest) != 0) {
+      reported_.emplace_back(command);
+      return 0;
+    }
+    if (applied == particle_params_.end())
+      particle_params_.emplace_back(name, std::string(rest));
+    else
+      applied->second = std::string(rest);
   } else if (keyword == "BEATFORWARD") {
     if (w.Is(1, "OFF")) {
       beat_forward_on_ = false;
@@ -368,6 +388,7 @@ int SceneEffect::Render(float time) {
   if (!Compose(time)) return 1;
   scene::DrawRequest request;
   request.now = time;
+  if (GetSoundSyncBands(time, sound_bands_, scene::kSoundBands) == 0) request.sound_bands = sound_bands_;
   // One flip mirrors the picture, so front faces turn the other way on
   // screen: culling (and the shadow volumes' counting) must swap too, as
   // for a reflection. Draw puts the flag back as it found it.

@@ -11,10 +11,12 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fx/effect.h"
 #include "fx/fades.h"
+#include "scene/draw.h"
 #include "scene/scene.h"
 
 namespace fx {
@@ -107,6 +109,9 @@ class SceneEffect final : public FxInstance {
   render::ShaderManager* system_shader_owner_ = nullptr;
   // Commands replay every frame: each bad one is reported once.
   std::vector<std::string> reported_;
+  // PARTICLEPARAMS applied since the load: upper-case name, numbers.
+  std::vector<std::pair<std::string, std::string>> particle_params_;
+  float sound_bands_[scene::kSoundBands] = {};
 };
 
 }  // namespace fx

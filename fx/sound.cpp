@@ -175,6 +175,24 @@ const float* GetSoundSyncSpectrum(double) {
   return s.sync_spectrum;
 }
 
+void SpectrumBands(const float* spectrum, int size, float* bands, int count) {
+  constexpr int kBands = 13;
+  for (int b = 0; b < count && b < kBands; ++b) {
+    const int first = static_cast<int>(std::lround(std::exp2(9.0 * b / kBands)));
+    const int end = std::max(first + 1, static_cast<int>(std::lround(std::exp2(9.0 * (b + 1) / kBands))));
+    float peak = 0.0f;
+    for (int i = first; i < end && i < size; ++i) peak = std::max(peak, spectrum[i]);
+    bands[b] = peak;
+  }
+}
+
+int GetSoundSyncBands(double time, float* bands, int count) {
+  const float* spectrum = GetSoundSyncSpectrum(time);
+  if (!spectrum || !bands) return -1;
+  SpectrumBands(spectrum, kSoundSyncSpectrumSize, bands, count);
+  return 0;
+}
+
 bool SoundSyncBeat(double time) {
   SoundState& s = State();
   const float* spectrum = GetSoundSyncSpectrum(time);

@@ -146,6 +146,14 @@ SoundChannel GetSoundSyncChannel();
 // it is (all zero until something was fetched). nullptr on failure.
 const float* GetSoundSyncSpectrum(double time);
 
+// `count` (at most 13) bands of a spectrum of `size` bins: band b is the
+// largest magnitude of bins round(2^(9b/13)) up to, not including,
+// round(2^(9(b+1)/13)), at least one bin.
+void SpectrumBands(const float* spectrum, int size, float* bands, int count);
+// The sound-syncer spectrum in bands; -1 (bands untouched) when there is
+// no spectrum.
+int GetSoundSyncBands(double time, float* bands, int count);
+
 // True when any of the first peak x 1024 sound-syncer magnitudes is above
 // the amplitude. A failed fetch gives false and keeps the last result.
 bool SoundSyncBeat(double time);

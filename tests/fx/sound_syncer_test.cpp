@@ -3,6 +3,7 @@
 // samples pushed into the sound layer under an injected clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -466,6 +467,29 @@ TEST_F(SoundSyncerTest, DrawingGoesThroughTheNullMaterialWhateverStatesCameBefor
   EXPECT_EQ(Named("SYNC")->Render(0.5f), 1);
   ReadPixels();
   EXPECT_TRUE(AllBlack());
+}
+
+}  // namespace
+
+namespace {
+
+// A single loud bin lights exactly the band whose bin range holds it; bin 0
+// (the constant part) and bins from 512 on belong to no band.
+TEST(SoundSyncBands, ALoudBinLightsTheBandHoldingIt) {
+  struct Case {
+    int bin;
+    int band;  // -1: none
+  };
+  const Case cases[] = {{0, -1}, {1, 0}, {2, 1}, {3, 2}, {4, 3}, {6, 3}, {7, 4},
+                        {316, 11}, {317, 12}, {511, 12}, {512, -1}, {1023, -1}};
+  for (const Case& c : cases) {
+    std::vector<float> spectrum(fx::kSoundSyncSpectrumSize, 0.01f);
+    spectrum[c.bin] = 0.9f;
+    float bands[13];
+    std::fill(std::begin(bands), std::end(bands), -1.0f);
+    fx::SpectrumBands(spectrum.data(), fx::kSoundSyncSpectrumSize, bands, 13);
+    for (int b = 0; b < 13; ++b) EXPECT_FLOAT_EQ(bands[b], b == c.band ? 0.9f : 0.01f) << c.bin << " band " << b;
+  }
 }
 
 }  // namespace
