@@ -48,6 +48,8 @@ BINDINGS = {
     "H": [("VIDEO", "NULL", 1.0, "FREE", 0.75)],
     "J": [("VIDEO", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
     "K": [("VIDEO", "NULL", 1.0, "FREE", 0.25), ("WARP", "ALPHABLEND", 0.8, "FREE", 0.75)],
+    # The metaball field under the logo.
+    "C": [("METABALLS", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
 }
 
 
