@@ -30,7 +30,7 @@ using testing_support::WaitForListeningPort;
 const std::string kBuild = VJ_BINARY_DIR;
 const std::string kDemoPreset = kBuild + "/presets/demo.HVR";
 const std::string kDemoSound = kBuild + "/data/sounds/demo_beat.wav";
-const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT"};
+const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "METABALLS"};
 
 
 std::vector<std::string> ProgramEnv(const TempDir& dir) {
@@ -134,6 +134,57 @@ TEST(DemoShow, OrbitPlaysTheSameFramesTwiceAndBackwardsReverses) {
   RgbPng reversed;
   ASSERT_TRUE(ReadRgbPng(dir / ("back/" + FrameName(kFrames - 1)), &reversed));
   EXPECT_GT(ChangedShare(last, reversed), 0.02) << "backwards play shows the forward picture";
+}
+
+// Pixels lit above the black background.
+std::vector<bool> LitRegion(const RgbPng& png) {
+  std::vector<bool> lit(png.rgb.size() / 3);
+  for (size_t i = 0; i < lit.size(); ++i)
+    lit[i] = std::max({png.rgb[3 * i], png.rgb[3 * i + 1], png.rgb[3 * i + 2]}) > 16;
+  return lit;
+}
+
+double Share(const std::vector<bool>& region) {
+  return region.empty() ? 0.0 : double(std::count(region.begin(), region.end(), true)) / double(region.size());
+}
+
+TEST(DemoShow, MetaballsPlayTheSameFramesTwiceAndTheSurfaceMoves) {
+  TempDir dir;
+  // Binding C: the metaball field under the logo, silent in the log.
+  constexpr int kFrames = 25;
+  for (const char* run : {"one", "two"}) {
+    ChildResult result = RenderOffline(dir, dir / run, "C", kFrames);
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+  }
+  for (int i = 0; i < kFrames; ++i) {
+    RgbPng a, b;
+    ASSERT_TRUE(ReadRgbPng(dir / ("one/" + FrameName(i)), &a)) << i;
+    ASSERT_TRUE(ReadRgbPng(dir / ("two/" + FrameName(i)), &b)) << i;
+    EXPECT_TRUE(a.rgb == b.rgb) << "frame " << i << " differs between two renders";
+  }
+  // The field alone (no logo over it): its lit region covers part of the
+  // picture and changes shape from one moment to the next.
+  auto bank = show::NewPresetBank();
+  net::SetRecordText(bank->bindings[0][0].decks[0].effect_name, "METABALLS");
+  bank->bindings[0][0].decks[0].mixer = net::kNullMixer;
+  ASSERT_EQ(show::SavePresetFile((dir / "alone.HVR").c_str(), *bank), 0);
+  ChildResult alone = RenderOffline(dir, dir / "alone", "A", kFrames, dir / "alone.HVR");
+  ASSERT_EQ(alone.exit_code, 0) << alone.err;
+  EXPECT_EQ(alone.err, "");
+  std::vector<std::vector<bool>> regions;
+  for (int i : {0, 8, 16, 24}) {
+    RgbPng png;
+    ASSERT_TRUE(ReadRgbPng(dir / ("alone/" + FrameName(i)), &png)) << i;
+    regions.push_back(LitRegion(png));
+    EXPECT_GT(Share(regions.back()), 0.03) << "frame " << i << ": the surface hardly shows";
+    EXPECT_LT(Share(regions.back()), 0.8) << "frame " << i << ": the surface fills the picture";
+  }
+  for (size_t k = 1; k < regions.size(); ++k) {
+    std::vector<bool> moved(regions[k].size());
+    for (size_t i = 0; i < moved.size(); ++i) moved[i] = regions[k][i] != regions[k - 1][i];
+    EXPECT_GT(Share(moved), 0.01) << "the surface's region did not change before pick " << k;
+  }
 }
 
 TEST(DemoShow, FirstBindingIsVisibleAndMovesWithinTheFirstSecond) {
@@ -309,7 +360,7 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
 std::string MakeBrokenShow(const TempDir& dir) {
   const std::string show = dir / "show";
   testing_support::MakeDirs(show + "/effects");
-  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx", "orbit", "video"}) {
+  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx", "orbit", "video", "metaballs"}) {
     const std::string target = std::string(VJ_SOURCE_DIR) + "/effects/" + name;
     EXPECT_EQ(symlink(target.c_str(), (show + "/effects/" + name).c_str()), 0) << name;
   }
