@@ -18,10 +18,14 @@ matrix). Every track loops in 8 s: each frequency is a whole number of
 turns per loop. The cache (data/scenesbin/) is made by the first load and
 is not kept in git.
 
-Usage: tools/make_metaball_demo.py [OUTPUT_DATA_FOLDER]   (default effects/metaballs/data)
+Usage: tools/make_metaball_demo.py [--balls N] [OUTPUT_DATA_FOLDER]
+  (default effects/metaballs/data; --balls N, 1..64, writes N balls instead
+  of twelve: the benchmark's variants of the scene. Balls past the twelfth
+  get seeded tracks of the same kind.)
 """
 import math
 import os
+import random
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -55,9 +59,16 @@ LISSAJOUS = [
 ]
 
 
+def lissajous(k):
+    if k < len(LISSAJOUS):
+        return LISSAJOUS[k]
+    rng = random.Random(1000 + k)
+    return tuple((rng.randint(1, 3), rng.uniform(0.0, 2 * math.pi)) for _ in range(3)) + (rng.uniform(8.0, 18.0),)
+
+
 def ball_position(k, t):
     """Ball k at time t (seconds, any: the tracks loop)."""
-    axes, amplitude = LISSAJOUS[k][:3], LISSAJOUS[k][3]
+    axes, amplitude = lissajous(k)[:3], lissajous(k)[3]
     return tuple(CENTRE[i] + amplitude * math.sin(2 * math.pi * axes[i][0] * t / LOOP_SECONDS + axes[i][1])
                  for i in range(3))
 
@@ -80,14 +91,14 @@ def tiny_mesh(mesh_id, name, position):
     return out
 
 
-def scene_text():
+def scene_text(balls):
     steps = LOOP_SECONDS * FRAME_RATE
     out = "<SCENE>\n<SCENEINFO>\n" + ints("FRAMERATE", [FRAME_RATE]) + reals("AMBIENT", (0.3, 0.3, 0.35))
     out += "</SCENEINFO>\n"
     out += ("<MATERIAL>\n" + ints("ID", [1]) + string("NAME", "METAL") + ints("DIFFUSETEXTUREID", [-1]) +
             ints("REFLECTIONTEXTUREID", [-1]) + reals("DIFFUSECOLOR", (0.8, 0.8, 0.85)) + "</MATERIAL>\n")
-    for k in range(BALLS):
-        mesh_id = 10 + k
+    for k in range(balls):
+        mesh_id = 100 + k
         out += tiny_mesh(mesh_id, "@METABALL%02d" % (k + 1), ball_position(k, 0.0))
         out += parts.controller(mesh_id, [(ball_position(k, LOOP_SECONDS * i / steps), (0, 0, 0, 1))
                                           for i in range(steps + 1)])
@@ -167,16 +178,23 @@ SYNCTIME 8
 
 
 def main():
-    data = sys.argv[1] if len(sys.argv) > 1 else os.path.join(HERE, "..", "effects", "metaballs", "data")
+    args = sys.argv[1:]
+    balls = BALLS
+    if len(args) >= 2 and args[0] == "--balls":
+        balls = int(args[1])
+        args = args[2:]
+        if not 1 <= balls <= 64:
+            sys.exit("--balls takes 1..64")
+    data = args[0] if args else os.path.join(HERE, "..", "effects", "metaballs", "data")
     for folder in ("scenes", "shaders", "textures"):
         os.makedirs(os.path.join(data, folder), exist_ok=True)
-    for k in range(BALLS):
+    for k in range(balls):
         for i in range(LOOP_SECONDS * FRAME_RATE + 1):
             p = ball_position(k, i / FRAME_RATE)
             if not all(12.0 <= c <= 52.0 for c in p):
                 sys.exit("ball %d leaves 12..52 at %s" % (k + 1, p))
     with open(os.path.join(data, "scenes", "metaballs.txt"), "w", encoding="ascii", newline="\n") as f:
-        f.write(scene_text())
+        f.write(scene_text(balls))
     with open(os.path.join(data, "shaders", "metal.txt"), "w", encoding="ascii", newline="\n") as f:
         f.write(SHADERS)
     write_tga(os.path.join(data, "textures", "METALENV.tga"), 128, environment)
