@@ -48,6 +48,8 @@ BINDINGS = {
     "H": [("VIDEO", "NULL", 1.0, "FREE", 0.75)],
     "J": [("VIDEO", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
     "K": [("VIDEO", "NULL", 1.0, "FREE", 0.25), ("WARP", "ALPHABLEND", 0.8, "FREE", 0.75)],
+    # The procedural objects over the slide show.
+    "X": [("SLIDES", "NULL", 1.0, "FREE", 0.75), ("PROCEDURAL", "ALPHABLEND", 1.0, "FREE", 0.75)],
 }
 
 
