@@ -124,6 +124,9 @@ void SubmitEachOfKind(uint32_t kind, const ProceduralDrawContext& ctx, Fill fill
 inline constexpr int kSphericalSide = 76;
 inline constexpr int kDistortSide = 40;
 
+// Two triangles per cell of a rows × columns vertex grid (row-major);
+// `reversed` turns their winding.
+std::vector<uint16_t> GridIndices(int rows, int columns, bool reversed = false);
 // Per vertex the sum of its triangles' unnormalised face normals,
 // normalised; (0, 1, 0) where that sum is zero.
 void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices);

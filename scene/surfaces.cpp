@@ -55,18 +55,6 @@ const std::vector<std::array<Vec3, kSphericalSide * kSphericalSide>>& SphericalS
   return shapes;
 }
 
-std::vector<uint16_t> GridIndices(int rows, int columns) {
-  std::vector<uint16_t> indices;
-  indices.reserve(static_cast<size_t>(rows - 1) * (columns - 1) * 6);
-  for (int i = 0; i + 1 < rows; ++i) {
-    for (int j = 0; j + 1 < columns; ++j) {
-      const uint16_t a = static_cast<uint16_t>(i * columns + j), b = static_cast<uint16_t>(a + 1);
-      const uint16_t c = static_cast<uint16_t>(a + columns), d = static_cast<uint16_t>(c + 1);
-      for (uint16_t x : {a, b, c, b, d, c}) indices.push_back(x);
-    }
-  }
-  return indices;
-}
 
 const std::vector<uint16_t>& SphericalIndices() {
   static const std::vector<uint16_t> indices = GridIndices(kSphericalSide, kSphericalSide);
@@ -78,6 +66,22 @@ const std::vector<uint16_t>& DistortIndices() {
 }
 
 }  // namespace
+
+std::vector<uint16_t> GridIndices(int rows, int columns, bool reversed) {
+  std::vector<uint16_t> indices;
+  indices.reserve(static_cast<size_t>(rows - 1) * (columns - 1) * 6);
+  for (int i = 0; i + 1 < rows; ++i) {
+    for (int j = 0; j + 1 < columns; ++j) {
+      const uint16_t a = static_cast<uint16_t>(i * columns + j), b = static_cast<uint16_t>(a + 1);
+      const uint16_t c = static_cast<uint16_t>(a + columns), d = static_cast<uint16_t>(c + 1);
+      if (reversed)
+        for (uint16_t x : {a, c, b, b, c, d}) indices.push_back(x);
+      else
+        for (uint16_t x : {a, b, c, b, d, c}) indices.push_back(x);
+    }
+  }
+  return indices;
+}
 
 void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices) {
   std::vector<Vec3> sums(vertices->size());

@@ -45,16 +45,8 @@ class BolaSync : public PlaceholderObject {
 };
 
 const std::vector<uint16_t>& BolaIndices() {
-  static const std::vector<uint16_t> indices = [] {
-    std::vector<uint16_t> out;
-    for (int i = 0; i + 1 < kBolaRings; ++i)
-      for (int j = 0; j < kBolaRingVertices - 1; ++j) {
-        const uint16_t a = static_cast<uint16_t>(i * kBolaRingVertices + j), b = static_cast<uint16_t>(a + 1);
-        const uint16_t c = static_cast<uint16_t>(a + kBolaRingVertices), d = static_cast<uint16_t>(c + 1);
-        for (uint16_t x : {a, c, b, b, c, d}) out.push_back(x);
-      }
-    return out;
-  }();
+  static const std::vector<uint16_t> indices = GridIndices(kBolaRings, kBolaRingVertices, true);
+
   return indices;
 }
 
