@@ -72,10 +72,7 @@ const FxTemplate kCommandTemplates[] = {
 constexpr const char* kSystemShaders[] = {"STENCIL", "BEAMOPAQUE", "BEAMFLARE"};
 
 constexpr int kMaxWords = 12;
-struct Words {
-  std::string_view word[kMaxWords];
-  int count = 0;
-
+struct Words : CommandWords<kMaxWords> {
   bool Is(int i, std::string_view text) const { return i < count && core::AsciiEqualNoCase(word[i], text); }
   // Word i as a finite number; false when it is missing or not one.
   bool Number(int i, float* out) const {
@@ -88,14 +85,7 @@ struct Words {
 
 Words Split(const char* text) {
   Words words;
-  const char* p = text ? text : "";
-  while (words.count < kMaxWords) {
-    while (IsCommandSeparator(*p)) ++p;
-    if (!*p) break;
-    const char* start = p;
-    while (*p && !IsCommandSeparator(*p)) ++p;
-    words.word[words.count++] = std::string_view(start, static_cast<size_t>(p - start));
-  }
+  words.Read(text);
   return words;
 }
 
