@@ -242,7 +242,7 @@ void DrawParticles(const ProceduralDrawContext& ctx) {
 
 }  // namespace internal
 
-int SetParticleParams(Scene* scene, std::string_view name, std::string_view text) {
+int SetParticleParams(Scene* scene, std::string_view name, std::string_view text, bool quiet) {
   if (!scene) return -1;
   std::string upper(name);
   for (char& c : upper)
@@ -291,7 +291,7 @@ int SetParticleParams(Scene* scene, std::string_view name, std::string_view text
     core::ShowError("PARTICLEPARAMS: no particle system is named %s", upper.c_str());
     return -1;
   }
-  if (values[2] > static_cast<float>(internal::kMaxParticleRate))
+  if (!quiet && values[2] > static_cast<float>(internal::kMaxParticleRate))
     core::ShowError("PARTICLEPARAMS %s: %g particles per second capped at %d", upper.c_str(),
                     static_cast<double>(values[2]), internal::kMaxParticleRate);
   return 0;

@@ -158,7 +158,7 @@ std::string CheckFormula(const Picture& p, const Picture& q, const Picture& got,
 double AlphaOf(float factor) { return std::floor(factor * 255.0f) / 255.0; }
 
 TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "METABALLS"}) {
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "PILLARS", "PROCEDURAL", "METABALLS"}) {
     SCOPED_TRACE(name);
     ASSERT_GE(EffectId(name), 0);
     // Half a second in: every demo effect shows something by then.
@@ -259,13 +259,13 @@ class DemoPanel : public DemoServer {
 
 TEST_F(DemoPanel, PanelLoadsTheDemoAndRecallsThePreset) {
   ASSERT_EQ(panel.Connect("127.0.0.1:" + std::to_string(server::ServerPort())), 0);
-  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 9; })) << panel.status();
+  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 11; })) << panel.status();
 
   // Select every effect of the upper list and press "V Load".
   for (const client::ListItem& item : panel.unloaded_list()) panel.SelectUnloaded(item.number, true);
   panel.LoadSelected();
-  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 9; }));
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "METABALLS"})
+  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 11; }));
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "PILLARS", "PROCEDURAL", "METABALLS"})
     EXPECT_TRUE(PanelHasLog(std::string("Loaded effect ") + name)) << name;
 
   // The demo preset, binding D: four decks.

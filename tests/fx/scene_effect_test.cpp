@@ -20,6 +20,8 @@
 #include "tests/fx/effect_fixture.h"
 #include "tests/fx/sound_fixture.h"
 #include "tests/scene/scene_text_writer.h"
+// The particle systems' parameters are only visible inside scene/.
+#include "scene/procedural_internal.h"
 
 namespace {
 
@@ -445,6 +447,43 @@ TEST_F(SceneEffectTest, SwitchesAndBadCommands) {
   for (const char* fine : {"LOAD x", "FORWARD", "2", "BEATFORWARD", "NEXTCAMERA off"})
     effect->Command(0.0f, fine);
   EXPECT_TRUE(messages.empty()) << testing::PrintToString(messages);
+}
+
+}  // namespace
+
+namespace {
+
+// Each frame's replay starts with a Reset that gives the particle systems
+// their defaults again: the script's PARTICLEPARAMS must hold on every
+// frame, a later one from its own time on, and a capped rate is reported
+// once however often it is applied again.
+TEST_F(SceneEffectTest, ParticleParamsHoldOnEveryFrameOfTheReplay) {
+  scene_test::SceneSpec room;
+  room.meshes.push_back(scene_test::Triangle(1, "@Particle01"));
+  Put("data/scenes/fountain.txt", scene_test::WriteScene(room));
+  fx::FxScript script;
+  Load(script,
+       "FXINSTANCE S 3DSCENE fountain.txt\nFXSTART S\n"
+       "FXCOMMAND S PARTICLEPARAMS @PARTICLE01 2 3 50 0 0 10 0 0 0 4\n"
+       "SYNCTIME 5\nFXCOMMAND S PARTICLEPARAMS @particle01 7 3 20000 0 0 10 0 0 0\nSYNCTIME 10\n");
+  auto* effect = dynamic_cast<fx::SceneEffect*>(script.FindInstance("S"));
+  ASSERT_NE(effect, nullptr);
+  ASSERT_EQ(effect->scene().procedurals.size(), 1u);
+  const auto& system = static_cast<const scene::internal::ParticleSystem&>(*effect->scene().procedurals[0]);
+  struct Case {
+    float t, size, rate, disc;
+  } frames[] = {{1, 2, 50, 4}, {2, 2, 50, 4}, {6, 7, 20000, 4}, {7, 7, 20000, 4}, {1, 2, 50, 4}, {6, 7, 20000, 4}};
+  messages.clear();
+  for (const Case& c : frames) {
+    clock.Advance(6.0);  // past the message sink's own repeat window
+    Frame(script, c.t);
+    EXPECT_EQ(system.Params().size, c.size) << c.t;
+    EXPECT_EQ(system.Params().rate, c.rate) << c.t;
+    EXPECT_EQ(system.Params().disc, c.disc) << c.t;
+  }
+  int capped = 0;
+  for (const std::string& m : messages) capped += m.find("capped") != std::string::npos;
+  EXPECT_EQ(capped, 1) << testing::PrintToString(messages);
 }
 
 }  // namespace
