@@ -79,8 +79,11 @@ inline constexpr int kSphericalSide = 76;
 inline constexpr int kDistortSide = 40;
 
 // Per vertex the sum of its triangles' unnormalised face normals,
-// normalised; (0, 1, 0) where that sum is zero.
-void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices);
+// normalised; (0, 1, 0) where that sum is zero. With seam_columns, the
+// vertices are rows of that many whose first and last columns coincide:
+// the two share their sum.
+void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices,
+                       int seam_columns = 0);
 
 struct SphericalBlend {
   int shape = 0;       // 0..6

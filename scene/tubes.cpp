@@ -53,7 +53,7 @@ const std::vector<uint16_t>& BolaIndices() {
       for (int j = 0; j < kBolaRingVertices - 1; ++j) {
         const uint16_t a = static_cast<uint16_t>(i * kBolaRingVertices + j), b = static_cast<uint16_t>(a + 1);
         const uint16_t c = static_cast<uint16_t>(a + kBolaRingVertices), d = static_cast<uint16_t>(c + 1);
-        for (uint16_t x : {a, c, b, b, c, d}) out.push_back(x);
+        for (uint16_t x : {a, b, c, b, d, c}) out.push_back(x);
       }
     return out;
   }();
