@@ -304,16 +304,17 @@ int SceneEffect::Command(float time, const char* command) {
     scene_.shadows = w.Is(1, "ON");
   } else if (keyword == "PARTICLEPARAMS") {
     if (w.count < 2) return Report("needs an object name", command), 0;
-    // Replayed every frame: a system is set again only when its text
-    // changes, and a refused text is shown once (the scene says why).
+    // Replayed every frame after Reset restored the systems' defaults: set
+    // again each time, quietly for the text applied last (its messages were
+    // shown then); a refused text is shown once (the scene says why).
     const std::string_view rest = w.count > 2 ? std::string_view(w.word[2].data()) : std::string_view();
     const std::string name = core::AsciiToUpper(w.word[1]);
     for (const std::string& text : reported_)
       if (text == command) return 0;
     auto applied = std::find_if(particle_params_.begin(), particle_params_.end(),
                                 [&](const auto& entry) { return entry.first == name; });
-    if (applied != particle_params_.end() && applied->second == rest) return 0;
-    if (scene::SetParticleParams(&scene_, name, rest) != 0) {
+    const bool again = applied != particle_params_.end() && applied->second == rest;
+    if (scene::SetParticleParams(&scene_, name, rest, again) != 0) {
       reported_.emplace_back(command);
       return 0;
     }

@@ -109,7 +109,7 @@ class SceneEffect final : public FxInstance {
   render::ShaderManager* system_shader_owner_ = nullptr;
   // Commands replay every frame: each bad one is reported once.
   std::vector<std::string> reported_;
-  // PARTICLEPARAMS applied since the load: upper-case name, numbers.
+  // The PARTICLEPARAMS text last applied to each name since the load.
   std::vector<std::pair<std::string, std::string>> particle_params_;
   float sound_bands_[scene::kSoundBands] = {};
 };

@@ -242,7 +242,7 @@ void DrawParticles(const ProceduralDrawContext& ctx) {
 
 }  // namespace internal
 
-int SetParticleParams(Scene* scene, std::string_view name, std::string_view text) {
+int SetParticleParams(Scene* scene, std::string_view name, std::string_view text, bool quiet) {
   if (!scene) return -1;
   std::string upper(name);
   for (char& c : upper)
@@ -260,13 +260,14 @@ int SetParticleParams(Scene* scene, std::string_view name, std::string_view text
     if (scan.status == core::NumberStatus::kNoNumber) break;
     rest.remove_prefix(scan.length);
     if (scan.status != core::NumberStatus::kOk || !std::isfinite(v) || std::fabs(v) > 3.0e38) {
-      core::ShowError("PARTICLEPARAMS %s: a value is not a finite number; nothing changes", upper.c_str());
+      if (!quiet) core::ShowError("PARTICLEPARAMS %s: a value is not a finite number; nothing changes", upper.c_str());
       return -1;
     }
     values[count++] = static_cast<float>(v);
   }
   if (count < 9) {
-    core::ShowError("PARTICLEPARAMS %s: needs nine or ten numbers, found %d; nothing changes", upper.c_str(), count);
+    if (!quiet)
+      core::ShowError("PARTICLEPARAMS %s: needs nine or ten numbers, found %d; nothing changes", upper.c_str(), count);
     return -1;
   }
   int changed = 0;
@@ -288,10 +289,10 @@ int SetParticleParams(Scene* scene, std::string_view name, std::string_view text
     ++changed;
   }
   if (changed == 0) {
-    core::ShowError("PARTICLEPARAMS: no particle system is named %s", upper.c_str());
+    if (!quiet) core::ShowError("PARTICLEPARAMS: no particle system is named %s", upper.c_str());
     return -1;
   }
-  if (values[2] > static_cast<float>(internal::kMaxParticleRate))
+  if (!quiet && values[2] > static_cast<float>(internal::kMaxParticleRate))
     core::ShowError("PARTICLEPARAMS %s: %g particles per second capped at %d", upper.c_str(),
                     static_cast<double>(values[2]), internal::kMaxParticleRate);
   return 0;

@@ -19,6 +19,7 @@
 #include "fx/timing.h"
 #include "tests/fx/effect_fixture.h"
 #include "tests/fx/sound_fixture.h"
+#include "scene/procedural_internal.h"
 #include "tests/scene/scene_text_writer.h"
 
 namespace {
@@ -403,6 +404,32 @@ TEST_F(SceneEffectTest, NextCameraAdvancesFromTheReplayedCamera) {
     Frame(chosen, t);
     EXPECT_EQ(effect->scene().CurrentCameraIndex(), camera) << t;
   }
+}
+
+// The replay resets the scene before every frame, which restores a particle
+// system's defaults: the replayed PARTICLEPARAMS must set it again each
+// frame (its capped rate reported once), and before its time the defaults
+// hold.
+TEST_F(SceneEffectTest, ParticleParamsHoldOnEveryReplayedFrame) {
+  scene_test::SceneSpec room;
+  room.meshes.push_back(scene_test::Triangle(1, "@PARTICLE01"));
+  Put("data/scenes/fountain.txt", scene_test::WriteScene(room));
+  fx::FxScript script;
+  Load(script,
+       "FXINSTANCE S 3DSCENE fountain.txt\nFXSTART S\nSYNCTIME 1\n"
+       "FXCOMMAND S PARTICLEPARAMS @PARTICLE01 2 4 20000 1 2 3 4 5 6 7\nSYNCTIME 100\n");
+  auto* effect = dynamic_cast<fx::SceneEffect*>(script.FindInstance("S"));
+  ASSERT_NE(effect, nullptr);
+  ASSERT_EQ(effect->scene().procedurals.size(), 1u);
+  const auto& system = static_cast<const scene::internal::ParticleSystem&>(*effect->scene().procedurals[0]);
+  for (float t : {0.5f, 1.5f, 2.0f, 2.5f, 0.5f, 3.0f}) {
+    Frame(script, t);
+    EXPECT_EQ(system.Params().size, t < 1.0f ? 1.0f : 2.0f) << t;
+    EXPECT_EQ(system.Params().disc, t < 1.0f ? 10.0f : 7.0f) << t;
+    core::ResetRuntimeMessages();  // repeats are not hidden by the message window
+  }
+  ASSERT_EQ(messages.size(), 1u) << testing::PrintToString(messages);
+  EXPECT_THAT(messages[0], HasSubstr("capped"));
 }
 
 TEST_F(SceneEffectTest, SwitchesAndBadCommands) {
