@@ -44,3 +44,11 @@ rm -rf "$frames"
 build/vj server --headless --port=0 --fps=25 --frames=200 --dump="$frames" \
   --audio-input=build/data/sounds/demo_beat.wav "${demo[@]}" >/dev/null
 echo "run.sh: 200 frames (8 s at 25 fps) are in $frames/ (000000.png ... 000199.png)"
+# The 3D bindings as well, each into its own folder: X, the procedural
+# objects over the slide show.
+for key in X; do
+  rm -rf "$frames-$key"
+  build/vj server --headless --port=0 --fps=25 --frames=200 --dump="$frames-$key" \
+    --audio-input=build/data/sounds/demo_beat.wav "${demo[0]}" --recall="$key" >/dev/null
+  echo "run.sh: binding $key: 200 frames in $frames-$key/"
+done

@@ -42,4 +42,24 @@ FxInstance* CreateFilterEffect(const FxClass& record);
 // Blanks and tabs split command words.
 inline bool IsCommandSeparator(char c) { return c == ' ' || c == '\t'; }
 
+// The first N words of a command, pointing into its text (which must
+// outlive them).
+template <int N>
+struct CommandWords {
+  std::string_view word[N];
+  int count = 0;
+
+  void Read(const char* text) {
+    const char* p = text ? text : "";
+    count = 0;
+    while (count < N) {
+      while (IsCommandSeparator(*p)) ++p;
+      if (!*p) break;
+      const char* start = p;
+      while (*p && !IsCommandSeparator(*p)) ++p;
+      word[count++] = std::string_view(start, static_cast<size_t>(p - start));
+    }
+  }
+};
+
 }  // namespace fx

@@ -97,10 +97,7 @@ constexpr uint32_t kRadialColour = 0xFF808080u;
 // --- words -------------------------------------------------------------------
 
 constexpr int kMaxWords = 12;
-struct Words {
-  std::string_view word[kMaxWords];
-  int count = 0;
-
+struct Words : CommandWords<kMaxWords> {
   bool Is(int i, std::string_view text) const { return i < count && word[i] == text; }
   // The number in word i; 1.0 when the word is missing (non-numbers and
   // non-finite numbers read as 0).
@@ -110,14 +107,7 @@ struct Words {
 
 Words Split(const char* text) {
   Words words;
-  const char* p = text ? text : "";
-  while (words.count < kMaxWords) {
-    while (IsCommandSeparator(*p)) ++p;
-    if (!*p) break;
-    const char* start = p;
-    while (*p && !IsCommandSeparator(*p)) ++p;
-    words.word[words.count++] = std::string_view(start, static_cast<size_t>(p - start));
-  }
+  words.Read(text);
   return words;
 }
 

@@ -56,10 +56,7 @@ constexpr const char* kImageFolder = "data/images/";
 // Up to kMaxWords words of a command or argument text, split at blanks and
 // tabs, pointing into the text.
 constexpr int kMaxWords = 8;
-struct Words {
-  std::string_view word[kMaxWords];
-  int count = 0;
-
+struct Words : CommandWords<kMaxWords> {
   bool Is(int i, std::string_view text) const { return i < count && word[i] == text; }
   // The number in word i, or `fallback` when there is no such word.
   float Number(int i, float fallback = 1.0f) const { return i < count ? ParseDecimalFloat(word[i]) : fallback; }
@@ -67,14 +64,7 @@ struct Words {
 
 Words Split(const char* text) {
   Words words;
-  const char* p = text ? text : "";
-  while (words.count < kMaxWords) {
-    while (IsCommandSeparator(*p)) ++p;
-    if (!*p) break;
-    const char* start = p;
-    while (*p && !IsCommandSeparator(*p)) ++p;
-    words.word[words.count++] = std::string_view(start, static_cast<size_t>(p - start));
-  }
+  words.Read(text);
   return words;
 }
 

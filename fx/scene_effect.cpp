@@ -72,10 +72,7 @@ const FxTemplate kCommandTemplates[] = {
 constexpr const char* kSystemShaders[] = {"STENCIL", "BEAMOPAQUE", "BEAMFLARE"};
 
 constexpr int kMaxWords = 12;
-struct Words {
-  std::string_view word[kMaxWords];
-  int count = 0;
-
+struct Words : CommandWords<kMaxWords> {
   bool Is(int i, std::string_view text) const { return i < count && core::AsciiEqualNoCase(word[i], text); }
   // Word i as a finite number; false when it is missing or not one.
   bool Number(int i, float* out) const {
@@ -88,14 +85,7 @@ struct Words {
 
 Words Split(const char* text) {
   Words words;
-  const char* p = text ? text : "";
-  while (words.count < kMaxWords) {
-    while (IsCommandSeparator(*p)) ++p;
-    if (!*p) break;
-    const char* start = p;
-    while (*p && !IsCommandSeparator(*p)) ++p;
-    words.word[words.count++] = std::string_view(start, static_cast<size_t>(p - start));
-  }
+  words.Read(text);
   return words;
 }
 
@@ -160,6 +150,7 @@ int SceneEffect::Unload() {
   scene_.Clear();
   reported_.clear();
   particle_params_.clear();
+  particle_texts_seen_.clear();
   loaded_ = false;
   for (BeatMemory& memory : memory_) memory = BeatMemory{};
   return 0;
@@ -214,7 +205,8 @@ int SceneEffect::Reset() {
   beat_forward_on_ = false;
   beat_forward_amount_ = 0.0f;
   forward_applied_ = false;
-  scene_.ResetPlayback();
+  scene_.ResetPlayback();  // particle systems back to their defaults
+  ++replay_;
   return 0;
 }
 
@@ -304,24 +296,28 @@ int SceneEffect::Command(float time, const char* command) {
     scene_.shadows = w.Is(1, "ON");
   } else if (keyword == "PARTICLEPARAMS") {
     if (w.count < 2) return Report("needs an object name", command), 0;
-    // Replayed every frame after Reset restored the systems' defaults: set
-    // again each time, quietly for the text applied last (its messages were
-    // shown then); a refused text is shown once (the scene says why).
+    // Replayed every frame after a Reset that restored the defaults: a
+    // system is set once per replay (and again when its text changes); a
+    // refused text is shown once (the scene says why), a capped rate only
+    // the first time its text is applied.
     const std::string_view rest = w.count > 2 ? std::string_view(w.word[2].data()) : std::string_view();
     const std::string name = core::AsciiToUpper(w.word[1]);
     for (const std::string& text : reported_)
       if (text == command) return 0;
     auto applied = std::find_if(particle_params_.begin(), particle_params_.end(),
-                                [&](const auto& entry) { return entry.first == name; });
-    const bool again = applied != particle_params_.end() && applied->second == rest;
-    if (scene::SetParticleParams(&scene_, name, rest, again) != 0) {
+                                [&](const AppliedParams& entry) { return entry.name == name; });
+    if (applied != particle_params_.end() && applied->text == rest && applied->replay == replay_) return 0;
+    const std::string seen_key = name + " " + std::string(rest);
+    const bool seen = std::find(particle_texts_seen_.begin(), particle_texts_seen_.end(), seen_key) !=
+                      particle_texts_seen_.end();
+    if (scene::SetParticleParams(&scene_, name, rest, seen) != 0) {
       reported_.emplace_back(command);
       return 0;
     }
-    if (applied == particle_params_.end())
-      particle_params_.emplace_back(name, std::string(rest));
-    else
-      applied->second = std::string(rest);
+    if (applied == particle_params_.end()) applied = particle_params_.insert(particle_params_.end(), {name, "", 0});
+    applied->text = std::string(rest);
+    applied->replay = replay_;
+    if (!seen) particle_texts_seen_.push_back(seen_key);
   } else if (keyword == "BEATFORWARD") {
     if (w.Is(1, "OFF")) {
       beat_forward_on_ = false;

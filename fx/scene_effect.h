@@ -109,8 +109,18 @@ class SceneEffect final : public FxInstance {
   render::ShaderManager* system_shader_owner_ = nullptr;
   // Commands replay every frame: each bad one is reported once.
   std::vector<std::string> reported_;
-  // The PARTICLEPARAMS text last applied to each name since the load.
-  std::vector<std::pair<std::string, std::string>> particle_params_;
+  // PARTICLEPARAMS applied since the load: upper-case name, numbers, and
+  // the replay (count of Resets) that last applied them. Reset restores
+  // the systems' defaults, so each replay applies its texts again.
+  struct AppliedParams {
+    std::string name, text;
+    uint64_t replay = 0;
+  };
+  std::vector<AppliedParams> particle_params_;
+  uint64_t replay_ = 0;
+  // Every name and text applied since the load ("NAME text"): a capped
+  // rate is reported the first time only.
+  std::vector<std::string> particle_texts_seen_;
   float sound_bands_[scene::kSoundBands] = {};
 };
 

@@ -116,6 +116,19 @@ void BlurPass(Device* device, const std::shared_ptr<BaseTexture>& read, float zo
 
 // The texture over the whole current target, white diffuse, blended as
 // the caller set.
+// The whole target, texel centres on pixel centres, in one colour.
+void FullTargetQuad(Device* device, uint32_t diffuse) {
+  device->SetFVF(kFvfScreenVertex);
+  const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
+  const ScreenVertex quad[4] = {
+      {l, t, 0.0f, 1.0f, diffuse, 0.0f, 0.0f},
+      {r, t, 0.0f, 1.0f, diffuse, 1.0f, 0.0f},
+      {r, b, 0.0f, 1.0f, diffuse, 1.0f, 1.0f},
+      {l, b, 0.0f, 1.0f, diffuse, 0.0f, 1.0f},
+  };
+  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kQuadIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
+}
+
 void CopyQuad(Device* device, const std::shared_ptr<BaseTexture>& texture) {
   SetStageStateCached(0, TSS_COLOROP, TOP_SELECTARG1);
   SetStageStateCached(0, TSS_COLORARG1, TA_TEXTURE);
@@ -126,15 +139,7 @@ void CopyQuad(Device* device, const std::shared_ptr<BaseTexture>& texture) {
   SetStageStateCached(1, TSS_COLOROP, TOP_DISABLE);
   SetStageStateCached(1, TSS_ALPHAOP, TOP_DISABLE);
   device->SetTexture(0, texture);
-  device->SetFVF(kFvfScreenVertex);
-  const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
-  const ScreenVertex quad[4] = {
-      {l, t, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
-      {r, t, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 0.0f},
-      {r, b, 0.0f, 1.0f, 0xFFFFFFFFu, 1.0f, 1.0f},
-      {l, b, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 1.0f},
-  };
-  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kQuadIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
+  FullTargetQuad(device, 0xFFFFFFFFu);
 }
 
 }  // namespace
@@ -155,15 +160,7 @@ void DrawScreenQuad(TextureId texture, uint32_t texture_factor, uint32_t diffuse
   SetStageStateCached(1, TSS_COLOROP, TOP_DISABLE);
   SetStageStateCached(1, TSS_ALPHAOP, TOP_DISABLE);
   device->SetTexture(0, source);
-  device->SetFVF(kFvfScreenVertex);
-  const float l = -0.5f, t = -0.5f, r = RenderTargetWidth() - 0.5f, b = RenderTargetHeight() - 0.5f;
-  const ScreenVertex quad[4] = {
-      {l, t, 0.0f, 1.0f, diffuse, 0.0f, 0.0f},
-      {r, t, 0.0f, 1.0f, diffuse, 1.0f, 0.0f},
-      {r, b, 0.0f, 1.0f, diffuse, 1.0f, 1.0f},
-      {l, b, 0.0f, 1.0f, diffuse, 0.0f, 1.0f},
-  };
-  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kQuadIndices, FMT_INDEX16, quad, sizeof(ScreenVertex));
+  FullTargetQuad(device, diffuse);
   device->SetTexture(0, nullptr);
 }
 

@@ -273,14 +273,13 @@ int SetParticleParams(Scene* scene, std::string_view name, std::string_view text
     if (scan.status == core::NumberStatus::kNoNumber) break;
     rest.remove_prefix(scan.length);
     if (scan.status != core::NumberStatus::kOk || !std::isfinite(v) || std::fabs(v) > 3.0e38) {
-      if (!quiet) core::ShowError("PARTICLEPARAMS %s: a value is not a finite number; nothing changes", upper.c_str());
+      core::ShowError("PARTICLEPARAMS %s: a value is not a finite number; nothing changes", upper.c_str());
       return -1;
     }
     values[count++] = static_cast<float>(v);
   }
   if (count < 9) {
-    if (!quiet)
-      core::ShowError("PARTICLEPARAMS %s: needs nine or ten numbers, found %d; nothing changes", upper.c_str(), count);
+    core::ShowError("PARTICLEPARAMS %s: needs nine or ten numbers, found %d; nothing changes", upper.c_str(), count);
     return -1;
   }
   int changed = 0;
@@ -302,7 +301,7 @@ int SetParticleParams(Scene* scene, std::string_view name, std::string_view text
     ++changed;
   }
   if (changed == 0) {
-    if (!quiet) core::ShowError("PARTICLEPARAMS: no particle system is named %s", upper.c_str());
+    core::ShowError("PARTICLEPARAMS: no particle system is named %s", upper.c_str());
     return -1;
   }
   if (!quiet && values[2] > static_cast<float>(internal::kMaxParticleRate))

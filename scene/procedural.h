@@ -66,8 +66,8 @@ void SetMetaballStage(std::function<void(const ProceduralDrawContext&)> stage);
 // `name` (upper-cased), ten reals: size, lifetime, particles per second,
 // vx, vy, vz, ax, ay, az, disc size; nine keep the disc size. Fewer, or a
 // non-finite one, change nothing. 0 when at least one system changed, -1
-// otherwise (with a message shown). `quiet` shows nothing (a replayed
-// command whose messages were shown the first time).
+// otherwise (with a message shown). `quiet` leaves out the note about a
+// capped rate (for a text applied and reported before).
 int SetParticleParams(Scene* scene, std::string_view name, std::string_view text, bool quiet = false);
 
 }  // namespace scene

@@ -1,6 +1,7 @@
 // Internal to scene/: what the procedural kinds' files share.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,11 +74,60 @@ void NoteParticleBatch(uint32_t squares);
 void StreamSquares(const std::vector<render::RenderVertex>& squares);
 void DrawParticles(const ProceduralDrawContext& ctx);
 
+// --- drawing as render-queue items ------------------------------------------------
+
+// Points the item at a mesh that stays in memory until the flush.
+inline void SetItemMesh(render::DrawItem* item, const std::vector<render::RenderVertex>& vertices,
+                        const std::vector<uint16_t>& indices) {
+  item->vertices = vertices.data();
+  item->vertex_count = static_cast<uint32_t>(vertices.size());
+  item->indices = indices.data();
+  item->triangle_count = static_cast<int32_t>(indices.size() / 3);
+}
+
+// One item per object of `kind` (class T): world = its pose at the pass's
+// time (a non-finite pose skips it), depth = the camera distance, its
+// material or the NULL shader; fill(object, position, rotation, item) sets
+// the mesh (false skips the object). One flush for them all.
+template <typename T, typename Fill>
+void SubmitEachOfKind(uint32_t kind, const ProceduralDrawContext& ctx, Fill fill) {
+  const auto finite = [](float a, float b, float c, float d) {
+    return std::isfinite(a) && std::isfinite(b) && std::isfinite(c) && std::isfinite(d);
+  };
+  std::vector<render::DrawItem> items;
+  for (auto& object : ctx.scene->procedurals) {
+    if (object->Kind() != kind) continue;
+    auto& o = static_cast<T&>(*object);
+    Vec3 position;
+    Quat rotation;
+    o.PoseAt(*ctx.scene, ctx.time, &position, &rotation);
+    if (!finite(position.x, position.y, position.z, 0.0f) || !finite(rotation.w, rotation.x, rotation.y, rotation.z))
+      continue;
+    render::DrawItem item;
+    item.world = WorldMatrix(rotation, position);
+    if (!fill(o, position, rotation, &item)) continue;
+    item.depth = Length(Sub(position, ctx.eye));
+    item.shader = o.Material() >= 0 ? o.Material() : render::kNullShader;
+    items.push_back(item);
+  }
+  for (const render::DrawItem& item : items)
+    if (render::SubmitDrawItem(&item) != 0) {
+      render::DrawItem fallback = item;
+      fallback.shader = render::kNullShader;
+      render::SubmitDrawItem(&fallback);
+    }
+  if (!items.empty()) render::FlushRenderQueue();
+}
+
 // --- surfaces -------------------------------------------------------------------
 
 inline constexpr int kSphericalSide = 76;
 inline constexpr int kDistortSide = 40;
 
+// Two triangles per cell of a rows × columns vertex grid (row-major): a,
+// b, c and b, d, c, with a at (row i, column j), b the next column, c the
+// next row, d both.
+std::vector<uint16_t> GridIndices(int rows, int columns);
 // Per vertex the sum of its triangles' unnormalised face normals,
 // normalised; (0, 1, 0) where that sum is zero. With seam_columns, the
 // vertices are rows of that many whose first and last columns coincide:

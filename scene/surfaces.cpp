@@ -55,6 +55,18 @@ const std::vector<std::array<Vec3, kSphericalSide * kSphericalSide>>& SphericalS
   return shapes;
 }
 
+
+const std::vector<uint16_t>& SphericalIndices() {
+  static const std::vector<uint16_t> indices = GridIndices(kSphericalSide, kSphericalSide);
+  return indices;
+}
+const std::vector<uint16_t>& DistortIndices() {
+  static const std::vector<uint16_t> indices = GridIndices(kDistortSide, kDistortSide);
+  return indices;
+}
+
+}  // namespace
+
 std::vector<uint16_t> GridIndices(int rows, int columns) {
   std::vector<uint16_t> indices;
   indices.reserve(static_cast<size_t>(rows - 1) * (columns - 1) * 6);
@@ -67,48 +79,6 @@ std::vector<uint16_t> GridIndices(int rows, int columns) {
   }
   return indices;
 }
-
-const std::vector<uint16_t>& SphericalIndices() {
-  static const std::vector<uint16_t> indices = GridIndices(kSphericalSide, kSphericalSide);
-  return indices;
-}
-const std::vector<uint16_t>& DistortIndices() {
-  static const std::vector<uint16_t> indices = GridIndices(kDistortSide, kDistortSide);
-  return indices;
-}
-
-bool FiniteVec(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
-// One item per object of the kind, then one flush.
-template <typename Fill>
-void SubmitEach(uint32_t kind, const ProceduralDrawContext& ctx, Fill fill) {
-  std::vector<render::DrawItem> items;
-  for (auto& object : ctx.scene->procedurals) {
-    if (object->Kind() != kind) continue;
-    const auto& p = static_cast<const PlaceholderObject&>(*object);
-    Vec3 position;
-    Quat rotation;
-    p.PoseAt(*ctx.scene, ctx.time, &position, &rotation);
-    if (!FiniteVec(position) || !std::isfinite(rotation.w) || !std::isfinite(rotation.x) ||
-        !std::isfinite(rotation.y) || !std::isfinite(rotation.z))
-      continue;
-    render::DrawItem item;
-    if (!fill(*object, &item)) continue;
-    item.world = WorldMatrix(rotation, position);
-    item.depth = Length(Sub(position, ctx.eye));
-    item.shader = p.Material() >= 0 ? p.Material() : render::kNullShader;
-    items.push_back(item);
-  }
-  for (const render::DrawItem& item : items)
-    if (render::SubmitDrawItem(&item) != 0) {
-      render::DrawItem fallback = item;
-      fallback.shader = render::kNullShader;
-      render::SubmitDrawItem(&fallback);
-    }
-  if (!items.empty()) render::FlushRenderQueue();
-}
-
-}  // namespace
 
 void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices,
                        int seam_columns) {
@@ -133,7 +103,7 @@ void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::v
     }
   for (size_t i = 0; i < sums.size(); ++i) {
     Vec3 n = Normalize(sums[i]);
-    if (!FiniteVec(n) || (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f)) n = Vec3{0, 1, 0};
+    if (!std::isfinite(n.x + n.y + n.z) || (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f)) n = Vec3{0, 1, 0};
     (*vertices)[i].nx = n.x;
     (*vertices)[i].ny = n.y;
     (*vertices)[i].nz = n.z;
@@ -230,25 +200,21 @@ void BuildDistortBall(double t, std::vector<render::RenderVertex>* vertices) {
 
 void DrawSphericals(const ProceduralDrawContext& ctx) {
   const std::vector<render::RenderVertex>& vertices = SphericalVertices(ctx.now);
-  SubmitEach(PROCEDURAL_SPHERICAL, ctx, [&](const ProceduralObject&, render::DrawItem* item) {
-    item->vertices = vertices.data();
-    item->vertex_count = static_cast<uint32_t>(vertices.size());
-    item->indices = SphericalIndices().data();
-    item->triangle_count = static_cast<int32_t>(SphericalIndices().size() / 3);
-    return true;
-  });
+  SubmitEachOfKind<PlaceholderObject>(PROCEDURAL_SPHERICAL, ctx,
+                                      [&](const PlaceholderObject&, const Vec3&, const Quat&, render::DrawItem* item) {
+                                        SetItemMesh(item, vertices, SphericalIndices());
+                                        return true;
+                                      });
 }
 
 void DrawDistortBalls(const ProceduralDrawContext& ctx) {
   static std::vector<render::RenderVertex> vertices;
   BuildDistortBall(ctx.time, &vertices);  // one shape per animation time
-  SubmitEach(PROCEDURAL_DISTORTBALL, ctx, [&](const ProceduralObject&, render::DrawItem* item) {
-    item->vertices = vertices.data();
-    item->vertex_count = static_cast<uint32_t>(vertices.size());
-    item->indices = DistortIndices().data();
-    item->triangle_count = static_cast<int32_t>(DistortIndices().size() / 3);
-    return true;
-  });
+  SubmitEachOfKind<PlaceholderObject>(PROCEDURAL_DISTORTBALL, ctx,
+                                      [&](const PlaceholderObject&, const Vec3&, const Quat&, render::DrawItem* item) {
+                                        SetItemMesh(item, vertices, DistortIndices());
+                                        return true;
+                                      });
 }
 
 }  // namespace internal

@@ -47,16 +47,8 @@ class Trauma : public PlaceholderObject {
 };
 
 const std::vector<uint16_t>& TraumaIndices() {
-  static const std::vector<uint16_t> indices = [] {
-    std::vector<uint16_t> out;
-    for (int k = 0; k + 1 < kTraumaRings; ++k)
-      for (int j = 0; j + 1 < kTraumaRingVertices; ++j) {
-        const uint16_t a = static_cast<uint16_t>(k * kTraumaRingVertices + j), b = static_cast<uint16_t>(a + 1);
-        const uint16_t c = static_cast<uint16_t>(a + kTraumaRingVertices), d = static_cast<uint16_t>(c + 1);
-        for (uint16_t x : {a, b, c, b, d, c}) out.push_back(x);
-      }
-    return out;
-  }();
+  static const std::vector<uint16_t> indices = GridIndices(kTraumaRings, kTraumaRingVertices);
+
   return indices;
 }
 

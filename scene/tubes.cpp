@@ -21,8 +21,6 @@ namespace {
 
 constexpr double kPiD = 3.14159265358979323846;
 
-bool FiniteVec(const Vec3& v) { return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z); }
-
 render::RenderVertex Vertex(float x, float y, float z) {
   render::RenderVertex v{};
   v.x = x;
@@ -47,45 +45,9 @@ class BolaSync : public PlaceholderObject {
 };
 
 const std::vector<uint16_t>& BolaIndices() {
-  static const std::vector<uint16_t> indices = [] {
-    std::vector<uint16_t> out;
-    for (int i = 0; i + 1 < kBolaRings; ++i)
-      for (int j = 0; j < kBolaRingVertices - 1; ++j) {
-        const uint16_t a = static_cast<uint16_t>(i * kBolaRingVertices + j), b = static_cast<uint16_t>(a + 1);
-        const uint16_t c = static_cast<uint16_t>(a + kBolaRingVertices), d = static_cast<uint16_t>(c + 1);
-        for (uint16_t x : {a, b, c, b, d, c}) out.push_back(x);
-      }
-    return out;
-  }();
-  return indices;
-}
+  static const std::vector<uint16_t> indices = GridIndices(kBolaRings, kBolaRingVertices);
 
-template <typename T, typename Fill>
-void SubmitKind(uint32_t kind, const ProceduralDrawContext& ctx, Fill fill) {
-  std::vector<render::DrawItem> items;
-  for (auto& object : ctx.scene->procedurals) {
-    if (object->Kind() != kind) continue;
-    auto& o = static_cast<T&>(*object);
-    Vec3 position;
-    Quat rotation;
-    o.PoseAt(*ctx.scene, ctx.time, &position, &rotation);
-    if (!FiniteVec(position) || !std::isfinite(rotation.w) || !std::isfinite(rotation.x) ||
-        !std::isfinite(rotation.y) || !std::isfinite(rotation.z))
-      continue;
-    render::DrawItem item;
-    item.world = WorldMatrix(rotation, position);
-    if (!fill(o, position, rotation, &item)) continue;
-    item.depth = Length(Sub(position, ctx.eye));
-    item.shader = o.Material() >= 0 ? o.Material() : render::kNullShader;
-    items.push_back(item);
-  }
-  for (const render::DrawItem& item : items)
-    if (render::SubmitDrawItem(&item) != 0) {
-      render::DrawItem fallback = item;
-      fallback.shader = render::kNullShader;
-      render::SubmitDrawItem(&fallback);
-    }
-  if (!items.empty()) render::FlushRenderQueue();
+  return indices;
 }
 
 }  // namespace
@@ -195,7 +157,7 @@ void BuildBolaSync(const BolaHistory& history, std::vector<render::RenderVertex>
 
 void DrawSpikeTubes(const ProceduralDrawContext& ctx) {
   const View& view = ctx.scene->view;
-  SubmitKind<SpikeTube>(PROCEDURAL_SPIKETUBE, ctx, [&](SpikeTube& tube, const Vec3& position, const Quat& rotation,
+  SubmitEachOfKind<SpikeTube>(PROCEDURAL_SPIKETUBE, ctx, [&](SpikeTube& tube, const Vec3& position, const Quat& rotation,
                                                        render::DrawItem* item) {
     const Vec3 local_eye = TransformPoint(ctx.eye, ViewMatrix(position, rotation));
     std::vector<double> rings;
@@ -209,24 +171,18 @@ void DrawSpikeTubes(const ProceduralDrawContext& ctx) {
     BuildSpikeTube(rings, 1.5 * ctx.time, &tube.vertices, &tube.indices);
     // Ring positions are absolute along X: a camera far out keeps float
     // precision only as far as the coordinates do.
-    item->vertices = tube.vertices.data();
-    item->vertex_count = static_cast<uint32_t>(tube.vertices.size());
-    item->indices = tube.indices.data();
-    item->triangle_count = static_cast<int32_t>(tube.indices.size() / 3);
+    SetItemMesh(item, tube.vertices, tube.indices);
     return true;
   });
 }
 
 void DrawBolaSyncs(const ProceduralDrawContext& ctx) {
   const float stamp = render::GlobalTime();
-  SubmitKind<BolaSync>(PROCEDURAL_BOLASYNC, ctx, [&](BolaSync& bola, const Vec3&, const Quat&,
+  SubmitEachOfKind<BolaSync>(PROCEDURAL_BOLASYNC, ctx, [&](BolaSync& bola, const Vec3&, const Quat&,
                                                      render::DrawItem* item) {
     bola.history.Push(stamp, ctx.sound_bands);
     BuildBolaSync(bola.history, &bola.vertices);
-    item->vertices = bola.vertices.data();
-    item->vertex_count = static_cast<uint32_t>(bola.vertices.size());
-    item->indices = BolaIndices().data();
-    item->triangle_count = static_cast<int32_t>(BolaIndices().size() / 3);
+    SetItemMesh(item, bola.vertices, BolaIndices());
     return true;
   });
 }

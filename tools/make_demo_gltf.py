@@ -8,7 +8,7 @@ generated here), and a sun. Everything is the project's own; nothing is read.
     build/vjscene import OUTDIR/pillars.gltf EFFECT/data/scenes/pillars.txt
 
 The second command writes the scene text and data/textures/floor.tga of the
-effect; tools/make_demo_pillars.sh runs both into tools/demo-effects/pillars,
+effect; tools/make_demo_pillars.sh runs both into effects/pillars,
 where the effect waits for the 3DSCENE class before it joins effects/."""
 import base64
 import json

@@ -44,10 +44,14 @@ BINDINGS = {
     "Y": [("ORBIT", "NULL", 1.0, "FREE", 0.75)],
     "U": [("ORBIT", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
     "I": [("ORBIT", "NULL", 1.0, "FREE", 0.25)],
+    # The imported scene (vjscene import of tools/make_demo_gltf.py's glTF).
+    "B": [("PILLARS", "NULL", 1.0, "FREE", 0.75)],
     # The video: alone, under the logo, and at speed 0.25 (backwards) under WARP.
     "H": [("VIDEO", "NULL", 1.0, "FREE", 0.75)],
     "J": [("VIDEO", "NULL", 1.0, "FREE", 0.75), ("LOGO", "ALPHABLEND", 1.0, "FREE", 0.75)],
     "K": [("VIDEO", "NULL", 1.0, "FREE", 0.25), ("WARP", "ALPHABLEND", 0.8, "FREE", 0.75)],
+    # The procedural objects over the slide show.
+    "X": [("SLIDES", "NULL", 1.0, "FREE", 0.75), ("PROCEDURAL", "ALPHABLEND", 1.0, "FREE", 0.75)],
 }
 
 

@@ -158,7 +158,7 @@ std::string CheckFormula(const Picture& p, const Picture& q, const Picture& got,
 double AlphaOf(float factor) { return std::floor(factor * 255.0f) / 255.0; }
 
 TEST_F(DemoServer, EveryDemoEffectLoadsAndDrawsSomething) {
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT"}) {
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "PILLARS", "PROCEDURAL"}) {
     SCOPED_TRACE(name);
     ASSERT_GE(EffectId(name), 0);
     // Half a second in: every demo effect shows something by then.
@@ -259,13 +259,13 @@ class DemoPanel : public DemoServer {
 
 TEST_F(DemoPanel, PanelLoadsTheDemoAndRecallsThePreset) {
   ASSERT_EQ(panel.Connect("127.0.0.1:" + std::to_string(server::ServerPort())), 0);
-  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 8; })) << panel.status();
+  ASSERT_TRUE(Pump([&] { return panel.connected() && panel.effects().size() == 10; })) << panel.status();
 
   // Select every effect of the upper list and press "V Load".
   for (const client::ListItem& item : panel.unloaded_list()) panel.SelectUnloaded(item.number, true);
   panel.LoadSelected();
-  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 8; }));
-  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT"})
+  ASSERT_TRUE(Pump([&] { return panel.loaded_list().size() == 10; }));
+  for (const char* name : {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "PILLARS", "PROCEDURAL"})
     EXPECT_TRUE(PanelHasLog(std::string("Loaded effect ") + name)) << name;
 
   // The demo preset, binding D: four decks.

@@ -30,7 +30,7 @@ using testing_support::WaitForListeningPort;
 const std::string kBuild = VJ_BINARY_DIR;
 const std::string kDemoPreset = kBuild + "/presets/demo.HVR";
 const std::string kDemoSound = kBuild + "/data/sounds/demo_beat.wav";
-const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT"};
+const char* const kDemoEffects[] = {"LOGO", "POSTFX", "SLIDES", "SPECTRUM", "STROBE", "VIDEO", "WARP", "ORBIT", "PILLARS", "PROCEDURAL"};
 
 
 std::vector<std::string> ProgramEnv(const TempDir& dir) {
@@ -309,7 +309,7 @@ TEST(DemoShow, VjctlLoadsEveryDemoEffectAndMixesThemOnSixDecks) {
 std::string MakeBrokenShow(const TempDir& dir) {
   const std::string show = dir / "show";
   testing_support::MakeDirs(show + "/effects");
-  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx", "orbit", "video"}) {
+  for (const char* name : {"slides", "warp", "logo", "strobe", "spectrum", "postfx", "orbit", "video", "pillars", "procedural"}) {
     const std::string target = std::string(VJ_SOURCE_DIR) + "/effects/" + name;
     EXPECT_EQ(symlink(target.c_str(), (show + "/effects/" + name).c_str()), 0) << name;
   }

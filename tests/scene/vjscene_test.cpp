@@ -697,7 +697,7 @@ TEST(VjsceneBadInput, FailsWithOneLineAndNoOutput) {
 
 // The bundled imported scene converts, decodes and plays its loop.
 TEST_F(ImportedObj, BundledPillarsConvertAndDecode) {
-  const std::string text = std::string(VJ_SOURCE_DIR) + "/tools/demo-effects/pillars/data/scenes/pillars.txt";
+  const std::string text = std::string(VJ_SOURCE_DIR) + "/effects/pillars/data/scenes/pillars.txt";
   std::string bytes;
   ASSERT_EQ(scene::ConvertSceneTextToBytes(text.c_str(), &bytes), 0) << AllMessages();
   scene::SceneFile f;
@@ -707,7 +707,7 @@ TEST_F(ImportedObj, BundledPillarsConvertAndDecode) {
   for (const scene::PosRotTrack& t : f.pos_rot_tracks) EXPECT_NEAR((t.samples.size() - 1) / t.rate, 8.0, 1e-6);
   const scene::MaterialDef* floor = f.FindMaterial("FLOORTILES");
   ASSERT_TRUE(floor);
-  EXPECT_TRUE(testing_support::Exists(std::string(VJ_SOURCE_DIR) + "/tools/demo-effects/pillars/data/textures/" +
+  EXPECT_TRUE(testing_support::Exists(std::string(VJ_SOURCE_DIR) + "/effects/pillars/data/textures/" +
                                       "floor.tga"));
   scene::Scene s;
   scene::LoadOptions geometry;
