@@ -117,28 +117,43 @@ size_t ParticleSystem::BuildSquares(const Scene& scene, double now, double t, co
   const Vec3 r = Scale(right, half), u = Scale(up, half);
   const double fade_at = lifetime * static_cast<double>(p.fade_start);
   const double fade_span = lifetime * (1.0 - static_cast<double>(p.fade_start));
-  out->reserve(static_cast<size_t>(newest - oldest + 1) * 4);
+  // Without a track the emitter pose, its rotation and the turned axes are
+  // the same for every emission: worked out once.
+  const SceneObject* owner = scene.ObjectAt(FileIndex());
+  const bool tracked = owner && owner->controllable.track >= 0 &&
+                       static_cast<size_t>(owner->controllable.track) < scene.pos_rot_tracks.size();
+  Vec3 position;
+  Quat rotation;
+  Mat3 m;
+  // v' = M(q)·v: each component is v against one row.
+  auto turn = [&m](const Vec3& v) {
+    return Vec3{m.m[0][0] * v.x + m.m[0][1] * v.y + m.m[0][2] * v.z,
+                m.m[1][0] * v.x + m.m[1][1] * v.y + m.m[1][2] * v.z,
+                m.m[2][0] * v.x + m.m[2][1] * v.y + m.m[2][2] * v.z};
+  };
+  Vec3 axis_x, axis_y;
+  auto pose = [&](double at) {
+    PoseAt(scene, at, &position, &rotation);
+    m = Mat3FromQuat(rotation);
+    axis_x = turn(Vec3{1, 0, 0});
+    axis_y = turn(Vec3{0, 1, 0});
+  };
+  if (!tracked) pose(t);
+  const Vec3 acceleration{p.ax, p.ay, p.az};
+  static constexpr float kUvs[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
+  out->resize(static_cast<size_t>(newest - oldest + 1) * 4);
+  render::RenderVertex* v = out->data();
   for (int64_t k = oldest; k <= newest; ++k) {
     const double birth = static_cast<double>(k) * interval;
-    Vec3 position;
-    Quat rotation;
-    PoseAt(scene, t - (now - birth), &position, &rotation);
+    if (tracked) pose(t - (now - birth));
     const float r1 = ParticleRandom(seed_, k, 0), r2 = ParticleRandom(seed_, k, 1);
     const float r3 = ParticleRandom(seed_, k, 2), r4 = ParticleRandom(seed_, k, 3);
-    const Mat3 m = Mat3FromQuat(rotation);
-    // v' = M(q)·v: each component is v against one row.
-    auto turn = [&m](const Vec3& v) {
-      return Vec3{m.m[0][0] * v.x + m.m[0][1] * v.y + m.m[0][2] * v.z,
-                  m.m[1][0] * v.x + m.m[1][1] * v.y + m.m[1][2] * v.z,
-                  m.m[2][0] * v.x + m.m[2][1] * v.y + m.m[2][2] * v.z};
-    };
     const Vec3 local{(r2 - 0.5f) * p.vz * p.vy, p.vz, (r1 - 0.5f) * p.vz * p.vx};
     const Vec3 velocity = turn(local);
-    const Vec3 axis_x = turn(Vec3{1, 0, 0}), axis_y = turn(Vec3{0, 1, 0});
     const Vec3 start = Add(position, Add(Scale(axis_x, (r3 - 0.5f) * p.disc), Scale(axis_y, (r4 - 0.5f) * p.disc)));
     const double age = now - birth;
     const float tf = static_cast<float>(age);
-    const Vec3 at = Add(start, Add(Scale(velocity, tf), Scale(Vec3{p.ax, p.ay, p.az}, tf * tf)));
+    const Vec3 at = Add(start, Add(Scale(velocity, tf), Scale(acceleration, tf * tf)));
     if (!FiniteVec(at)) continue;
     uint32_t k8 = 255;
     if (age > fade_at) {
@@ -147,21 +162,19 @@ size_t ParticleSystem::BuildSquares(const Scene& scene, double now, double t, co
     }
     const uint32_t colour = k8 * 0x01010101u;
     const Vec3 corners[4] = {Add(Sub(at, r), u), Add(Add(at, r), u), Sub(Add(at, r), u), Sub(Sub(at, r), u)};
-    const float uvs[4][2] = {{0, 0}, {1, 0}, {1, 1}, {0, 1}};
-    for (int c = 0; c < 4; ++c) {
-      render::RenderVertex v;
-      v.x = corners[c].x;
-      v.y = corners[c].y;
-      v.z = corners[c].z;
-      v.nx = 0.0f;
-      v.ny = 0.0f;
-      v.nz = 0.0f;
-      v.diffuse = colour;
-      v.u = uvs[c][0];
-      v.v = uvs[c][1];
-      out->push_back(v);
+    for (int c = 0; c < 4; ++c, ++v) {
+      v->x = corners[c].x;
+      v->y = corners[c].y;
+      v->z = corners[c].z;
+      v->nx = 0.0f;
+      v->ny = 0.0f;
+      v->nz = 0.0f;
+      v->diffuse = colour;
+      v->u = kUvs[c][0];
+      v->v = kUvs[c][1];
     }
   }
+  out->resize(static_cast<size_t>(v - out->data()));
   return out->size() / 4;
 }
 

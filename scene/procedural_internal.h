@@ -124,12 +124,16 @@ void SubmitEachOfKind(uint32_t kind, const ProceduralDrawContext& ctx, Fill fill
 inline constexpr int kSphericalSide = 76;
 inline constexpr int kDistortSide = 40;
 
-// Two triangles per cell of a rows × columns vertex grid (row-major);
-// `reversed` turns their winding.
-std::vector<uint16_t> GridIndices(int rows, int columns, bool reversed = false);
+// Two triangles per cell of a rows × columns vertex grid (row-major): a,
+// b, c and b, d, c, with a at (row i, column j), b the next column, c the
+// next row, d both.
+std::vector<uint16_t> GridIndices(int rows, int columns);
 // Per vertex the sum of its triangles' unnormalised face normals,
-// normalised; (0, 1, 0) where that sum is zero.
-void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices);
+// normalised; (0, 1, 0) where that sum is zero. With seam_columns, the
+// vertices are rows of that many whose first and last columns coincide:
+// the two share their sum.
+void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices,
+                       int seam_columns = 0);
 
 struct SphericalBlend {
   int shape = 0;       // 0..6

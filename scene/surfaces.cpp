@@ -67,23 +67,21 @@ const std::vector<uint16_t>& DistortIndices() {
 
 }  // namespace
 
-std::vector<uint16_t> GridIndices(int rows, int columns, bool reversed) {
+std::vector<uint16_t> GridIndices(int rows, int columns) {
   std::vector<uint16_t> indices;
   indices.reserve(static_cast<size_t>(rows - 1) * (columns - 1) * 6);
   for (int i = 0; i + 1 < rows; ++i) {
     for (int j = 0; j + 1 < columns; ++j) {
       const uint16_t a = static_cast<uint16_t>(i * columns + j), b = static_cast<uint16_t>(a + 1);
       const uint16_t c = static_cast<uint16_t>(a + columns), d = static_cast<uint16_t>(c + 1);
-      if (reversed)
-        for (uint16_t x : {a, c, b, b, c, d}) indices.push_back(x);
-      else
-        for (uint16_t x : {a, b, c, b, d, c}) indices.push_back(x);
+      for (uint16_t x : {a, b, c, b, d, c}) indices.push_back(x);
     }
   }
   return indices;
 }
 
-void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices) {
+void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::vector<uint16_t>& indices,
+                       int seam_columns) {
   std::vector<Vec3> sums(vertices->size());
   const auto at = [&](uint16_t i) {
     const render::RenderVertex& v = (*vertices)[i];
@@ -94,6 +92,15 @@ void AccumulateNormals(std::vector<render::RenderVertex>* vertices, const std::v
     const Vec3 n = Cross(Sub(b, a), Sub(c, a));
     for (int k = 0; k < 3; ++k) sums[indices[t + k]] = Add(sums[indices[t + k]], n);
   }
+  // A closed grid's first and last columns are the same points: both get
+  // the sum of both sides (a pole vertex whose own triangles have no area
+  // then still gets the normal of its neighbours).
+  if (seam_columns > 1)
+    for (size_t row = 0; row + static_cast<size_t>(seam_columns) <= sums.size(); row += seam_columns) {
+      Vec3& first = sums[row];
+      Vec3& last = sums[row + seam_columns - 1];
+      first = last = Add(first, last);
+    }
   for (size_t i = 0; i < sums.size(); ++i) {
     Vec3 n = Normalize(sums[i]);
     if (!std::isfinite(n.x + n.y + n.z) || (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f)) n = Vec3{0, 1, 0};
@@ -188,17 +195,7 @@ void BuildDistortBall(double t, std::vector<render::RenderVertex>* vertices) {
       v.v = static_cast<float>(i) / 39.0f;
     }
   }
-  AccumulateNormals(vertices, DistortIndices());
-  // The seam: columns 0 and 39 are the same points; average their normals.
-  for (int i = 0; i < kDistortSide; ++i) {
-    render::RenderVertex& v0 = (*vertices)[i * kDistortSide];
-    render::RenderVertex& v1 = (*vertices)[i * kDistortSide + kDistortSide - 1];
-    Vec3 n = Normalize(Vec3{v0.nx + v1.nx, v0.ny + v1.ny, v0.nz + v1.nz});
-    if (n.x == 0.0f && n.y == 0.0f && n.z == 0.0f) n = Vec3{0, 1, 0};
-    v0.nx = v1.nx = n.x;
-    v0.ny = v1.ny = n.y;
-    v0.nz = v1.nz = n.z;
-  }
+  AccumulateNormals(vertices, DistortIndices(), kDistortSide);
 }
 
 void DrawSphericals(const ProceduralDrawContext& ctx) {

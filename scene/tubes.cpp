@@ -45,7 +45,7 @@ class BolaSync : public PlaceholderObject {
 };
 
 const std::vector<uint16_t>& BolaIndices() {
-  static const std::vector<uint16_t> indices = GridIndices(kBolaRings, kBolaRingVertices, true);
+  static const std::vector<uint16_t> indices = GridIndices(kBolaRings, kBolaRingVertices);
 
   return indices;
 }

@@ -72,6 +72,39 @@ TEST(BolaSync, NewestRingFollowsTheBandsOncePerFrame) {
   EXPECT_NEAR(radius(0, 0), 15.0f * 0.8f, 1e-3);
 }
 
+// Lit surfaces need their normals (and front faces) outside: each vertex's
+// normal points away from the surface's centre, or axis for the tube.
+TEST(Surfaces, NormalsPointOutward) {
+  using Vertices = std::vector<render::RenderVertex>;
+  struct Case {
+    const char* name;
+    Vertices vertices;
+    bool about_x_axis;
+  };
+  Vertices distort;
+  BuildDistortBall(0.0, &distort);
+  BolaHistory history;
+  const float bands[scene::kSoundBands] = {0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f,
+                                           0.3f, 0.3f, 0.3f, 0.3f, 0.3f, 0.3f};
+  history.Push(1.0f, bands);
+  Vertices bola;
+  BuildBolaSync(history, &bola);
+  std::vector<double> rings;
+  SpikeRingPositions(0.0, [](double) { return true; }, &rings);
+  Vertices tube;
+  std::vector<uint16_t> indices;
+  BuildSpikeTube(rings, 0.3, &tube, &indices);
+  const Case cases[] = {{"distort ball", distort, false}, {"bola sync", bola, false}, {"spike tube", tube, true}};
+  for (const Case& c : cases) {
+    ASSERT_FALSE(c.vertices.empty()) << c.name;
+    for (size_t i = 0; i < c.vertices.size(); ++i) {
+      const render::RenderVertex& v = c.vertices[i];
+      const float out = (c.about_x_axis ? 0.0f : v.x * v.nx) + v.y * v.ny + v.z * v.nz;
+      ASSERT_GT(out, 0.0f) << c.name << " vertex " << i;
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
