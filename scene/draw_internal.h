@@ -57,6 +57,9 @@ class DrawStateGuard {
   render::Viewport viewport_;
 };
 
+// True the first time `key` is reported for the scene (until
+// ForgetDrawReports).
+bool FirstReport(const Scene* scene, const std::string& key);
 // Raises `text` once per scene and key on the run-time message sink.
 void Report(const Scene* scene, const std::string& key, const std::string& text);
 

@@ -2,19 +2,11 @@
 // metaball placeholder adds its position at the pass's animation time, the
 // first one's material is used, and the field is drawn in the view the
 // pass has set (its own viewport kept).
-#include <set>
-
+#include "scene/draw_internal.h"
 #include "scene/metaballs.h"
 #include "scene/procedural.h"
 
 namespace scene {
-namespace {
-
-// Scenes already told about their balls beyond the 64th.
-std::set<const Scene*> g_too_many_traced;
-
-}  // namespace
-
 void DrawMetaballPlaceholders(const ProceduralDrawContext& ctx) {
   if (!ctx.scene) return;
   const Scene& scene = *ctx.scene;
@@ -35,7 +27,7 @@ void DrawMetaballPlaceholders(const ProceduralDrawContext& ctx) {
     if (!AddBall(position) && BallCount() >= kMaxMetaballs) ++over;
   }
   if (first) return;  // no metaball placeholders
-  if (over > 0 && g_too_many_traced.insert(&scene).second)
+  if (over > 0 && internal::FirstReport(&scene, "metaballs beyond the limit"))
     core::Trace("SCENE: %d metaballs beyond the first %d are not drawn.\n", over, kMaxMetaballs);
   DrawMetaballs();
 }

@@ -42,8 +42,10 @@ constexpr uint32_t kAllColour =
 
 }  // namespace
 
+bool FirstReport(const Scene* scene, const std::string& key) { return g_reports[scene].insert(key).second; }
+
 void Report(const Scene* scene, const std::string& key, const std::string& text) {
-  if (!g_reports[scene].insert(key).second) return;
+  if (!FirstReport(scene, key)) return;
   core::RaiseRuntimeMessage("Scene: %s", text.c_str());
 }
 
