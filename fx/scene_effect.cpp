@@ -149,7 +149,6 @@ int SceneEffect::Unload() {
   scene::ForgetDrawReports(&scene_);
   scene_.Clear();
   reported_.clear();
-  particle_params_.clear();
   particle_texts_seen_.clear();
   loaded_ = false;
   for (BeatMemory& memory : memory_) memory = BeatMemory{};
@@ -206,7 +205,6 @@ int SceneEffect::Reset() {
   beat_forward_amount_ = 0.0f;
   forward_applied_ = false;
   scene_.ResetPlayback();  // particle systems back to their defaults
-  ++replay_;
   return 0;
 }
 
@@ -296,17 +294,13 @@ int SceneEffect::Command(float time, const char* command) {
     scene_.shadows = w.Is(1, "ON");
   } else if (keyword == "PARTICLEPARAMS") {
     if (w.count < 2) return Report("needs an object name", command), 0;
-    // Replayed every frame after a Reset that restored the defaults: a
-    // system is set once per replay (and again when its text changes); a
-    // refused text is shown once (the scene says why), a capped rate only
-    // the first time its text is applied.
-    const std::string_view rest = w.count > 2 ? std::string_view(w.word[2].data()) : std::string_view();
-    const std::string name = core::AsciiToUpper(w.word[1]);
+    // Replayed every frame after a Reset that restored the defaults, so
+    // applied every time; a refused text is shown once (the scene says
+    // why), a capped rate only the first time its text is applied.
     for (const std::string& text : reported_)
       if (text == command) return 0;
-    auto applied = std::find_if(particle_params_.begin(), particle_params_.end(),
-                                [&](const AppliedParams& entry) { return entry.name == name; });
-    if (applied != particle_params_.end() && applied->text == rest && applied->replay == replay_) return 0;
+    const std::string_view rest = w.count > 2 ? std::string_view(w.word[2].data()) : std::string_view();
+    const std::string name = core::AsciiToUpper(w.word[1]);
     const std::string seen_key = name + " " + std::string(rest);
     const bool seen = std::find(particle_texts_seen_.begin(), particle_texts_seen_.end(), seen_key) !=
                       particle_texts_seen_.end();
@@ -314,9 +308,6 @@ int SceneEffect::Command(float time, const char* command) {
       reported_.emplace_back(command);
       return 0;
     }
-    if (applied == particle_params_.end()) applied = particle_params_.insert(particle_params_.end(), {name, "", 0});
-    applied->text = std::string(rest);
-    applied->replay = replay_;
     if (!seen) particle_texts_seen_.push_back(seen_key);
   } else if (keyword == "BEATFORWARD") {
     if (w.Is(1, "OFF")) {

@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "fx/effect.h"
@@ -109,15 +108,6 @@ class SceneEffect final : public FxInstance {
   render::ShaderManager* system_shader_owner_ = nullptr;
   // Commands replay every frame: each bad one is reported once.
   std::vector<std::string> reported_;
-  // PARTICLEPARAMS applied since the load: upper-case name, numbers, and
-  // the replay (count of Resets) that last applied them. Reset restores
-  // the systems' defaults, so each replay applies its texts again.
-  struct AppliedParams {
-    std::string name, text;
-    uint64_t replay = 0;
-  };
-  std::vector<AppliedParams> particle_params_;
-  uint64_t replay_ = 0;
   // Every name and text applied since the load ("NAME text"): a capped
   // rate is reported the first time only.
   std::vector<std::string> particle_texts_seen_;
