@@ -152,12 +152,7 @@ void ReleaseChain() {
 
 // --- drawing helpers --------------------------------------------------------
 
-struct ScreenVertex {
-  float x, y, z, rhw;
-  uint32_t diffuse;
-  float u, v;
-};
-static_assert(sizeof(ScreenVertex) == 28);
+using render::ScreenVertex;
 
 const uint16_t kQuadIndices[6] = {0, 2, 1, 0, 3, 2};
 

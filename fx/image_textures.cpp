@@ -383,13 +383,6 @@ bool GetImageTextureInfo(int id, ImageTextureInfo* info) {
 
 namespace {
 
-struct TileVertex {  // kFvfScreenVertex: 28 bytes
-  float x, y, z, rhw;
-  uint32_t diffuse;
-  float u, v;
-};
-static_assert(sizeof(TileVertex) == 28);
-
 void SetBlending(int32_t blend, bool translucent) {
   using namespace render;
   uint32_t source = BLEND_ONE, destination = BLEND_ZERO;
@@ -471,14 +464,14 @@ void DrawImageTexture(int id, float x, float y, int32_t blend, uint32_t colour, 
       const float u1 = static_cast<float>(texels_wide) / static_cast<float>(kTile);
       const float x0 = ScaleX(left + static_cast<float>(column) * tile) - 0.5f;
       const float x1 = ScaleX(left + static_cast<float>(column) * tile + static_cast<float>(texels_wide) * zoom) - 0.5f;
-      const TileVertex vertices[4] = {
+      const render::ScreenVertex vertices[4] = {
           {x0, y0, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, 0.0f},
           {x1, y0, 0.0f, 1.0f, 0xFFFFFFFFu, u1, 0.0f},
           {x0, y1, 0.0f, 1.0f, 0xFFFFFFFFu, 0.0f, v1},
           {x1, y1, 0.0f, 1.0f, 0xFFFFFFFFu, u1, v1},
       };
       device->SetTexture(0, GetBaseTextureById(record->tiles[static_cast<size_t>(row) * record->columns + column]));
-      device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, vertices, sizeof(TileVertex));
+      device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, vertices, sizeof(render::ScreenVertex));
     }
   }
   device->SetTexture(0, nullptr);

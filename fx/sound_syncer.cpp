@@ -30,13 +30,7 @@ constexpr render::Color kNoBeatColor = 0xFFFF0000u;
 // right edge.
 constexpr float kBinsAcross = 512.0f;
 
-// Pre-transformed vertex of render::kFvfScreenVertex.
-struct ScreenVertex {
-  float x, y, z, rhw;
-  render::Color color;
-  float u, v;
-};
-static_assert(sizeof(ScreenVertex) == 28);
+using render::ScreenVertex;
 
 ScreenVertex At(float x, float y, render::Color color) { return ScreenVertex{x, y, 0.0f, 1.0f, color, 0.0f, 0.0f}; }
 

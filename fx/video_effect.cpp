@@ -344,13 +344,6 @@ int VideoEffect::Render(float time) {
   return 1;
 }
 
-struct QuadVertex {  // kFvfScreenVertex: 28 bytes
-  float x, y, z, rhw;
-  uint32_t diffuse;
-  float u, v;
-};
-static_assert(sizeof(QuadVertex) == 28);
-
 void VideoEffect::Draw(const DeckVideo& video) const {
   using namespace render;
   Device* device = LayerDevice();
@@ -389,7 +382,7 @@ void VideoEffect::Draw(const DeckVideo& video) const {
     SetRenderStateCached(RS_DESTBLEND, destination);
   }
   const float w = RenderTargetWidth(), h = RenderTargetHeight();
-  const QuadVertex vertices[4] = {
+  const render::ScreenVertex vertices[4] = {
       {-0.5f, -0.5f, 0.0f, 1.0f, colour_, 0.0f, 0.0f},
       {w - 0.5f, -0.5f, 0.0f, 1.0f, colour_, 1.0f, 0.0f},
       {w - 0.5f, h - 0.5f, 0.0f, 1.0f, colour_, 1.0f, 1.0f},
@@ -398,7 +391,7 @@ void VideoEffect::Draw(const DeckVideo& video) const {
   static const uint16_t kIndices[6] = {0, 2, 1, 0, 3, 2};
   device->SetFVF(kFvfScreenVertex);
   device->SetTexture(0, GetBaseTextureById(video.texture));
-  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, vertices, sizeof(QuadVertex));
+  device->DrawIndexedPrimitiveUP(PT_TRIANGLELIST, 0, 4, 2, kIndices, FMT_INDEX16, vertices, sizeof(render::ScreenVertex));
   device->SetTexture(0, nullptr);
   SetRenderStateCached(RS_ZENABLE, ZB_TRUE);
 }

@@ -50,6 +50,15 @@ struct RenderVertex {
 };
 static_assert(sizeof(RenderVertex) == 36);
 
+// A pre-transformed vertex (kFvfScreenVertex, 28 bytes): pixel position,
+// rhw, colour, one coordinate pair.
+struct ScreenVertex {
+  float x, y, z, rhw;
+  Color diffuse;  // A8R8G8B8
+  float u, v;
+};
+static_assert(sizeof(ScreenVertex) == 28);
+
 inline constexpr uint32_t kSharedVertexBufferBytes = 2340000;  // 65,000 RenderVertex
 inline constexpr uint32_t kSharedIndexBufferBytes = 130000;    // 65,000 16-bit indices
 inline constexpr uint32_t kAuxTargetSize = 128;

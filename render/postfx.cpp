@@ -10,6 +10,7 @@
 
 #include "render/device.h"
 #include "render/display.h"
+#include "render/layer.h"
 #include "render/values.h"
 
 namespace render {
@@ -24,13 +25,6 @@ struct BlurVertex {
 };
 constexpr uint32_t kFvfBlurVertex = FVF_XYZRHW | FVF_DIFFUSE | FVF_TEX2;
 static_assert(sizeof(BlurVertex) == 36);
-
-struct ScreenVertex {
-  float x, y, z, rhw;
-  uint32_t diffuse;
-  float u, v;
-};
-static_assert(sizeof(ScreenVertex) == 28);
 
 const uint16_t kQuadIndices[6] = {0, 2, 1, 0, 3, 2};
 
