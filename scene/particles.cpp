@@ -224,6 +224,23 @@ void NoteParticleBatch(uint32_t squares) {
   if (BatchObserver()) BatchObserver()(squares);
 }
 
+void ApplyParticleStates(render::Device* device, render::ShaderHandle material) {
+  // The defaults first: the material's pass overrides what it sets.
+  render::SetRenderStateCached(render::RS_ALPHABLENDENABLE, 1);
+  render::SetRenderStateCached(render::RS_SRCBLEND, render::BLEND_ONE);
+  render::SetRenderStateCached(render::RS_DESTBLEND, render::BLEND_ONE);
+  render::SetRenderStateCached(render::RS_ZWRITEENABLE, 0);
+  render::SetRenderStateCached(render::RS_ZFUNC, render::CMP_ALWAYS);
+  render::SetRenderStateCached(render::RS_CULLMODE, render::CULL_NONE);
+  render::SetStageStateCached(0, render::TSS_ADDRESSU, render::TADDRESS_CLAMP);
+  render::SetStageStateCached(0, render::TSS_ADDRESSV, render::TADDRESS_CLAMP);
+  render::SetStageStateCached(0, render::TSS_MINFILTER, render::TEXF_LINEAR);
+  render::SetStageStateCached(0, render::TSS_MAGFILTER, render::TEXF_LINEAR);
+  device->SetTransform(render::TS_WORLD, Matrix::Identity());
+  if (material < 0 || render::ApplyPass(material, 0) != 0) render::ApplyPass(render::kNullShader, 0);
+  device->SetTransform(render::TS_WORLD, Matrix::Identity());
+}
+
 void DrawParticles(const ProceduralDrawContext& ctx) {
   static std::vector<render::RenderVertex> squares;
   render::Device* device = render::LayerDevice();
@@ -234,21 +251,7 @@ void DrawParticles(const ProceduralDrawContext& ctx) {
     if (object->Kind() != PROCEDURAL_PARTICLE) continue;
     const auto& system = static_cast<const ParticleSystem&>(*object);
     if (system.BuildSquares(*ctx.scene, ctx.now, ctx.time, right, up, &squares) == 0) continue;
-    // The defaults first: the material's pass overrides what it sets.
-    render::SetRenderStateCached(render::RS_ALPHABLENDENABLE, 1);
-    render::SetRenderStateCached(render::RS_SRCBLEND, render::BLEND_ONE);
-    render::SetRenderStateCached(render::RS_DESTBLEND, render::BLEND_ONE);
-    render::SetRenderStateCached(render::RS_ZWRITEENABLE, 0);
-    render::SetRenderStateCached(render::RS_ZFUNC, render::CMP_ALWAYS);
-    render::SetRenderStateCached(render::RS_CULLMODE, render::CULL_NONE);
-    render::SetStageStateCached(0, render::TSS_ADDRESSU, render::TADDRESS_CLAMP);
-    render::SetStageStateCached(0, render::TSS_ADDRESSV, render::TADDRESS_CLAMP);
-    render::SetStageStateCached(0, render::TSS_MINFILTER, render::TEXF_LINEAR);
-    render::SetStageStateCached(0, render::TSS_MAGFILTER, render::TEXF_LINEAR);
-    device->SetTransform(render::TS_WORLD, Matrix::Identity());
-    const render::ShaderHandle material = system.Material() >= 0 ? system.Material() : render::kNullShader;
-    if (render::ApplyPass(material, 0) != 0) render::ApplyPass(render::kNullShader, 0);
-    device->SetTransform(render::TS_WORLD, Matrix::Identity());
+    ApplyParticleStates(device, system.Material());
     StreamSquares(squares);
   }
 }

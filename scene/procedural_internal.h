@@ -72,6 +72,9 @@ void SetParticleBatchObserver(std::function<void(uint32_t)> observer);
 void NoteParticleBatch(uint32_t squares);
 // Streams world-space squares in batches through the shared buffers.
 void StreamSquares(const std::vector<render::RenderVertex>& squares);
+// The particles' default states, then pass 0 of `material` (NULL when it
+// is -1 or fails), world identity.
+void ApplyParticleStates(render::Device* device, render::ShaderHandle material);
 void DrawParticles(const ProceduralDrawContext& ctx);
 
 // --- drawing as render-queue items ------------------------------------------------

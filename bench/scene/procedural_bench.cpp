@@ -159,19 +159,7 @@ struct StaticSquares {
 
   void Draw() const {
     render::Device* device = render::LayerDevice();
-    render::SetRenderStateCached(render::RS_ALPHABLENDENABLE, 1);
-    render::SetRenderStateCached(render::RS_SRCBLEND, render::BLEND_ONE);
-    render::SetRenderStateCached(render::RS_DESTBLEND, render::BLEND_ONE);
-    render::SetRenderStateCached(render::RS_ZWRITEENABLE, 0);
-    render::SetRenderStateCached(render::RS_ZFUNC, render::CMP_ALWAYS);
-    render::SetRenderStateCached(render::RS_CULLMODE, render::CULL_NONE);
-    render::SetStageStateCached(0, render::TSS_ADDRESSU, render::TADDRESS_CLAMP);
-    render::SetStageStateCached(0, render::TSS_ADDRESSV, render::TADDRESS_CLAMP);
-    render::SetStageStateCached(0, render::TSS_MINFILTER, render::TEXF_LINEAR);
-    render::SetStageStateCached(0, render::TSS_MAGFILTER, render::TEXF_LINEAR);
-    device->SetTransform(render::TS_WORLD, scene::Matrix::Identity());
-    render::ApplyPass(material, 0);
-    device->SetTransform(render::TS_WORLD, scene::Matrix::Identity());
+    si::ApplyParticleStates(device, material);
     device->SetFVF(render::kFvfRenderVertex);
     device->SetStreamSource(0, render::GetVertexBufferById(vb), sizeof(render::RenderVertex));
     for (uint32_t first = 0; first < squares; first += si::kParticleBatch) {

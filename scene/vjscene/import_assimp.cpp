@@ -153,6 +153,19 @@ DQ Slerp(DQ a, DQ b, double t) {
   return QUnit({wa * a.w + wb * b.w, wa * a.x + wb * b.x, wa * a.y + wb * b.y, wa * a.z + wb * b.z});
 }
 
+// A key list at `ticks`: the first value before (or with one key), the
+// last after, else `mix` of the two keys around it.
+template <typename Key, typename ValueOf, typename Mix>
+auto SampleKeys(const Key* k, unsigned count, double ticks, ValueOf value_of, Mix mix) {
+  if (ticks <= k[0].mTime || count == 1) return value_of(k[0]);
+  if (ticks >= k[count - 1].mTime) return value_of(k[count - 1]);
+  unsigned i = 0;
+  while (i + 1 < count && k[i + 1].mTime <= ticks) ++i;
+  const double span = k[i + 1].mTime - k[i].mTime;
+  const double f = span > 0 ? (ticks - k[i].mTime) / span : 0.0;
+  return mix(value_of(k[i]), value_of(k[i + 1]), f);
+}
+
 // The rigid part of an affine matrix and its residual 3 × 3 (column-major:
 // residual[c] is column c). A mirroring matrix keeps its reflection in the
 // residual.
@@ -461,37 +474,13 @@ M4 Importer::LocalAt(const NodeInfo& n, double seconds) const {
   D3 p = ToD3(position);
   DQ q{rotation.w, rotation.x, rotation.y, rotation.z};
   const aiNodeAnim* ch = n.channel;
-  if (ch->mNumPositionKeys > 0) {
-    const aiVectorKey* k = ch->mPositionKeys;
-    const unsigned count = ch->mNumPositionKeys;
-    if (ticks <= k[0].mTime || count == 1) {
-      p = ToD3(k[0].mValue);
-    } else if (ticks >= k[count - 1].mTime) {
-      p = ToD3(k[count - 1].mValue);
-    } else {
-      unsigned i = 0;
-      while (i + 1 < count && k[i + 1].mTime <= ticks) ++i;
-      const double span = k[i + 1].mTime - k[i].mTime;
-      const double f = span > 0 ? (ticks - k[i].mTime) / span : 0.0;
-      p = Add(ToD3(k[i].mValue), Mul(Sub(ToD3(k[i + 1].mValue), ToD3(k[i].mValue)), f));
-    }
-  }
-  if (ch->mNumRotationKeys > 0) {
-    const aiQuatKey* k = ch->mRotationKeys;
-    const unsigned count = ch->mNumRotationKeys;
-    auto dq = [](const aiQuaternion& a) { return DQ{a.w, a.x, a.y, a.z}; };
-    if (ticks <= k[0].mTime || count == 1) {
-      q = dq(k[0].mValue);
-    } else if (ticks >= k[count - 1].mTime) {
-      q = dq(k[count - 1].mValue);
-    } else {
-      unsigned i = 0;
-      while (i + 1 < count && k[i + 1].mTime <= ticks) ++i;
-      const double span = k[i + 1].mTime - k[i].mTime;
-      const double f = span > 0 ? (ticks - k[i].mTime) / span : 0.0;
-      q = Slerp(QUnit(dq(k[i].mValue)), QUnit(dq(k[i + 1].mValue)), f);
-    }
-  }
+  auto dq = [](const aiQuaternion& a) { return DQ{a.w, a.x, a.y, a.z}; };
+  if (ch->mNumPositionKeys > 0)
+    p = SampleKeys(ch->mPositionKeys, ch->mNumPositionKeys, ticks, [](const aiVectorKey& k) { return ToD3(k.mValue); },
+                   [](const D3& a, const D3& b, double f) { return Add(a, Mul(Sub(b, a), f)); });
+  if (ch->mNumRotationKeys > 0)
+    q = SampleKeys(ch->mRotationKeys, ch->mNumRotationKeys, ticks, [&](const aiQuatKey& k) { return dq(k.mValue); },
+                   [](const DQ& a, const DQ& b, double f) { return Slerp(QUnit(a), QUnit(b), f); });
   q = QUnit(q);
   // T · R · S with the node's own (static) scale.
   M4 m;
